@@ -1,0 +1,248 @@
+#include "fits/fits_reader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string_view>
+
+#include <sys/stat.h>
+
+#include "fits/fits_format.h"
+#include "fits/text_numbers.h"
+
+namespace {
+
+using namespace fits_format;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+ReadResult FileError(std::string reason) { return {ReadStatus::kFileError, std::move(reason)}; }
+
+std::string SystemReason(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+double CardValue(std::string_view card) {
+  return NumericValueOfText(card.substr(kValueStart, kValueLength));
+}
+
+void ScanKeywords(FrameStore& store, bool& bitpix_negative) {
+  store.BitPix = -1;
+  store.Naxis1 = -1;
+  store.Naxis2 = -1;
+  store.BZero = 0;
+  store.BScale = 1;
+  bitpix_negative = false;
+  for (int i = 1; i <= store.HeaderCardCount; ++i) {
+    std::string_view card = store.HeaderCards[i];
+    std::string_view keyword = card.substr(0, kKeywordLength);
+    if (keyword == kBitPix) {
+      const double value = CardValue(card);
+      store.BitPix = std::fabs(value);
+      bitpix_negative = value < 0;
+    } else if (keyword == kNaxis1) {
+      store.Naxis1 = CardValue(card);
+    } else if (keyword == kNaxis2) {
+      store.Naxis2 = CardValue(card);
+    } else if (keyword == kBZero) {
+      store.BZero = CardValue(card);
+    } else if (keyword == kBScale) {
+      store.BScale = CardValue(card);
+    }
+  }
+}
+
+// The header checks in their fixed order; an empty text means the header is accepted.
+std::string HeaderFault(const FrameStore& store) {
+  if (store.BitPix == -1) return "BITPIX error";
+  if (store.BitPix != 8 && store.BitPix != 16 && store.BitPix != 32)
+    return "BITPIX error : BITPIX =" + NumberAsText(store.BitPix);
+  if (store.Naxis1 == -1) return "NAXIS1 error";
+  if (store.Naxis2 == -1) return "NAXIS2 error";
+  return {};
+}
+
+// How the samples of an accepted header turn into stored values.
+struct SampleRule {
+  int bytes = 2;
+  bool is_float = false;  // BITPIX -32: IEEE single precision
+  bool is_signed = false;  // with a BZERO offset the samples are signed, as the FITS standard has it
+  bool is_identity = false;  // no offset, no scale: the raw value is stored as it is
+  double zero = 0;
+  double scale = 1;
+};
+
+inline uint32_t BigEndian32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+inline double RawSample(const uint8_t* p, const SampleRule& rule) {
+  switch (rule.bytes) {
+    case 1:
+      return p[0];
+    case 2: {
+      const uint16_t word = static_cast<uint16_t>((p[0] << 8) | p[1]);
+      return rule.is_signed ? static_cast<int16_t>(word) : word;
+    }
+    default: {
+      const uint32_t bits = BigEndian32(p);
+      if (rule.is_float) {
+        float sample;
+        std::memcpy(&sample, &bits, sizeof sample);
+        return sample;
+      }
+      return rule.is_signed ? static_cast<double>(static_cast<int32_t>(bits)) : bits;
+    }
+  }
+}
+
+struct Extremes {
+  int32_t max = -1;
+  int32_t min = std::numeric_limits<int32_t>::max();
+};
+
+// In a 16-bit frame values of 60000 and more are taken as saturated and never become the maximum.
+template <bool kSixteenBit>
+inline void Account(Extremes& e, int32_t value) {
+  const int32_t candidate = (!kSixteenBit || value < 60000) ? value : -1;
+  e.max = std::max(e.max, candidate);
+  e.min = std::min(e.min, value);
+}
+
+template <bool kSixteenBit>
+Extremes DecodeScaled(const uint8_t* data, int width, int height, const SampleRule& rule,
+                      FrameStore& store) {
+  Extremes e;
+  for (int y = 0; y < height; ++y) {
+    int32_t* row = &store.Pixel(0, y);
+    const uint8_t* p = data + static_cast<size_t>(y) * width * rule.bytes;
+    for (int x = 0; x < width; ++x, p += rule.bytes) {
+      const double raw = RawSample(p, rule);
+      const int32_t value = rule.is_float && std::isnan(raw)
+                                ? 0
+                                : RoundToInt32(rule.zero + rule.scale * raw);
+      row[x] = value;
+      Account<kSixteenBit>(e, value);
+    }
+  }
+  return e;
+}
+
+// The common case, unscaled unsigned integers, without any floating point.
+template <int kBytes>
+Extremes DecodeIdentity(const uint8_t* data, int width, int height, FrameStore& store) {
+  Extremes e;
+  for (int y = 0; y < height; ++y) {
+    int32_t* row = &store.Pixel(0, y);
+    const uint8_t* p = data + static_cast<size_t>(y) * width * kBytes;
+    for (int x = 0; x < width; ++x, p += kBytes) {
+      int32_t value;
+      if constexpr (kBytes == 1) value = p[0];
+      if constexpr (kBytes == 2) value = (p[0] << 8) | p[1];
+      if constexpr (kBytes == 4) value = static_cast<int32_t>(BigEndian32(p));
+      row[x] = value;
+      Account<kBytes == 2>(e, value);
+    }
+  }
+  return e;
+}
+
+Extremes Decode(const uint8_t* data, int width, int height, const SampleRule& rule,
+                FrameStore& store) {
+  if (rule.is_identity) {
+    if (rule.bytes == 1) return DecodeIdentity<1>(data, width, height, store);
+    if (rule.bytes == 2) return DecodeIdentity<2>(data, width, height, store);
+    return DecodeIdentity<4>(data, width, height, store);
+  }
+  if (rule.bytes == 2) return DecodeScaled<true>(data, width, height, rule, store);
+  return DecodeScaled<false>(data, width, height, rule, store);
+}
+
+}  // namespace
+
+ReadResult FrameReader::ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink) {
+  store.PixelMax = -1;
+  store.PixelMin = std::numeric_limits<int32_t>::max();
+
+  File file(std::fopen(store.LiveFilePath.c_str(), "rb"));
+  if (!file) return FileError(SystemReason("cannot open the file"));
+  struct stat info {};
+  if (fstat(fileno(file.get()), &info) != 0) return FileError(SystemReason("cannot stat the file"));
+  if (!S_ISREG(info.st_mode)) return FileError("not a regular file");
+  const uint64_t file_size = static_cast<uint64_t>(info.st_size);
+
+  // Header pass: whole cards only, up to the END card, never past the store's 500 cards.
+  const size_t header_bytes = static_cast<size_t>(
+      std::min<uint64_t>(file_size / kCardLength, kMaxHeaderCards) * kCardLength);
+  buffer_.resize(std::max(buffer_.size(), header_bytes));
+  if (std::fread(buffer_.data(), 1, header_bytes, file.get()) != header_bytes)
+    return FileError(SystemReason("cannot read the header"));
+
+  int end_card = 0;
+  const int records = static_cast<int>(header_bytes / kCardLength);
+  for (int i = 1; i <= records && end_card == 0; ++i) {
+    const char* card = reinterpret_cast<const char*>(buffer_.data()) + (i - 1) * kCardLength;
+    store.HeaderCards[i].assign(card, kCardLength);
+    if (IsEndCard(store.HeaderCards[i])) end_card = i;
+  }
+  bool bitpix_negative = false;
+  if (end_card == 0) {
+    store.HeaderCardCount = 0;
+    ScanKeywords(store, bitpix_negative);
+    if (file_size == 0) return FileError("the file is empty");
+    if (file_size / kCardLength > kMaxHeaderCards)
+      return FileError("no END card within the first 500 cards");
+    return FileError("the header has no END card");
+  }
+  store.HeaderCardCount = end_card;
+  ScanKeywords(store, bitpix_negative);
+
+  if (std::string fault = HeaderFault(store); !fault.empty()) {
+    const std::string message = store.LiveFilePath + fault;
+    sink.ShowHeaderError(message);
+    return {ReadStatus::kHeaderError, message};
+  }
+
+  const auto width = WalkableAxis(store.Naxis1);
+  if (!width) return FileError("NAXIS1 of " + ShortestDecimal(store.Naxis1) + " cannot be read (whole numbers up to 1537 only)");
+  const auto height = WalkableAxis(store.Naxis2);
+  if (!height) return FileError("NAXIS2 of " + ShortestDecimal(store.Naxis2) + " cannot be read (whole numbers up to 1537 only)");
+  if (*width == 0 || *height == 0) return {};
+
+  SampleRule rule;
+  rule.bytes = static_cast<int>(store.BitPix) / 8;
+  rule.is_float = bitpix_negative && rule.bytes == 4;
+  rule.is_signed = store.BZero != 0 && rule.bytes != 1;
+  rule.zero = store.BZero;
+  rule.scale = store.BScale;
+  rule.is_identity = !rule.is_float && store.BZero == 0 && store.BScale == 1;
+
+  const uint64_t data_offset = RoundedCardCount(static_cast<size_t>(end_card)) * kCardLength;
+  const size_t data_bytes = static_cast<size_t>(*width) * *height * rule.bytes;
+  if (file_size < data_offset + data_bytes)
+    return FileError("the file is shorter than its header promises (" + std::to_string(file_size) +
+                     " of " + std::to_string(data_offset + data_bytes) + " bytes)");
+
+  buffer_.resize(std::max(buffer_.size(), data_bytes));
+  if (std::fseek(file.get(), static_cast<long>(data_offset), SEEK_SET) != 0 ||
+      std::fread(buffer_.data(), 1, data_bytes, file.get()) != data_bytes)
+    return FileError("the file is shorter than its header promises (it changed while read)");
+  file.reset();
+
+  // Unsigned 32-bit samples of 2^31 and more have no signed 32-bit value: refuse the frame before
+  // any pixel is overwritten.
+  if (rule.bytes == 4 && !rule.is_float && !rule.is_signed) {
+    for (size_t i = 0; i < data_bytes; i += 4)
+      if (buffer_[i] >= 0x80) return FileError("a 32-bit sample has its top bit set");
+  }
+
+  const Extremes e = Decode(buffer_.data(), *width, *height, rule, store);
+  store.PixelMax = e.max;
+  store.PixelMin = e.min;
+  return {};
+}

@@ -1,0 +1,37 @@
+#pragma once
+// Reads the live FITS frame that the capture software keeps rewriting into the frame store.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fits/frame_store.h"
+
+/// Where a rejected header is reported; the window shows it in a modal box and returns on OK.
+class HeaderErrorSink {
+ public:
+  virtual ~HeaderErrorSink() = default;
+  virtual void ShowHeaderError(const std::string& message) = 0;
+};
+
+enum class ReadStatus {
+  kOk,
+  kHeaderError,  // reported through the sink; the cycle goes on with the previous frame
+  kFileError,    // missing, unreadable, truncated or beyond the limits; not reported to the sink
+};
+
+struct ReadResult {
+  ReadStatus status = ReadStatus::kOk;
+  std::string message;  // header error: path + text as shown; file error: short reason
+};
+
+/// Keeps one byte buffer across reads, so that after the first frame a read allocates nothing.
+class FrameReader {
+ public:
+  /// Reads `store.LiveFilePath` into `store`. On any rejection the extremes are -1 and 2147483647
+  /// and the pixels keep the previous frame; a header error has also set the cards and keywords.
+  ReadResult ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink);
+
+ private:
+  std::vector<uint8_t> buffer_;
+};

@@ -1,0 +1,159 @@
+#include "fits/fits_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fits/fits_format.h"
+
+namespace {
+
+using namespace fits_format;
+
+std::string FixedCard(std::string_view keyword, std::string_view value) {
+  // Keyword in columns 1-8, "=" in column 9, the value ending in column 30, blanks to column 80.
+  std::string card(kCardLength, ' ');
+  card.replace(0, keyword.size(), keyword);
+  card[8] = '=';
+  card.replace(30 - value.size(), value.size(), value);
+  return card;
+}
+
+int32_t Clamp(int32_t value, int bytes) {
+  if (value < 0) return 0;
+  if (bytes == 1 && value > 255) return 255;
+  if (bytes == 2 && value > 65535) return 65535;
+  return value;
+}
+
+// Closes and, unless released, removes the temporary file, whatever way the write ends.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& target) : path_(target + ".XXXXXX") {
+    fd_ = mkstemp(path_.data());
+    created_ = fd_ >= 0;
+  }
+  ~TemporaryFile() {
+    if (fd_ >= 0) close(fd_);
+    if (created_ && !released_) unlink(path_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+  bool Close() {
+    const int result = close(fd_);
+    fd_ = -1;
+    return result == 0;
+  }
+  void Release() { released_ = true; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool created_ = false;
+  bool released_ = false;
+};
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+Outcome SystemFailure(const char* what) {
+  return Outcome::Failure(std::string(what) + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+Outcome WriteArchiveFrame(FrameStore& store) {
+  if (store.BitPix != 8 && store.BitPix != 16 && store.BitPix != 32)
+    return Outcome::Failure("no archivable frame: BITPIX is not 8, 16 or 32");
+  const auto width = WalkableAxis(store.Naxis1);
+  const auto height = WalkableAxis(store.Naxis2);
+  if (!width || !height || *width < 1 || *height < 1)
+    return Outcome::Failure("no archivable frame: NAXIS1 and NAXIS2 must be 1 to 1537");
+  if (store.HeaderCardCount < 1 || store.HeaderCardCount > kMaxHeaderCards)
+    return Outcome::Failure("no archivable frame: no header was read");
+
+  const int bytes = static_cast<int>(store.BitPix) / 8;
+  const int cards = store.HeaderCardCount;
+  const size_t header_cards = RoundedCardCount(static_cast<size_t>(cards));
+  const size_t sample_bytes = static_cast<size_t>(*width) * *height * bytes;
+  const size_t data_bytes = (sample_bytes + kDataBlockBytes - 1) / kDataBlockBytes * kDataBlockBytes;
+  const size_t header_bytes = header_cards * kCardLength;
+  const size_t file_bytes =
+      (header_bytes + data_bytes + kHeaderBlockBytes - 1) / kHeaderBlockBytes * kHeaderBlockBytes;
+
+  // Zero-initialised: the blank-card area is set below, the fill after the last sample stays 0.
+  std::vector<uint8_t> image(file_bytes, 0);
+  std::memset(image.data(), ' ', header_bytes);
+
+  const std::string bitpix_value = (bytes == 1 ? " 8" : bytes == 2 ? "16" : "32");
+  for (int i = 1; i <= cards; ++i) {
+    std::string& card = store.HeaderCards[i];
+    card.resize(kCardLength, ' ');
+    const std::string_view keyword = std::string_view(card).substr(0, kKeywordLength);
+    std::string text = card;
+    if (keyword == kBZero) {
+      card = text = FixedCard(kBZero, "0");
+    } else if (keyword == kBScale) {
+      card = text = FixedCard(kBScale, "1");
+    } else if (keyword == kBitPix) {
+      text = FixedCard(kBitPix, bitpix_value);  // the store keeps the live file's BITPIX card
+    }
+    std::memcpy(image.data() + (i - 1) * kCardLength, text.data(), kCardLength);
+  }
+
+  uint8_t* out = image.data() + header_bytes;
+  for (int y = 0; y < *height; ++y) {
+    int32_t* row = &store.Pixel(0, y);
+    for (int x = 0; x < *width; ++x) {
+      const int32_t v = row[x] = Clamp(row[x], bytes);
+      const uint32_t u = static_cast<uint32_t>(v);
+      if (bytes == 1) {
+        *out++ = static_cast<uint8_t>(u);
+      } else if (bytes == 2) {
+        *out++ = static_cast<uint8_t>(u >> 8);
+        *out++ = static_cast<uint8_t>(u);
+      } else {
+        *out++ = static_cast<uint8_t>(u >> 24);
+        *out++ = static_cast<uint8_t>(u >> 16);
+        *out++ = static_cast<uint8_t>(u >> 8);
+        *out++ = static_cast<uint8_t>(u);
+      }
+    }
+  }
+
+  TemporaryFile temporary(store.ArchiveFilePath);
+  if (!temporary.ok()) return SystemFailure("cannot create the archive");
+  const mode_t mask = umask(0);
+  umask(mask);
+  if (fchmod(temporary.fd(), 0666 & ~mask) != 0) return SystemFailure("cannot set the archive's mode");
+  if (!WriteAll(temporary.fd(), image.data(), image.size()))
+    return SystemFailure("cannot write the archive");
+  if (fsync(temporary.fd()) != 0) return SystemFailure("cannot flush the archive");
+  if (!temporary.Close()) return SystemFailure("cannot close the archive");
+  if (std::rename(temporary.path().c_str(), store.ArchiveFilePath.c_str()) != 0)
+    return SystemFailure("cannot put the archive in place");
+  temporary.Release();
+  return Outcome::Success();
+}

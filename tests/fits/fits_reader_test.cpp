@@ -1,0 +1,264 @@
+#include "fits/fits_reader.h"
+
+#include <cstring>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/files.h"
+#include "tests/support/fits_builder.h"
+#include "tests/support/recording_sink.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr int32_t kIntMax = 2147483647;
+
+class FitsReaderTest : public ::testing::Test {
+ protected:
+  ReadResult Read(const FitsBuilder& file, bool pad = true) {
+    file.Write(path_, pad);
+    return ReadPath(path_);
+  }
+  ReadResult ReadPath(const std::string& path) {
+    store_.LiveFilePath = path;
+    return reader_.ReadLiveFrame(store_, sink_);
+  }
+  // Fills the store with a recognisable previous frame.
+  void PreviousFrame(int value) {
+    for (auto& cell : store_.FramePixels) cell = value;
+  }
+
+  TempDir dir_;
+  std::string path_ = dir_.File("live.fts");
+  static inline FrameStore store_;
+  FrameReader reader_;
+  RecordingSink sink_;
+};
+
+TEST_F(FitsReaderTest, SixteenBitSamplesAreUnsignedWordsAndSixtyThousandNeverTheMaximum) {
+  ASSERT_EQ(Read(FitsBuilder::Frame(16, 4, 1).Samples({0x0005, 0x7FFF, 0xEA60, 0xFFFF}, 2)).status,
+            ReadStatus::kOk);
+  EXPECT_EQ(store_.Pixel(0, 0), 5);
+  EXPECT_EQ(store_.Pixel(1, 0), 32767);
+  EXPECT_EQ(store_.Pixel(2, 0), 60000);
+  EXPECT_EQ(store_.Pixel(3, 0), 65535);
+  EXPECT_EQ(store_.PixelMax, 32767);
+  EXPECT_EQ(store_.PixelMin, 5);
+
+  ASSERT_EQ(Read(FitsBuilder::Frame(16, 2, 1).Samples({60000, 61000}, 2)).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.PixelMax, -1);
+  EXPECT_EQ(store_.PixelMin, 60000);
+}
+
+TEST_F(FitsReaderTest, BscaleRoundsHalvesToEven) {
+  ASSERT_EQ(Read(FitsBuilder::Frame(8, 2, 1, {ValueCard("BSCALE", "2.5")}).Samples({1, 3}, 1)).status,
+            ReadStatus::kOk);
+  EXPECT_EQ(store_.Pixel(0, 0), 2);
+  EXPECT_EQ(store_.Pixel(1, 0), 8);
+}
+
+TEST_F(FitsReaderTest, EndCardPositionSetsCountAndDataOffset) {
+  // END as card 5, 36 and 37: data at 2880, 2880 and 5760.
+  for (int end_card : {5, 36, 37}) {
+    FitsBuilder file = FitsBuilder::Frame(8, 1, 1);
+    file.cards.pop_back();
+    file.cards.erase(file.cards.begin() + 2);  // no NAXIS card: END can be card 5
+    while (static_cast<int>(file.cards.size()) < end_card - 1) file.cards.push_back(RawCard("COMMENT"));
+    file.cards.push_back(RawCard("END"));
+    file.Samples({77}, 1);
+    ASSERT_EQ(Read(file).status, ReadStatus::kOk) << end_card;
+    EXPECT_EQ(store_.HeaderCardCount, end_card);
+    EXPECT_EQ(store_.Pixel(0, 0), 77) << end_card;
+    EXPECT_EQ(ReadBytes(path_).size(), end_card <= 36 ? 5760u : 8640u);
+  }
+  // A longer keyword that begins with END also ends the header.
+  FitsBuilder file = FitsBuilder::Frame(8, 1, 1);
+  file.cards.back() = RawCard("ENDING  = 1");
+  file.Samples({9}, 1);
+  ASSERT_EQ(Read(file).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.HeaderCardCount, 6);
+  EXPECT_EQ(store_.Pixel(0, 0), 9);
+}
+
+TEST_F(FitsReaderTest, KeywordAndValueColumns) {
+  // Later cards win; lower case and "=" in column 8 are not recognised; inner blanks are skipped;
+  // a value after column 30 reads as 0; NAXIS3 planes after the first are ignored.
+  FitsBuilder file = FitsBuilder::Frame(16, 3, 1, {
+      ValueCard("NAXIS1", "2"),                // doubled: the later value wins
+      RawCard("bscale  =                  5"),  // lower case: not BSCALE
+      RawCard("BZERO  =                 100"),  // "=" in column 8: the keyword is "BZERO  ="
+      ValueCard("NAXIS3", "2"),
+  });
+  file.Samples({1, 2, 3, 4}, 2);
+  ASSERT_EQ(Read(file).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.Naxis1, 2);
+  EXPECT_EQ(store_.BScale, 1);
+  EXPECT_EQ(store_.BZero, 0);
+  EXPECT_EQ(store_.Pixel(0, 0), 1);
+  EXPECT_EQ(store_.Pixel(1, 0), 2);
+
+  FitsBuilder spaced = FitsBuilder::Frame(8, 1, 1, {RawCard("BSCALE  =                 1 6")});
+  spaced.Samples({2}, 1);
+  ASSERT_EQ(Read(spaced).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.BScale, 16);
+  EXPECT_EQ(store_.Pixel(0, 0), 32);
+
+  FitsBuilder late = FitsBuilder::Frame(8, 1, 1, {RawCard("BSCALE  =                              3")});
+  late.Samples({2}, 1);
+  ASSERT_EQ(Read(late).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.BScale, 0);
+  EXPECT_EQ(store_.Pixel(0, 0), 0);
+}
+
+TEST_F(FitsReaderTest, HeaderErrorsReportPathAndTextAndKeepPreviousPixels) {
+  const struct {
+    std::vector<std::string> cards;
+    std::string text;
+  } cases[] = {
+      {{ValueCard("SIMPLE", "T"), ValueCard("NAXIS1", "1"), ValueCard("NAXIS2", "1")}, "BITPIX error"},
+      {{ValueCard("BITPIX", "64"), ValueCard("NAXIS1", "1"), ValueCard("NAXIS2", "1")},
+       "BITPIX error : BITPIX = 64"},
+      {{ValueCard("BITPIX", "-64")}, "BITPIX error : BITPIX = 64"},
+      {{ValueCard("BITPIX", "-1")}, "BITPIX error : BITPIX = 1"},
+      {{ValueCard("BITPIX", "7.5")}, "BITPIX error : BITPIX = 7.5"},
+      {{ValueCard("BITPIX", "T")}, "BITPIX error : BITPIX = 0"},
+      {{ValueCard("BITPIX", "16"), ValueCard("NAXIS2", "1")}, "NAXIS1 error"},
+      {{ValueCard("BITPIX", "16"), ValueCard("NAXIS1", "-1"), ValueCard("NAXIS2", "1")}, "NAXIS1 error"},
+      {{ValueCard("BITPIX", "16"), ValueCard("NAXIS1", "1")}, "NAXIS2 error"},
+  };
+  for (const auto& c : cases) {
+    PreviousFrame(42);
+    sink_.messages.clear();
+    FitsBuilder file;
+    file.cards = c.cards;
+    file.cards.push_back(RawCard("END"));
+    file.data.assign(2880, 1);
+    const ReadResult result = Read(file);
+    EXPECT_EQ(result.status, ReadStatus::kHeaderError) << c.text;
+    ASSERT_EQ(sink_.messages.size(), 1u) << c.text;
+    EXPECT_EQ(sink_.messages[0], path_ + c.text);
+    EXPECT_EQ(store_.PixelMax, -1);
+    EXPECT_EQ(store_.PixelMin, kIntMax);
+    EXPECT_EQ(store_.Pixel(0, 0), 42);
+    EXPECT_EQ(store_.HeaderCardCount, static_cast<int>(file.cards.size()));
+  }
+}
+
+TEST_F(FitsReaderTest, EmptyAxesGiveNoPixelsAndNoMessage) {
+  PreviousFrame(42);
+  for (const char* naxis1 : {"0", "-5"}) {
+    FitsBuilder file = FitsBuilder::Frame(16, 1, 1);
+    file.cards[3] = ValueCard("NAXIS1", naxis1);
+    ASSERT_EQ(Read(file).status, ReadStatus::kOk);
+    EXPECT_TRUE(sink_.messages.empty());
+    EXPECT_EQ(store_.PixelMax, -1);
+    EXPECT_EQ(store_.PixelMin, kIntMax);
+    EXPECT_EQ(store_.Pixel(0, 0), 42);
+  }
+}
+
+TEST_F(FitsReaderTest, SmallerFrameLeavesOuterCellsOfTheLargerOne) {
+  std::vector<int64_t> big(200 * 200, 7), small(100 * 80, 3);
+  ASSERT_EQ(Read(FitsBuilder::Frame(8, 200, 200).Samples(big, 1)).status, ReadStatus::kOk);
+  ASSERT_EQ(Read(FitsBuilder::Frame(8, 100, 80).Samples(small, 1)).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.Pixel(99, 79), 3);
+  EXPECT_EQ(store_.Pixel(100, 0), 7);
+  EXPECT_EQ(store_.Pixel(0, 80), 7);
+  EXPECT_EQ(store_.PixelMax, 3);
+}
+
+TEST_F(FitsReaderTest, FileFaultsLeaveTheStoreAsAfterARejectedHeader) {
+  const auto with_cards = [](int count) {
+    FitsBuilder file;
+    for (int i = 0; i < count; ++i) file.cards.push_back(RawCard("COMMENT"));
+    return file;
+  };
+  FitsBuilder oversized = FitsBuilder::Frame(16, 1538, 1);
+  FitsBuilder fractional = FitsBuilder::Frame(16, 1, 1);
+  fractional.cards[4] = ValueCard("NAXIS2", "2.5");
+  FitsBuilder late_end = with_cards(500);
+  late_end.cards.push_back(RawCard("END"));
+  FitsBuilder short_data = FitsBuilder::Frame(16, 100, 100).Samples(std::vector<int64_t>(5000, 1), 2);
+  FitsBuilder top_bit = FitsBuilder::Frame(32, 2, 1).Samples({1, 0x80000000LL}, 4);
+  const struct {
+    std::vector<uint8_t> bytes;
+    const char* reason;
+  } cases[] = {
+      {{}, "the file is empty"},
+      {with_cards(3).Bytes(), "the header has no END card"},
+      {late_end.Bytes(), "no END card within the first 500 cards"},
+      {oversized.Bytes(), "NAXIS1 of 1538 cannot be read"},
+      {fractional.Bytes(), "NAXIS2 of 2.5 cannot be read"},
+      {short_data.Bytes(false), "the file is shorter than its header promises"},
+      {top_bit.Bytes(), "a 32-bit sample has its top bit set"},
+  };
+  for (const auto& c : cases) {
+    PreviousFrame(42);
+    WriteBytes(path_, c.bytes);
+    const ReadResult result = ReadPath(path_);
+    EXPECT_EQ(result.status, ReadStatus::kFileError) << c.reason;
+    EXPECT_NE(result.message.find(c.reason), std::string::npos) << result.message;
+    EXPECT_TRUE(sink_.messages.empty());
+    EXPECT_EQ(store_.PixelMax, -1);
+    EXPECT_EQ(store_.PixelMin, kIntMax);
+    EXPECT_EQ(store_.Pixel(0, 0), 42);
+    EXPECT_EQ(store_.Pixel(1, 0), 42);
+  }
+  const ReadResult missing = ReadPath(dir_.File("absent.fts"));
+  EXPECT_EQ(missing.status, ReadStatus::kFileError);
+  EXPECT_NE(missing.message.find("No such file"), std::string::npos);
+  EXPECT_EQ(ReadPath(dir_.path().string()).status, ReadStatus::kFileError);
+}
+
+TEST_F(FitsReaderTest, DataMayEndWithoutPaddingToTheBlock) {
+  // Only the samples themselves must be present; a reader that demands whole blocks would refuse.
+  ASSERT_EQ(Read(FitsBuilder::Frame(16, 3, 1).Samples({1, 2, 3}, 2), false).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.Pixel(2, 0), 3);
+}
+
+TEST_F(FitsReaderTest, OffsetSamplesAreSignedAndScaledValuesSaturate) {
+  ASSERT_EQ(Read(FitsBuilder::Frame(16, 3, 1, {ValueCard("BZERO", "32768")})
+                     .Samples({0x8000, 0x0000, 0x7FFF}, 2)).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.Pixel(0, 0), 0);
+  EXPECT_EQ(store_.Pixel(1, 0), 32768);
+  EXPECT_EQ(store_.Pixel(2, 0), 65535);
+
+  ASSERT_EQ(Read(FitsBuilder::Frame(32, 2, 1, {ValueCard("BSCALE", "1000")})
+                     .Samples({3000000, 5}, 4)).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.Pixel(0, 0), kIntMax);
+  EXPECT_EQ(store_.Pixel(1, 0), 5000);
+  EXPECT_EQ(store_.PixelMax, kIntMax);
+}
+
+// Frames written by astropy at every sample type: every stored pixel and both extremes.
+TEST_F(FitsReaderTest, FramesWrittenByAstropyReadPixelForPixel) {
+  std::string listing;
+  ASSERT_EQ(RunCommand(std::string(kPython) + " " + TestScript("fits_peer.py") + " make " +
+                       ShellQuote(dir_.path().string()), &listing), 0);
+  std::istringstream lines(listing);
+  std::string name;
+  int width, height, low, high, frames = 0;
+  while (lines >> name >> width >> height >> low >> high) {
+    ++frames;
+    ASSERT_EQ(ReadPath(dir_.File(name + ".fits")).status, ReadStatus::kOk) << name;
+    ASSERT_EQ(store_.Naxis1, width) << name;
+    ASSERT_EQ(store_.Naxis2, height) << name;
+    const std::vector<uint8_t> expected = ReadBytes(dir_.File(name + ".expected"));
+    ASSERT_EQ(expected.size(), static_cast<size_t>(width) * height * 4);
+    int wrong = 0;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        int32_t want;
+        std::memcpy(&want, &expected[(static_cast<size_t>(y) * width + x) * 4], 4);
+        if (store_.Pixel(x, y) != want && wrong++ < 3)
+          ADD_FAILURE() << name << " at " << x << "," << y << ": " << store_.Pixel(x, y) << " != " << want;
+      }
+    EXPECT_EQ(wrong, 0) << name;
+    EXPECT_EQ(store_.PixelMin, low) << name;
+    EXPECT_EQ(store_.PixelMax, high) << name;
+  }
+  EXPECT_GE(frames, 12);
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+#include "tests/support/files.h"
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <sys/wait.h>
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::array<char, 4096> chunk{};
+  std::string collected;
+  size_t n;
+  while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) collected.append(chunk.data(), n);
+  const int status = pclose(pipe);
+  if (output) *output = collected;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string TestScript(const std::string& name) { return std::string(QOR_TEST_SCRIPTS) + "/" + name; }
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') quoted += "'\\''";
+    else quoted += c;
+  }
+  return quoted + "'";
+}

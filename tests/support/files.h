@@ -1,0 +1,21 @@
+#pragma once
+// Small file and process helpers shared by the tests.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+/// Runs a shell command, returns its exit status; its standard output goes to `output`.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
+/// The Debian interpreter that has python3-astropy, pyftpdlib and Pillow.
+inline const char* kPython = "/usr/bin/python3";
+
+/// A test script from tests/scripts, by name.
+std::string TestScript(const std::string& name);
+
+/// Quotes a text for the shell.
+std::string ShellQuote(const std::string& text);
