@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite: first the normal build with
+# warnings as errors, then the same tests under AddressSanitizer and UndefinedBehaviorSanitizer
+# (with clang), then 60 seconds of fuzzing the FITS reader.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+cmake -S . -B build -G Ninja -DQOR_WERROR=ON -DQOR_BENCH=ON
+cmake --build build -j "$jobs"
+ctest --test-dir build -j "$jobs" --output-on-failure --timeout 300
+
+CC=clang CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DQOR_WERROR=ON -DQOR_SANITIZE=ON -DQOR_FUZZ=ON
+cmake --build build-sanitize -j "$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build-sanitize -j "$jobs" --output-on-failure --timeout 600
+
+corpus=build-sanitize/fuzz-corpus
+rm -rf "$corpus" && mkdir -p "$corpus"
+/usr/bin/python3 tests/scripts/fits_peer.py make "$corpus" >/dev/null
+rm -f "$corpus"/*.expected "$corpus"/full_size_*
+build-sanitize/fuzz/fits_reader_fuzzer -max_total_time=60 -max_len=16384 -print_final_stats=1 \
+  "$corpus" 2>&1 | tail -n 15
+echo "fuzzing: 60 seconds, no crash"
