@@ -1,17 +1,12 @@
 #include "fits/fits_writer.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "fits/atomic_file.h"
 #include "fits/fits_format.h"
 
 namespace {
@@ -32,54 +27,6 @@ int32_t Clamp(int32_t value, int bytes) {
   if (bytes == 1 && value > 255) return 255;
   if (bytes == 2 && value > 65535) return 65535;
   return value;
-}
-
-// Closes and, unless released, removes the temporary file, whatever way the write ends.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::string& target) : path_(target + ".XXXXXX") {
-    fd_ = mkstemp(path_.data());
-    created_ = fd_ >= 0;
-  }
-  ~TemporaryFile() {
-    if (fd_ >= 0) close(fd_);
-    if (created_ && !released_) unlink(path_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  bool ok() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
-  const std::string& path() const { return path_; }
-  bool Close() {
-    const int result = close(fd_);
-    fd_ = -1;
-    return result == 0;
-  }
-  void Release() { released_ = true; }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-  bool created_ = false;
-  bool released_ = false;
-};
-
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
-Outcome SystemFailure(const char* what) {
-  return Outcome::Failure(std::string(what) + ": " + std::strerror(errno));
 }
 
 }  // namespace
@@ -143,17 +90,7 @@ Outcome WriteArchiveFrame(FrameStore& store) {
     }
   }
 
-  TemporaryFile temporary(store.ArchiveFilePath);
-  if (!temporary.ok()) return SystemFailure("cannot create the archive");
-  const mode_t mask = umask(0);
-  umask(mask);
-  if (fchmod(temporary.fd(), 0666 & ~mask) != 0) return SystemFailure("cannot set the archive's mode");
-  if (!WriteAll(temporary.fd(), image.data(), image.size()))
-    return SystemFailure("cannot write the archive");
-  if (fsync(temporary.fd()) != 0) return SystemFailure("cannot flush the archive");
-  if (!temporary.Close()) return SystemFailure("cannot close the archive");
-  if (std::rename(temporary.path().c_str(), store.ArchiveFilePath.c_str()) != 0)
-    return SystemFailure("cannot put the archive in place");
-  temporary.Release();
-  return Outcome::Success();
+  const Outcome written = WriteFileAtomically(store.ArchiveFilePath, image.data(), image.size());
+  if (!written.ok) return Outcome::Failure("archive " + store.ArchiveFilePath + ": " + written.reason);
+  return written;
 }

@@ -1,0 +1,77 @@
+#include "fits/atomic_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Closes and, unless released, removes the temporary file, whatever way the write ends.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& target) : path_(target + ".XXXXXX") {
+    fd_ = mkstemp(path_.data());
+    created_ = fd_ >= 0;
+  }
+  ~TemporaryFile() {
+    if (fd_ >= 0) close(fd_);
+    if (created_ && !released_) unlink(path_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+  bool Close() {
+    const int result = close(fd_);
+    fd_ = -1;
+    return result == 0;
+  }
+  void Release() { released_ = true; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool created_ = false;
+  bool released_ = false;
+};
+
+bool WriteAll(int fd, const unsigned char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+Outcome SystemFailure(const char* what) {
+  return Outcome::Failure(std::string(what) + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+Outcome WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode) {
+  TemporaryFile temporary(path);
+  if (!temporary.ok()) return SystemFailure("cannot create a file beside it");
+  const mode_t mask = umask(0);
+  umask(mask);
+  if (fchmod(temporary.fd(), mode & ~mask) != 0) return SystemFailure("cannot set its mode");
+  if (!WriteAll(temporary.fd(), static_cast<const unsigned char*>(data), size))
+    return SystemFailure("cannot write it");
+  if (fsync(temporary.fd()) != 0) return SystemFailure("cannot flush it");
+  if (!temporary.Close()) return SystemFailure("cannot close it");
+  if (std::rename(temporary.path().c_str(), path.c_str()) != 0)
+    return SystemFailure("cannot put it in place");
+  temporary.Release();
+  return Outcome::Success();
+}

@@ -1,0 +1,14 @@
+#pragma once
+// Replacing a file so that readers see either the old file or the whole new one, never a part.
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+
+#include "fits/outcome.h"
+
+/// Writes `size` bytes under a temporary name beside `path`, flushes them to disk and renames the
+/// result over `path`. On any failure the temporary file is removed and `path` is left as it was.
+/// The file gets `mode` less the process umask.
+Outcome WriteFileAtomically(const std::string& path, const void* data, size_t size,
+                            mode_t mode = 0666);
