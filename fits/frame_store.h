@@ -36,7 +36,7 @@ struct FrameStore {
   double BackgroundFactor = 0;
 
   int32_t& Pixel(int x, int y) { return FramePixels[static_cast<size_t>(x) + kSide * static_cast<size_t>(y)]; }
-  int32_t Pixel(int x, int y) const { return FramePixels[static_cast<size_t>(x) + kSide * static_cast<size_t>(y)]; }
+  const int32_t& Pixel(int x, int y) const { return FramePixels[static_cast<size_t>(x) + kSide * static_cast<size_t>(y)]; }
 };
 
 /// The number of pixels along an axis that the stages walk: 0 for a value of 0 or below (a frame

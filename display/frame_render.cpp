@@ -1,0 +1,35 @@
+#include "display/frame_render.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "fits/text_numbers.h"
+
+int GreyLevel(int32_t value, int32_t low, int32_t span) {
+  const double e = static_cast<double>(int64_t{value} - low);
+  const double g = std::floor(e / span * 256 + 0.5);
+  if (g > 255) return 255;
+  if (g < 0) return 0;
+  return static_cast<int>(g);
+}
+
+void RenderFrame(FrameStore& store, PictureSurface& picture) {
+  store.DisplaySpan = RoundToInt32(static_cast<double>(store.DisplaySpan) * store.RangeFactor);
+  store.DisplayLow = RoundToInt32(static_cast<double>(store.DisplayLow) * store.BackgroundFactor);
+  if (store.DisplaySpan <= 0) store.DisplaySpan = 1;
+
+  picture.Cls();
+  // Pixels beyond the surface would be ignored by it: only the visible corner is computed.
+  const FrameExtent extent = WalkableExtent(store);
+  const int width = std::min(extent.width, PictureSurface::kWidth);
+  const int height = std::min(extent.height, PictureSurface::kHeight);
+  for (int y = 0; y < height; ++y) {
+    const int32_t* source = &store.Pixel(0, y);
+    uint32_t* row = picture.Row(y);
+    for (int x = 0; x < width; ++x) {
+      const uint32_t g = static_cast<uint32_t>(GreyLevel(source[x], store.DisplayLow, store.DisplaySpan));
+      row[x] = 0xFF000000u | (g * 0x010101u);
+    }
+  }
+  picture.Changed();
+}

@@ -1,0 +1,9 @@
+#pragma once
+// The lettering of each live picture: the site caption at (5, 5) and the date-time stamp at
+// (200, 435), both in red, after which the fore colour is black again.
+
+#include <QString>
+
+#include "display/picture_surface.h"
+
+void LetterPicture(PictureSurface& picture, const QString& caption, const QString& stamp);

@@ -1,0 +1,116 @@
+#include "display/frame_render.h"
+
+#include <gtest/gtest.h>
+
+#include "display/display_range.h"
+
+namespace {
+
+uint32_t Grey(int g) { return 0xFF000000u | (static_cast<uint32_t>(g) * 0x010101u); }
+uint32_t Face() { return ToArgb(PictureSurface::kFaceColour); }
+
+class FrameRenderTest : public ::testing::Test {
+ protected:
+  void Frame(int width, int height, int32_t fill) {
+    store_.Naxis1 = width;
+    store_.Naxis2 = height;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) store_.Pixel(x, y) = fill;
+  }
+  uint32_t At(int x, int y) { return picture_.Image().pixel(x, y); }
+  static inline FrameStore store_;
+  PictureSurface picture_;
+};
+
+TEST_F(FrameRenderTest, DefaultCoefficientsOnTheWorkedRange) {
+  Frame(5, 1, 0);
+  const int32_t values[] = {250, 279, 280, 220, 150};
+  for (int x = 0; x < 5; ++x) store_.Pixel(x, 0) = values[x];
+  store_.DisplayLow = 147;
+  store_.DisplaySpan = 6;
+  store_.RangeFactor = 10;
+  store_.BackgroundFactor = 1.5;
+  RenderFrame(store_, picture_);
+  EXPECT_EQ(store_.DisplaySpan, 60);
+  EXPECT_EQ(store_.DisplayLow, 220);  // 220.5 goes to the even neighbour
+  EXPECT_EQ(At(0, 0), Grey(128));
+  EXPECT_EQ(At(1, 0), Grey(252));
+  EXPECT_EQ(At(2, 0), Grey(255));
+  EXPECT_EQ(At(3, 0), Grey(0));
+  EXPECT_EQ(At(4, 0), Grey(0));
+  EXPECT_EQ(At(5, 0), Face()) << "outside a small frame the cleared surface shows";
+  EXPECT_EQ(At(0, 1), Face());
+
+  store_.DisplayLow = 149;
+  store_.DisplaySpan = 6;
+  RenderFrame(store_, picture_);
+  EXPECT_EQ(store_.DisplayLow, 224);
+}
+
+TEST_F(FrameRenderTest, CoefficientGuards) {
+  Frame(3, 1, 0);
+  store_.Pixel(0, 0) = 10;
+  store_.Pixel(1, 0) = 11;
+  store_.Pixel(2, 0) = 9;
+  // A "Range" of 0 (a text that is no number): span 1, above the low edge white, else black.
+  store_.DisplayLow = 10;
+  store_.DisplaySpan = 50;
+  store_.RangeFactor = 0;
+  store_.BackgroundFactor = 1;
+  RenderFrame(store_, picture_);
+  EXPECT_EQ(store_.DisplaySpan, 1);
+  EXPECT_EQ(At(0, 0), Grey(0));
+  EXPECT_EQ(At(1, 0), Grey(255));
+  EXPECT_EQ(At(2, 0), Grey(0));
+
+  // Huge coefficients saturate instead of overflowing; negative ones give span 1.
+  store_.RangeFactor = 1e300;
+  store_.BackgroundFactor = -1e300;
+  RenderFrame(store_, picture_);
+  EXPECT_EQ(store_.DisplaySpan, 2147483647);
+  EXPECT_EQ(store_.DisplayLow, -2147483647 - 1);
+  store_.RangeFactor = -3;
+  RenderFrame(store_, picture_);
+  EXPECT_EQ(store_.DisplaySpan, 1);
+}
+
+TEST_F(FrameRenderTest, RepeatedRescalingWithoutAQualifyingBinSaturates) {
+  Frame(4, 4, 7);  // equal extremes: the range computation keeps the range every cycle
+  store_.PixelMin = store_.PixelMax = 7;
+  store_.DisplayLow = 3;
+  store_.DisplaySpan = 2;
+  store_.RangeFactor = 10;
+  store_.BackgroundFactor = 1.5;
+  int32_t previous = 0;
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    ComputeDisplayRange(store_);
+    RenderFrame(store_, picture_);
+    EXPECT_GE(store_.DisplaySpan, previous);
+    previous = store_.DisplaySpan;
+  }
+  EXPECT_EQ(store_.DisplaySpan, 2147483647);
+  EXPECT_EQ(At(0, 0), Grey(0));
+}
+
+TEST_F(FrameRenderTest, ExtremePixelsAndFrameSizes) {
+  Frame(1537, 1537, 2147483647);
+  store_.Pixel(0, 0) = -2147483647 - 1;
+  store_.DisplayLow = 2147483647;
+  store_.DisplaySpan = 1;
+  store_.RangeFactor = 1;
+  store_.BackgroundFactor = 1;
+  RenderFrame(store_, picture_);
+  EXPECT_EQ(At(0, 0), Grey(0));
+  EXPECT_EQ(At(422, 315), Grey(0)) << "equal to the low edge";
+  store_.DisplayLow = -2147483647 - 1;
+  RenderFrame(store_, picture_);
+  EXPECT_EQ(At(422, 315), Grey(255));
+
+  for (double naxis : {-1.0, 0.0}) {
+    store_.Naxis1 = naxis;
+    RenderFrame(store_, picture_);
+    EXPECT_EQ(At(0, 0), Face());
+  }
+}
+
+}  // namespace
