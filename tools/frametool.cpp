@@ -1,12 +1,16 @@
-// Runs FITS frames through one frame store in order, as the station does, and prints one JSON
-// line per file. See the README for the options.
+// Runs FITS frames through one frame store in order, as the station does (read, display range,
+// rendering), and prints one JSON line per file. See the README for the options.
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "display/display_range.h"
+#include "display/frame_render.h"
+#include "display/picture_surface.h"
 #include "fits/fits_reader.h"
+#include "fits/text_numbers.h"
 #include "fits/fits_writer.h"
 #include "tools/json_line.h"
 
@@ -28,7 +32,9 @@ const char* ResultName(ReadStatus status) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: frametool FILE... [--archive OUT.fts]\n");
+  std::fprintf(stderr,
+               "usage: frametool FILE... [--range R] [--background B] [--picture OUT.bmp]"
+               " [--archive OUT.fts]\n");
   return 2;
 }
 
@@ -36,11 +42,16 @@ int Usage() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> files;
-  std::string archive;
+  std::string archive, picture_path, range_text = "10", background_text = "1.5";
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--archive") == 0) {
+    std::string* option = nullptr;
+    if (std::strcmp(argv[i], "--archive") == 0) option = &archive;
+    if (std::strcmp(argv[i], "--picture") == 0) option = &picture_path;
+    if (std::strcmp(argv[i], "--range") == 0) option = &range_text;
+    if (std::strcmp(argv[i], "--background") == 0) option = &background_text;
+    if (option) {
       if (++i == argc) return Usage();
-      archive = argv[i];
+      *option = argv[i];
     } else {
       files.push_back(argv[i]);
     }
@@ -50,9 +61,22 @@ int main(int argc, char** argv) {
   static FrameStore store;  // 9.4 MB: not on the stack
   FrameReader reader;
   SilentSink sink;
+  PictureSurface picture;
+  store.RangeFactor = NumericValueOfText(range_text);
+  store.BackgroundFactor = NumericValueOfText(background_text);
   for (const std::string& file : files) {
     store.LiveFilePath = file;
     const ReadResult result = reader.ReadLiveFrame(store, sink);
+    // The station goes on after a header error with what the store holds; a file error ends its
+    // cycle, and so it ends this file's run here.
+    const bool draws = result.status != ReadStatus::kFileError;
+    int32_t range_low = store.DisplayLow, range_span = store.DisplaySpan;
+    if (draws) {
+      ComputeDisplayRange(store);
+      range_low = store.DisplayLow;
+      range_span = store.DisplaySpan;
+      RenderFrame(store, picture);
+    }
     JsonLine line;
     line.Text("file", file)
         .Text("result", ResultName(result.status))
@@ -64,8 +88,16 @@ int main(int argc, char** argv) {
         .Number("BScale", store.BScale)
         .Number("HeaderCardCount", store.HeaderCardCount)
         .Number("PixelMin", store.PixelMin)
-        .Number("PixelMax", store.PixelMax);
+        .Number("PixelMax", store.PixelMax)
+        .Number("DisplayLowAfterRange", range_low)
+        .Number("DisplaySpanAfterRange", range_span)
+        .Number("DisplayLowAfterRescale", store.DisplayLow)
+        .Number("DisplaySpanAfterRescale", store.DisplaySpan);
     std::printf("%s\n", line.Finish().c_str());
+  }
+  if (!picture_path.empty() && !picture.SavePicture(picture_path)) {
+    std::fprintf(stderr, "frametool: cannot write %s\n", picture_path.c_str());
+    return 1;
   }
   if (!archive.empty()) {
     store.ArchiveFilePath = archive;
