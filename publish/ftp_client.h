@@ -1,0 +1,50 @@
+#pragma once
+// The FTP client that Start opens, every live cycle uses and Stop closes: one current session,
+// every call synchronous and bounded in time, -1 on success and an error number to ask after.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct FtpTimeouts {
+  std::chrono::seconds connect{15};    // TCP connect plus greeting and login
+  std::chrono::seconds stall{30};      // a transfer or reply with no progress for this long fails
+  std::chrono::seconds operation{90};  // one whole call, retries included
+};
+
+class FtpClient {
+ public:
+  explicit FtpClient(FtpTimeouts timeouts = {});
+  ~FtpClient();
+  FtpClient(const FtpClient&) = delete;
+  FtpClient& operator=(const FtpClient&) = delete;
+
+  /// Connects and logs in now, closing any earlier session first. The server is a host name or
+  /// address with optional ":port" and optional scheme ("ftp://", "ftpes://", "ftps://").
+  int16_t FtpConnect(const std::string& server, const std::string& account, const std::string& password);
+  /// Changes directory on the server now; later uploads go there. A failure keeps the directory.
+  int16_t FtpSetCD(const std::string& directory);
+  /// Uploads `local` in binary as `remote` in the current directory, under a temporary name that
+  /// is then renamed over `remote`, and checks that the server holds as many bytes as were sent.
+  /// A connection the server dropped while idle is opened and logged in again once.
+  int16_t FtpPutBin(const std::string& local, const std::string& remote);
+  /// Ends the session (QUIT). Succeeds also when there is none.
+  int16_t FtpDisconnect();
+  /// The number of the last failure: a server reply code, a libcurl code or one of ftp_errors.h.
+  int32_t FtpGetLastError() const { return last_error_; }
+
+  /// For tests only: trust this CA file instead of the system's store for TLS servers.
+  void SetCertificateAuthorityForTesting(const std::string& ca_file) { ca_file_ = ca_file; }
+
+ private:
+  class Session;
+  int16_t Fail(int32_t error);
+  bool Usable();
+
+  FtpTimeouts timeouts_;
+  std::string ca_file_;
+  std::unique_ptr<Session> session_;
+  int32_t last_error_ = 0;
+  int32_t connect_error_ = 0;  // why the last connect failed; later calls report it
+};

@@ -1,0 +1,263 @@
+// The FTP layer against real servers on 127.0.0.1: pyftpdlib (plain and TLS) and vsftpd.
+
+#include "publish/ftp_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "publish/ftp_errors.h"
+#include "tests/support/files.h"
+#include "tests/support/server_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::vector<uint8_t> Picture(size_t size, uint8_t seed) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 31 + seed + (i >> 8));
+  return bytes;
+}
+
+class FtpClientTest : public ::testing::Test {
+ protected:
+  FtpClientTest() {
+    std::filesystem::create_directories(root_ + "/homepage");
+    WriteBytes(local_, Picture(30000, 1));
+  }
+  std::string Remote(const std::string& name = "live2.jpg") { return root_ + "/homepage/" + name; }
+  bool Start(FtpClient& client, PyFtpServer& server, const std::string& password = "secret") {
+    return client.FtpConnect(server.address(), "observer", password) == -1 &&
+           client.FtpSetCD("/homepage") == -1;
+  }
+
+  TempDir dir_;
+  std::string root_ = dir_.File("root");
+  std::string local_ = dir_.File("live2.jpg");
+};
+
+TEST_F(FtpClientTest, UploadsLandWholeAndOneLoginServesFiftyCycles) {
+  PyFtpServer server(root_);
+  FtpClient client;
+  ASSERT_TRUE(Start(client, server)) << client.FtpGetLastError();
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    const std::vector<uint8_t> picture = Picture(20000 + cycle * 97, static_cast<uint8_t>(cycle));
+    WriteBytes(local_, picture);
+    ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << cycle << ": " << client.FtpGetLastError();
+    ASSERT_EQ(ReadBytes(Remote()), picture) << cycle;
+  }
+  EXPECT_EQ(server.Count("LOGIN"), 1) << server.log();
+  EXPECT_FALSE(std::filesystem::exists(Remote(".live2.jpg.part")));
+  EXPECT_EQ(server.Count("CMD STOR live2.jpg"), 0) << "never written under the final name";
+  EXPECT_EQ(client.FtpDisconnect(), -1);
+  EXPECT_GE(server.Count("CMD QUIT"), 1);
+}
+
+TEST_F(FtpClientTest, WrongPasswordGives530AndEveryLaterCallSaysSo) {
+  PyFtpServer server(root_);
+  FtpClient client;
+  EXPECT_EQ(client.FtpConnect(server.address(), "observer", "wrong"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), 530);
+  EXPECT_EQ(client.FtpSetCD("/homepage"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), 530);
+  EXPECT_EQ(client.FtpPutBin(local_, "live2.jpg"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), 530);
+  EXPECT_EQ(server.Count("CMD STOR"), 0);
+  EXPECT_EQ(client.FtpDisconnect(), -1);
+  EXPECT_EQ(client.FtpPutBin(local_, "live2.jpg"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kNotConnected);
+}
+
+TEST_F(FtpClientTest, MissingDirectoryGives550AndUploadsStayWhereTheSessionIs) {
+  PyFtpServer server(root_);
+  FtpClient client;
+  ASSERT_EQ(client.FtpConnect(server.address(), "observer", "secret"), -1);
+  EXPECT_EQ(client.FtpSetCD("/nowhere"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), 550);
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+  EXPECT_TRUE(std::filesystem::exists(root_ + "/live2.jpg")) << "the login directory";
+  ASSERT_EQ(client.FtpSetCD("/homepage"), -1);
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1);
+  EXPECT_EQ(ReadBytes(Remote()), ReadBytes(local_));
+  EXPECT_EQ(client.FtpPutBin(dir_.File("absent.jpg"), "live2.jpg"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kLocalFile);
+}
+
+TEST_F(FtpClientTest, TransportFailuresGiveLibcurlCodes) {
+  FtpClient client;
+  EXPECT_EQ(client.FtpConnect("no-such-host.invalid", "a", "b"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), 6);
+  EXPECT_EQ(client.FtpSetCD("/homepage"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), 6) << "later calls repeat why the connect failed";
+  EXPECT_EQ(client.FtpConnect("127.0.0.1:" + std::to_string(FreePort()), "a", "b"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), 7);
+  EXPECT_EQ(client.FtpConnect("", "a", "b"), 0);
+  EXPECT_NE(client.FtpGetLastError(), 0);
+  EXPECT_EQ(client.FtpConnect("http://127.0.0.1", "a", "b"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kBadServerText);
+}
+
+TEST_F(FtpClientTest, ServerRestartedBetweenUploadsIsLoggedIntoAgain) {
+  PyFtpServer server(root_);
+  FtpClient client;
+  ASSERT_TRUE(Start(client, server));
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1);
+  server.Restart();
+  WriteBytes(local_, Picture(25000, 9));
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+  EXPECT_EQ(ReadBytes(Remote()), ReadBytes(local_)) << "still into /homepage";
+  EXPECT_EQ(server.Count("LOGIN"), 2);
+}
+
+TEST_F(FtpClientTest, SilentListenerFailsWithinTheBound) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(fd, 4), 0);  // the kernel accepts; nobody ever answers
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+
+  FtpClient client(FtpTimeouts{std::chrono::seconds(2), std::chrono::seconds(2), std::chrono::seconds(5)});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.FtpConnect("127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "a", "b"), 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(client.FtpGetLastError(), 28);
+  EXPECT_LT(seconds, 4.5);
+  close(fd);
+}
+
+TEST_F(FtpClientTest, WatcherOfTheFinalNameNeverSeesAPartialPicture) {
+  PyFtpServer server(root_);
+  FtpClient client;
+  ASSERT_TRUE(Start(client, server));
+  const std::vector<uint8_t> a = Picture(3'000'000, 1), b = Picture(4'000'000, 2);
+  WriteBytes(local_, a);
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1);
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0}, bad{0};
+  std::thread watcher([&] {
+    while (!done) {
+      std::vector<uint8_t> seen;
+      try {
+        seen = ReadBytes(Remote());
+      } catch (...) {
+        ++bad;  // the final name must never be missing either
+        continue;
+      }
+      ++reads;
+      if (seen != a && seen != b) ++bad;
+    }
+  });
+  for (int i = 0; i < 6; ++i) {
+    WriteBytes(local_, i % 2 ? a : b);
+    ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1);
+  }
+  done = true;
+  watcher.join();
+  EXPECT_GT(reads, 5);
+  EXPECT_EQ(bad, 0);
+}
+
+TEST_F(FtpClientTest, CommandsCannotBeSmuggledInThroughTheTexts) {
+  PyFtpServer server(root_);
+  WriteBytes(root_ + "/homepage/keep.txt", {1});
+  FtpClient client;
+  EXPECT_EQ(client.FtpConnect(server.address(), "observer", "secret\r\nDELE /homepage/keep.txt"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kUnsafeText);
+  ASSERT_TRUE(Start(client, server));
+  EXPECT_EQ(client.FtpSetCD("/homepage\r\nDELE keep.txt"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kUnsafeText);
+  EXPECT_EQ(client.FtpPutBin(local_, "live2.jpg\nDELE keep.txt"), 0);
+  EXPECT_EQ(client.FtpPutBin(local_, std::string("live2.jpg\0DELE keep.txt", 23)), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kUnsafeText);
+  EXPECT_EQ(server.Count("CMD DELE"), 0) << server.log();
+  EXPECT_TRUE(std::filesystem::exists(root_ + "/homepage/keep.txt"));
+}
+
+TEST_F(FtpClientTest, ServersThatRefuseRenamingOntoAFileGetDeleteThenRename) {
+  PyFtpServer::Options refusing;
+  refusing.no_rename_over = true;
+  PyFtpServer server(root_, refusing);
+  FtpClient client;
+  ASSERT_TRUE(Start(client, server));
+  for (uint8_t i = 0; i < 3; ++i) {
+    WriteBytes(local_, Picture(12345 + i, i));
+    ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+    EXPECT_EQ(ReadBytes(Remote()), ReadBytes(local_));
+  }
+  EXPECT_GE(server.Count("CMD DELE live2.jpg"), 2);
+}
+
+TEST_F(FtpClientTest, ExplicitTlsVerifiesTheServerCertificate) {
+  MakeTestCertificates(dir_.path().string());
+  PyFtpServer server(root_, {true, false, dir_.File("server.pem"), dir_.File("server.key")});
+  FtpClient untrusting;
+  EXPECT_EQ(untrusting.FtpConnect("ftpes://" + server.address(), "observer", "secret"), 0);
+  EXPECT_EQ(untrusting.FtpGetLastError(), 60) << "peer certificate cannot be verified";
+  EXPECT_EQ(server.Count("CMD PASS"), 0) << "no password goes to an unverified server";
+
+  FtpClient client;
+  client.SetCertificateAuthorityForTesting(dir_.File("ca.pem"));
+  ASSERT_EQ(client.FtpConnect("ftpes://" + server.address(), "observer", "secret"), -1) << client.FtpGetLastError();
+  EXPECT_EQ(client.FtpSetCD("/homepage"), -1);
+
+  FtpClient plain;  // the server demands TLS: a plain login is refused by the server
+  EXPECT_EQ(plain.FtpConnect(server.address(), "observer", "secret"), 0);
+  EXPECT_GE(plain.FtpGetLastError(), 500);
+}
+
+// pyftpdlib's TLS data channel resets libcurl's data connections (the curl command line fails
+// the same way), so uploads over TLS are proven against vsftpd.
+TEST_F(FtpClientTest, UploadsOverExplicitTlsToVsftpd) {
+  MakeTestCertificates(dir_.path().string());
+  Vsftpd server(dir_.path().string(), dir_.File("server.pem"), dir_.File("server.key"));
+  FtpClient untrusting;
+  EXPECT_EQ(untrusting.FtpConnect("ftpes://" + server.address(), "anonymous", "station@"), 0);
+  EXPECT_EQ(untrusting.FtpGetLastError(), 60);
+
+  FtpClient client;
+  client.SetCertificateAuthorityForTesting(dir_.File("ca.pem"));
+  ASSERT_EQ(client.FtpConnect("ftpes://" + server.address(), "anonymous", "station@"), -1) << client.FtpGetLastError();
+  ASSERT_EQ(client.FtpSetCD("/homepage"), -1) << client.FtpGetLastError();
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+  EXPECT_EQ(ReadBytes(server.homepage() + "/live2.jpg"), ReadBytes(local_));
+}
+
+TEST_F(FtpClientTest, DisconnectEndsTheSession) {
+  FtpClient client;
+  EXPECT_EQ(client.FtpDisconnect(), -1) << "Stop before any Start";
+  EXPECT_EQ(client.FtpSetCD("/homepage"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kNotConnected);
+  PyFtpServer server(root_);
+  ASSERT_TRUE(Start(client, server));
+  ASSERT_EQ(client.FtpDisconnect(), -1);
+  EXPECT_EQ(client.FtpPutBin(local_, "live2.jpg"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kNotConnected);
+  EXPECT_EQ(server.Count("CMD STOR"), 0);
+}
+
+TEST_F(FtpClientTest, VsftpdTakesTheUploadsToo) {
+  Vsftpd server(dir_.path().string());
+  FtpClient client;
+  ASSERT_EQ(client.FtpConnect(server.address(), "anonymous", "station@"), -1) << client.FtpGetLastError();
+  ASSERT_EQ(client.FtpSetCD("/homepage"), -1) << client.FtpGetLastError();
+  for (uint8_t i = 0; i < 3; ++i) {
+    WriteBytes(local_, Picture(30000 + i, i));
+    ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+    EXPECT_EQ(ReadBytes(server.homepage() + "/live2.jpg"), ReadBytes(local_));
+  }
+  EXPECT_EQ(client.FtpSetCD("/missing"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), 550);
+}
+
+}  // namespace
