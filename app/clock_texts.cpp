@@ -1,0 +1,19 @@
+#include "app/clock_texts.h"
+
+QString DateTimeStamp(const QDateTime& when) {
+  return when.toString(QStringLiteral("MM-dd-yyyy")) + QLatin1Char(' ') + when.toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString ArchiveFileName(const QDateTime& when) {
+  // Built as the date, "_", the time and ".fts", then stripped of every "-" and ":".
+  QString name = when.toString(QStringLiteral("MM-dd-yyyy")) + QLatin1Char('_') +
+                 when.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(".fts");
+  name.remove(QLatin1Char('-'));
+  name.remove(QLatin1Char(':'));
+  return name;
+}
+
+QString ArchiveDirectory(const QString& live_file_text, QChar separator) {
+  const qsizetype last = live_file_text.lastIndexOf(separator);
+  return last < 0 ? QString() : live_file_text.left(last + 1);
+}

@@ -1,0 +1,18 @@
+#pragma once
+// Date and time texts of the station: the lettered stamp and the archive file name.
+
+#include <QDateTime>
+#include <QString>
+
+/// "MM-DD-YYYY hh:mm:ss" on the 24-hour clock, e.g. "02-14-2007 21:05:09".
+QString DateTimeStamp(const QDateTime& when);
+
+/// "MMDDYYYY_hhmmss.fts", e.g. "02142007_210509.fts".
+QString ArchiveFileName(const QDateTime& when);
+
+/// The directory part of a live file path: everything up to and including its last `separator`,
+/// or empty when there is none.
+QString ArchiveDirectory(const QString& live_file_text, QChar separator);
+
+/// The separator of this platform's paths.
+inline constexpr char16_t kPathSeparator = u'/';

@@ -1,0 +1,159 @@
+#include "app/main_window.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+#include "app/settings_file.h"
+#include "fits/text_numbers.h"
+
+namespace {
+
+// The design's positions are in twips, 15 to a pixel.
+QRect Twips(int left, int top, int width, int height) {
+  return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QRect where) {
+  auto* label = new QLabel(QString::fromLatin1(caption), parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setGeometry(where);
+  return label;
+}
+
+QLineEdit* MakeBox(QWidget* parent, const char* name, const QString& text, QRect where,
+                   bool masked = false) {
+  auto* box = new QLineEdit(text, parent);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setGeometry(where);
+  if (masked) box->setEchoMode(QLineEdit::Password);
+  return box;
+}
+
+double FactorOf(const QLineEdit* box) { return NumericValueOfText(box->text().toLocal8Bit().toStdString()); }
+
+}  // namespace
+
+Form1::Form1(FrameStore& store, FtpClient& ftp)
+    : store_(store), ftp_(ftp), cycle_(store, picture_, ftp, *this) {
+  Build();
+  Form_Load();
+}
+
+void Form1::Build() {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QString::fromLatin1(kWindowTitle));
+  setFixedSize(11145 / 15, 5040 / 15);
+
+  picture1_ = new PictureView(picture_, this);
+  picture1_->setObjectName(QStringLiteral("Picture1"));
+  picture1_->setGeometry(Twips(120, 120, 6400, 4800));
+
+  frame1_ = new QGroupBox(QStringLiteral("Live"), this);
+  frame1_->setObjectName(QStringLiteral("Frame1"));
+  frame1_->setGeometry(Twips(6600, 3840, 4455, 735));
+  command1_ = new QPushButton(QStringLiteral("Start"), frame1_);
+  command1_->setObjectName(QStringLiteral("Command1"));
+  command1_->setGeometry(Twips(720, 240, 1455, 375));
+  command2_ = new QPushButton(QStringLiteral("Stop"), frame1_);
+  command2_->setObjectName(QStringLiteral("Command2"));
+  command2_->setGeometry(Twips(2640, 240, 1455, 375));
+
+  label1_ = MakeLabel(this, "Label1", "QOR data destination", Twips(6600, 240, 3375, 255));
+  text1_ = MakeBox(this, "Text1", QStringLiteral("C:\\QOR_Images\\live.fts"), Twips(6600, 480, 4455, 375));
+  label3_ = MakeLabel(this, "Label3", "Letter of screens", Twips(6600, 1080, 1575, 255));
+  text3_ = MakeBox(this, "Text3", QStringLiteral("Tamsel Observatory"), Twips(6600, 1320, 4455, 375));
+
+  frame2_ = new QGroupBox(QStringLiteral("FTP"), this);
+  frame2_->setObjectName(QStringLiteral("Frame2"));
+  frame2_->setGeometry(Twips(6600, 2400, 4455, 1335));
+  label7_ = MakeLabel(frame2_, "Label7", "server name", Twips(120, 240, 1215, 255));
+  label8_ = MakeLabel(frame2_, "Label8", "account", Twips(120, 600, 1095, 255));
+  label9_ = MakeLabel(frame2_, "Label9", "password", Twips(120, 960, 1335, 255));
+  text4_ = MakeBox(frame2_, "Text4", QStringLiteral("ftp.example.net"), Twips(1320, 240, 3015, 270));
+  text5_ = MakeBox(frame2_, "Text5", QStringLiteral("your-account"), Twips(1320, 600, 3015, 270), true);
+  text6_ = MakeBox(frame2_, "Text6", QStringLiteral("yourpassword"), Twips(1320, 960, 3015, 270), true);
+
+  label2_ = MakeLabel(this, "Label2", "status", Twips(6600, 4680, 4455, 255));
+  label4_ = MakeLabel(this, "Label4", "display coefficient", Twips(6600, 1920, 2055, 255));
+  label5_ = MakeLabel(this, "Label5", "Range", Twips(8880, 1920, 975, 255));
+  label6_ = MakeLabel(this, "Label6", "Background", Twips(8880, 2160, 1335, 255));
+  text2_ = MakeBox(this, "Text2", QStringLiteral("10"), Twips(10080, 1800, 735, 270));
+  text7_ = MakeBox(this, "Text7", QStringLiteral("1.5"), Twips(10080, 2160, 735, 270));
+
+  // Tab order of the design: Start, Stop, then the boxes from the live file path down.
+  QWidget* order[] = {command1_, command2_, text1_, text3_, text4_, text5_, text6_, text2_, text7_};
+  for (size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
+
+  timer1_.setObjectName(QStringLiteral("Timer1"));
+  timer1_.setInterval(60000);
+
+  connect(text2_, &QLineEdit::textChanged, this, [this] { Text2_Change(); });
+  connect(text7_, &QLineEdit::textChanged, this, [this] { Text7_Change(); });
+  connect(command1_, &QPushButton::clicked, this, [this] { Command1_Click(); });
+  connect(command2_, &QPushButton::clicked, this, [this] { Command2_Click(); });
+  connect(&timer1_, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+}
+
+void Form1::Form_Load() {
+  const SettingsLines lines = LoadSettingsFile(kSettingsFileName);
+  QLineEdit* boxes[kSettingsLines] = {text1_, text3_, text4_, text5_, text6_, text2_, text7_};
+  for (int i = 0; i < kSettingsLines; ++i)
+    if (lines[i]) boxes[i]->setText(*lines[i]);  // a box the file does not reach keeps its default
+  store_.RangeFactor = FactorOf(text2_);
+  store_.BackgroundFactor = FactorOf(text7_);
+  cycle_.set_frame_counter(0);
+}
+
+void Form1::Form_Unload() {
+  const Outcome saved = SaveSettingsFile(
+      kSettingsFileName, {text1_->text(), text3_->text(), text4_->text(), text5_->text(),
+                          text6_->text(), text2_->text(), text7_->text()});
+  if (!saved.ok) {
+    QMessageBox box(QMessageBox::Warning, windowTitle(),
+                    QStringLiteral("The settings could not be saved to qor_live.ini: ") +
+                        QString::fromLocal8Bit(saved.reason.c_str()),
+                    QMessageBox::Ok, this);
+    box.exec();
+  }
+}
+
+void Form1::Text2_Change() { store_.RangeFactor = FactorOf(text2_); }
+void Form1::Text7_Change() { store_.BackgroundFactor = FactorOf(text7_); }
+
+void Form1::Command1_Click() { ::Command1_Click(*this, ftp_, store_); }
+void Form1::Command2_Click() { ::Command2_Click(*this, ftp_); }
+
+void Form1::Timer1_Timer() { RunCycleThenPendingClose(); }
+
+void Form1::Yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void Form1::ShowHeaderError(const std::string& message) {
+  QMessageBox box(QMessageBox::NoIcon, windowTitle(), QString::fromLocal8Bit(message.c_str()),
+                  QMessageBox::Ok, this);
+  box.setObjectName(QStringLiteral("HeaderErrorBox"));
+  box.exec();
+}
+
+void Form1::SetTimerEnabled(bool enabled) {
+  if (enabled) {
+    if (!timer1_.isActive()) timer1_.start();  // a second Start keeps the running timer
+  } else {
+    timer1_.stop();
+  }
+}
+
+void Form1::RunCycleThenPendingClose() {
+  cycle_.Run();
+  // A close asked for while the cycle was suspended at a yield is carried out now that it ended.
+  if (close_pending_ && !cycle_.running()) close();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  if (cycle_.running()) {
+    close_pending_ = true;
+    event->ignore();
+    return;
+  }
+  Form_Unload();
+  event->accept();
+}

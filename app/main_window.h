@@ -1,0 +1,91 @@
+#pragma once
+// Form1, the station's one window: the settings boxes, Start and Stop, the status line and the
+// picture. It wires events to the live cycle, the FTP layer and the settings file.
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+
+#include "app/live_cycle.h"
+#include "app/picture_view.h"
+#include "publish/start_stop.h"
+
+inline constexpr const char* kWindowTitle = "Tamsel QOR Live Camera Ver 1.00";
+
+class Form1 : public QWidget, public LiveCycleHost, public StationControls {
+ public:
+  Form1(FrameStore& store, FtpClient& ftp);
+
+  // The handlers, named as the events that run them.
+  void Form_Load();
+  void Form_Unload();
+  void Text2_Change();
+  void Text7_Change();
+  void Command1_Click();
+  void Command2_Click();
+  void Timer1_Timer();
+
+  LiveCycle& cycle() { return cycle_; }
+  PictureSurface& picture() { return picture_; }
+  QTimer& timer() { return timer1_; }
+
+  // LiveCycleHost
+  void Yield() override;
+  void SetStatus(const QString& text) override { label2_->setText(text); }
+  QString SiteCaption() const override { return text3_->text(); }
+  QString LiveFileText() const override { return text1_->text(); }
+  QDateTime Now() const override { return QDateTime::currentDateTime(); }
+  void ShowHeaderError(const std::string& message) override;
+
+  // StationControls
+  std::string StatusText() const override { return label2_->text().toLocal8Bit().toStdString(); }
+  void SetStatusText(const std::string& text) override { SetStatus(QString::fromLocal8Bit(text.c_str())); }
+  std::string LivePathText() const override { return text1_->text().toLocal8Bit().toStdString(); }
+  std::string ServerText() const override { return text4_->text().toLocal8Bit().toStdString(); }
+  std::string AccountText() const override { return text5_->text().toLocal8Bit().toStdString(); }
+  std::string PasswordText() const override { return text6_->text().toLocal8Bit().toStdString(); }
+  int16_t FrameCounter() const override { return cycle_.frame_counter(); }
+  void SetFrameCounter(int16_t value) override { cycle_.set_frame_counter(value); }
+  void RunLiveCycle() override { RunCycleThenPendingClose(); }
+  void SetTimerEnabled(bool enabled) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void Build();
+  void RunCycleThenPendingClose();
+
+  FrameStore& store_;
+  FtpClient& ftp_;
+  PictureSurface picture_;
+  LiveCycle cycle_;
+  QTimer timer1_;
+  bool close_pending_ = false;
+
+  PictureView* picture1_;
+  QGroupBox* frame1_;
+  QGroupBox* frame2_;
+  QPushButton* command1_;
+  QPushButton* command2_;
+  QLabel* label1_;
+  QLabel* label2_;
+  QLabel* label3_;
+  QLabel* label4_;
+  QLabel* label5_;
+  QLabel* label6_;
+  QLabel* label7_;
+  QLabel* label8_;
+  QLabel* label9_;
+  QLineEdit* text1_;
+  QLineEdit* text2_;
+  QLineEdit* text3_;
+  QLineEdit* text4_;
+  QLineEdit* text5_;
+  QLineEdit* text6_;
+  QLineEdit* text7_;
+};
