@@ -8,9 +8,10 @@
 
 namespace {
 
-// The design's positions are in twips, 15 to a pixel.
+// The design's positions are in twips, 15 to a pixel (6400 twips make 427 pixels).
+int Pixels(int twips) { return (twips + 7) / 15; }
 QRect Twips(int left, int top, int width, int height) {
-  return QRect(left / 15, top / 15, width / 15, height / 15);
+  return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
 }
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QRect where) {
@@ -25,7 +26,10 @@ QLineEdit* MakeBox(QWidget* parent, const char* name, const QString& text, QRect
   auto* box = new QLineEdit(text, parent);
   box->setObjectName(QString::fromLatin1(name));
   box->setGeometry(where);
-  if (masked) box->setEchoMode(QLineEdit::Password);
+  if (masked) {
+    box->setEchoMode(QLineEdit::Password);
+    box->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));  // "*"
+  }
   return box;
 }
 

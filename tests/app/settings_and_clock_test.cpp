@@ -1,0 +1,79 @@
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "app/clock_texts.h"
+#include "app/settings_file.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+TEST(SettingsFile, LineEndsBlanksAndMissingLines) {
+  TempDir dir;
+  const std::string path = dir.File("qor_live.ini");
+  const struct {
+    std::string file;
+    std::vector<const char*> lines;  // nullptr: not read
+  } cases[] = {
+      {"a\r\n b \r\n\r\nd\r\ne\r\nf\r\ng\r\nextra\r\n", {"a", " b ", "", "d", "e", "f", "g"}},
+      {"a\rb\rc\rd\re\rf\rg", {"a", "b", "c", "d", "e", "f", "g"}},
+      {"a\nb\r\nc\rd\n\ne\nf", {"a", "b", "c", "d", "", "e", "f"}},
+      {"only one", {"only one", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"a\r\nb\r\n", {"a", "b", nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"", {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}},
+  };
+  for (const auto& c : cases) {
+    WriteBytes(path, Bytes(c.file));
+    const SettingsLines lines = LoadSettingsFile(path);
+    for (int i = 0; i < kSettingsLines; ++i) {
+      if (c.lines[i] == nullptr) {
+        EXPECT_FALSE(lines[i].has_value()) << c.file << " line " << i;
+      } else {
+        ASSERT_TRUE(lines[i].has_value()) << c.file << " line " << i;
+        EXPECT_EQ(lines[i]->toStdString(), c.lines[i]) << c.file << " line " << i;
+      }
+    }
+  }
+  const SettingsLines missing = LoadSettingsFile(dir.File("absent.ini"));
+  for (const auto& line : missing) EXPECT_FALSE(line.has_value());
+}
+
+TEST(SettingsFile, SavesSevenCrLfLinesPrivatelyAndWhole) {
+  TempDir dir;
+  const std::string path = dir.File("qor_live.ini");
+  WriteBytes(path, std::vector<uint8_t>(5000, 'x'));
+  chmod(path.c_str(), 0644);
+  const Outcome saved = SaveSettingsFile(path, {QStringLiteral("/data/live.fts"), QString::fromUtf8("国立天文台 "),
+                                                QStringLiteral("ftp.example.net"), QStringLiteral(""),
+                                                QStringLiteral("p w"), QStringLiteral("10"), QStringLiteral("1.5")});
+  ASSERT_TRUE(saved.ok) << saved.reason;
+  EXPECT_EQ(ReadBytes(path), Bytes("/data/live.fts\r\n\xE5\x9B\xBD\xE7\xAB\x8B\xE5\xA4\xA9\xE6\x96\x87\xE5\x8F\xB0 \r\n"
+                                   "ftp.example.net\r\n\r\np w\r\n10\r\n1.5\r\n"));
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u) << "the file holds the password";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+  const Outcome unwritable = SaveSettingsFile(dir.File("no-dir/qor_live.ini"), {});
+  EXPECT_FALSE(unwritable.ok);
+}
+
+TEST(ClockTexts, StampArchiveNameAndDirectory) {
+  const QDateTime when(QDate(2007, 2, 14), QTime(21, 5, 9));
+  EXPECT_EQ(DateTimeStamp(when).toStdString(), "02-14-2007 21:05:09");
+  EXPECT_EQ(ArchiveFileName(when).toStdString(), "02142007_210509.fts");
+  EXPECT_EQ(DateTimeStamp(QDateTime(QDate(2026, 12, 7), QTime(3, 4, 5))).toStdString(), "12-07-2026 03:04:05");
+
+  EXPECT_EQ(ArchiveDirectory("C:\\QOR_Images\\live.fts", u'\\').toStdString(), "C:\\QOR_Images\\");
+  EXPECT_EQ(ArchiveDirectory("/data/qor/live.fts", u'/').toStdString(), "/data/qor/");
+  EXPECT_EQ(ArchiveDirectory("live.fts", u'/').toStdString(), "");
+  EXPECT_EQ(ArchiveDirectory("/data/qor/", u'/').toStdString(), "/data/qor/");
+  EXPECT_EQ(ArchiveDirectory("", u'/').toStdString(), "");
+}
+
+}  // namespace

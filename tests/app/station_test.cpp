@@ -1,0 +1,160 @@
+// The station end to end: the real window, real FITS files, a real pyftpdlib server.
+
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <filesystem>
+
+#include "tests/app/window_fixture.h"
+#include "tests/support/files.h"
+#include "tests/support/fits_builder.h"
+#include "tests/support/server_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class StationTest : public WindowTest {
+ protected:
+  StationTest() {
+    fs::create_directories(dir_.File("root/homepage"));
+    fs::create_directories(dir_.File("camera"));
+    server_ = std::make_unique<PyFtpServer>(dir_.File("root"));
+  }
+  void WriteFrame() {
+    std::vector<int64_t> sky(64 * 48);
+    for (size_t i = 0; i < sky.size(); ++i) sky[i] = 1000 + static_cast<int64_t>((i * 7919) % 200) + (i % 97 == 0 ? 20000 : 0);
+    FitsBuilder::Frame(16, 64, 48).Samples(sky, 2).Write(live_);
+  }
+  void Configure(const std::string& password = "secret") {
+    Control("Text1")->setText(QString::fromStdString(live_));
+    Control("Text4")->setText(QString::fromStdString(server_->address()));
+    Control("Text5")->setText("observer");
+    Control("Text6")->setText(QString::fromStdString(password));
+  }
+  void ClickStart() { QTest::mouseClick(Control<QPushButton>("Command1"), Qt::LeftButton); }
+  std::vector<std::string> TakeStatuses() { return std::exchange(Window().statuses, {}); }
+  std::string Uploaded() const { return dir_.File("root/homepage/live2.jpg"); }
+
+  std::string live_ = dir_.File("camera/live.fts");
+  std::unique_ptr<PyFtpServer> server_;
+};
+
+TEST_F(StationTest, StartPublishesAPictureThatDecodes) {
+  WriteFrame();
+  Configure();
+  ClickStart();
+  EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"Live start    0", "FTP open OK", "FTP open OK / Set CD OK",
+                                                      "FTP Live picture", "Put bin OK", "Live start    1"}));
+  EXPECT_TRUE(Window().timer().isActive());
+  ASSERT_TRUE(fs::exists(Uploaded()));
+  EXPECT_EQ(ReadBytes(Uploaded()), ReadBytes("live2.jpg"));
+  std::string header;
+  ASSERT_EQ(RunCommand("djpeg -verbose -verbose -outfile /dev/null " + ShellQuote(Uploaded()) + " 2>&1", &header), 0);
+  EXPECT_NE(header.find("width=423, height=316"), std::string::npos) << header;
+  EXPECT_TRUE(fs::exists("live2.bmp"));
+
+  // A second tick uploads again on the same login.
+  Window().Timer1_Timer();
+  EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin OK", "Live start    2"}));
+  EXPECT_EQ(server_->Count("LOGIN"), 1);
+}
+
+TEST_F(StationTest, NinthCycleArchivesBesideTheLiveFile) {
+  WriteFrame();
+  Configure();
+  for (int start = 0; start < 9; ++start) ClickStart();
+  const std::vector<std::string> statuses = TakeStatuses();
+  ASSERT_GE(statuses.size(), 3u);
+  EXPECT_EQ(statuses[statuses.size() - 3], "Put bin OK");
+  EXPECT_EQ(statuses[statuses.size() - 2], "Picture saving");
+  EXPECT_EQ(statuses.back(), "Live start    0");
+  EXPECT_EQ(Window().FrameCounter(), 0);
+  std::vector<std::string> archives;
+  for (const auto& entry : fs::directory_iterator(dir_.File("camera")))
+    if (entry.path().filename() != "live.fts") archives.push_back(entry.path().filename().string());
+  ASSERT_EQ(archives.size(), 1u);
+  EXPECT_TRUE(QRegularExpression("^\\d{8}_\\d{6}\\.fts$").match(QString::fromStdString(archives[0])).hasMatch()) << archives[0];
+  std::string report;
+  RunCommand("fitsverify " + ShellQuote(dir_.File("camera/" + archives[0])) + " 2>&1", &report);
+  EXPECT_NE(report.find("0 error(s)"), std::string::npos) << report;
+}
+
+TEST_F(StationTest, StopHandledAtAYieldLetsTheCycleFinishAndCount) {
+  WriteFrame();
+  Configure();
+  ClickStart();
+  TakeStatuses();
+  QTimer::singleShot(0, [this] { QTest::mouseClick(Control<QPushButton>("Command2"), Qt::LeftButton); });
+  Window().Timer1_Timer();
+  EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"Live stop", "FTP close OK", "FTP Live picture",
+                                                      "Put bin NG:900", "Live start    1"}));
+  EXPECT_EQ(Window().FrameCounter(), 1);
+  EXPECT_FALSE(Window().timer().isActive());
+}
+
+TEST_F(StationTest, MissingLiveFileEndsTheCycleUntilTheFileComesBack) {
+  Configure();
+  ClickStart();
+  const std::vector<std::string> statuses = TakeStatuses();
+  EXPECT_EQ(statuses.back(), "Read live file NG:cannot open the file: No such file or directory");
+  EXPECT_EQ(Window().FrameCounter(), 0) << "a cycle without a frame is not counted";
+  EXPECT_TRUE(Window().timer().isActive()) << "the next tick tries again";
+  EXPECT_EQ(server_->Count("STORED"), 0) << "nothing stale is published";
+
+  WriteFrame();
+  Window().Timer1_Timer();
+  EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin OK", "Live start    1"}));
+}
+
+TEST_F(StationTest, WrongPasswordIsReportedInEveryCycle) {
+  WriteFrame();
+  Configure("wrong");
+  ClickStart();
+  std::vector<std::string> statuses = TakeStatuses();
+  ASSERT_GE(statuses.size(), 3u);
+  EXPECT_EQ(statuses[2], "FTP open NG:530 / Set CD NG:530");
+  EXPECT_EQ(statuses[statuses.size() - 2], "Put bin NG:530");
+  EXPECT_TRUE(Window().timer().isActive());
+  Window().Timer1_Timer();
+  EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin NG:530", "Live start    2"}));
+}
+
+TEST_F(StationTest, HeaderErrorIsShownAndTheCycleGoesOnWhileTicksWait) {
+  WriteFrame();
+  Configure();
+  ClickStart();
+  FitsBuilder::Frame(64, 2, 2).Write(live_);
+  std::string shown;
+  bool nested_tick_ran = true;
+  auto* poll = new QTimer();
+  QObject::connect(poll, &QTimer::timeout, [&, poll] {
+    if (QWidget* box = QApplication::activeModalWidget()) {
+      shown = box->property("text").toString().toStdString();
+      nested_tick_ran = Window().cycle().Run();  // a tick that falls due meanwhile is skipped
+      box->close();
+      poll->deleteLater();
+    }
+  });
+  poll->start(20);
+  TakeStatuses();
+  Window().Timer1_Timer();
+  EXPECT_EQ(shown, live_ + "BITPIX error : BITPIX = 64");
+  EXPECT_FALSE(nested_tick_ran);
+  EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin OK", "Live start    2"}));
+}
+
+TEST_F(StationTest, ClosingDuringACycleWaitsForItThenSaves) {
+  WriteFrame();
+  Configure();
+  ClickStart();
+  Window().show();
+  QTimer::singleShot(0, [this] { Window().close(); });
+  Window().Timer1_Timer();
+  EXPECT_FALSE(Window().isVisible());
+  EXPECT_EQ(Window().statuses.back(), "Live start    2") << "the cycle ran to its end";
+  const std::vector<uint8_t> saved = ReadBytes("qor_live.ini");
+  EXPECT_NE(std::string(saved.begin(), saved.end()).find(server_->address()), std::string::npos);
+}
+
+}  // namespace
