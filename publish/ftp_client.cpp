@@ -60,14 +60,15 @@ class FtpClient::Session {
   Session(FtpAddress address, std::string account, std::string password, const FtpTimeouts& timeouts,
           const std::string& ca_file)
       : address_(std::move(address)), account_(std::move(account)), password_(std::move(password)),
-        timeouts_(timeouts), ca_file_(ca_file), curl_(curl_easy_init()) {}
+        timeouts_(timeouts), ca_file_(ca_file), multi_(curl_multi_init()), curl_(curl_easy_init()) {}
   ~Session() {
-    if (curl_) curl_easy_cleanup(curl_);  // sends QUIT on the cached connection
+    if (curl_) curl_easy_cleanup(curl_);
+    if (multi_) curl_multi_cleanup(multi_);  // closes the cached connection with QUIT
   }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  bool ok() const { return curl_ != nullptr; }
+  bool ok() const { return curl_ != nullptr && multi_ != nullptr; }
 
   struct Result {
     CURLcode code = CURLE_OK;
@@ -152,9 +153,23 @@ class FtpClient::Session {
     if (!ca_file_.empty()) curl_easy_setopt(curl_, CURLOPT_CAINFO, ca_file_.c_str());
   }
 
+  // Drives the transfer through the multi interface instead of curl_easy_perform, which can
+  // sleep a whole second before opening a passive data connection; waits here are 10 ms at most.
+  // The multi handle keeps the logged-in connection between calls.
   Result Perform() {
     Result result;
-    result.code = curl_easy_perform(curl_);
+    curl_multi_add_handle(multi_, curl_);
+    int running = 1;
+    CURLMcode status = CURLM_OK;
+    while (running > 0 && status == CURLM_OK) {
+      status = curl_multi_perform(multi_, &running);
+      if (running > 0 && status == CURLM_OK) status = curl_multi_poll(multi_, nullptr, 0, 10, nullptr);
+    }
+    result.code = CURLE_FAILED_INIT;
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left))
+      if (message->msg == CURLMSG_DONE && message->easy_handle == curl_) result.code = message->data.result;
+    curl_multi_remove_handle(multi_, curl_);
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &result.reply);
     return result;
   }
@@ -194,6 +209,7 @@ class FtpClient::Session {
   std::string password_;
   FtpTimeouts timeouts_;
   std::string ca_file_;
+  CURLM* multi_;
   CURL* curl_;
   curl_off_t last_sent_ = -1;
   std::vector<std::string> directory_;  // {"/", "homepage"} or relative {"sub"}; empty: login directory

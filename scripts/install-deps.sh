@@ -10,8 +10,11 @@ packages=(
   fonts-ipafont-gothic fonts-dejavu-core
   python3 python3-astropy python3-numpy python3-pil python3-pyftpdlib python3-openssl
   fitsverify libcfitsio-dev libjpeg-turbo-progs vsftpd openssl
-  xvfb xauth procps
+  xvfb xauth xdotool imagemagick procps time
+  chromium
 )
+# Node.js and npm for the page test: the machine's own where it has them, Debian's otherwise.
+command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: first the normal build with
-# warnings as errors, then the same tests under AddressSanitizer and UndefinedBehaviorSanitizer
-# (with clang), then 60 seconds of fuzzing the FITS reader.
+# warnings as errors and the live page in headless Chromium, then the same C++ tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer (with clang), then 60 seconds of fuzzing the
+# FITS reader.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +12,10 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DQOR_WERROR=ON -DQOR_BENCH=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 300
+
+# The live page in headless Chromium (playwright-core from npm, driving Debian's chromium).
+(cd tests/web && npm ci --no-audit --no-fund --silent)
+QOR_BUILD="$PWD/build" node --test tests/web/page_test.mjs
 
 CC=clang CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DQOR_WERROR=ON -DQOR_SANITIZE=ON -DQOR_FUZZ=ON

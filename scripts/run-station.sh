@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts a complete station on loopback: a camera simulator
+# rewriting a live FITS file, a local FTP server with "/homepage" and a web server showing it, a
+# working directory with its own qor_live.ini, and the station window (under Xvfb when there is
+# no display). Everything started here listens on 127.0.0.1 only and is stopped when the station
+# closes or on Ctrl-C.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build --target qor_live
+
+work="$root/demo-station"
+mkdir -p "$work/camera" "$work/web-host/homepage"
+cp web/index.html "$work/web-host/homepage/index.html"
+
+free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+ftp_port=$(free_port)
+http_port=$(free_port)
+
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+/usr/bin/python3 tools/camera_simulator.py "$work/camera/live.fts" --every 5 &
+pids+=($!)
+/usr/bin/python3 scripts/demo_servers.py "$work/web-host" "$ftp_port" "$http_port" observer demo-password &
+pids+=($!)
+
+# The demo's own settings: live file, caption, server, account, password, Range, Background.
+printf '%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n' "$work/camera/live.fts" "Tamsel Demo Observatory" \
+  "127.0.0.1:$ftp_port" observer demo-password 10 1.5 > "$work/qor_live.ini"
+chmod 600 "$work/qor_live.ini"
+
+for _ in $(seq 50); do [ -f "$work/camera/live.fts" ] && break; sleep 0.1; done
+
+if [ -z "${DISPLAY:-}" ]; then
+  display=":$((90 + RANDOM % 100))"
+  echo "No display: starting the station under Xvfb on $display (nothing to see; the page shows it)."
+  Xvfb "$display" -screen 0 1024x600x24 -nolisten tcp &
+  pids+=($!)
+  export DISPLAY=$display
+  sleep 1
+  # Press Start for the observer, who cannot reach this window.
+  (sleep 3; xdotool mousemove 536 284 click 1 2>/dev/null || true) &
+  pids+=($!)
+else
+  echo "Press Start in the station window to publish."
+fi
+echo "The live page: http://127.0.0.1:$http_port/index.html (a new picture every minute)"
+(cd "$work" && "$root/build/app/qor_live")

@@ -1,0 +1,112 @@
+// The live page in real headless Chromium against the demo's servers: the picture appears, a new
+// upload shows without reloading the page, and a failed reload keeps the last good picture.
+// usage: node --test tests/web/page_test.mjs  (QOR_BUILD points at the build directory)
+
+import { test } from "node:test";
+import assert from "node:assert/strict";
+import { spawn, execFileSync } from "node:child_process";
+import { mkdtempSync, mkdirSync, copyFileSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join, dirname } from "node:path";
+import { fileURLToPath } from "node:url";
+import net from "node:net";
+import { createRequire } from "node:module";
+
+const here = dirname(fileURLToPath(import.meta.url));
+const repo = join(here, "..", "..");
+const build = process.env.QOR_BUILD || join(repo, "build");
+const require = createRequire(join(repo, "tests", "web", "node_modules", "x.js"));
+const { chromium } = require("playwright-core");
+
+function freePort() {
+  return new Promise((resolve) => {
+    const server = net.createServer().listen(0, "127.0.0.1", () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+async function waitForPort(port) {
+  for (let i = 0; i < 100; i++) {
+    const up = await new Promise((resolve) => {
+      const socket = net.connect(port, "127.0.0.1", () => { socket.end(); resolve(true); });
+      socket.on("error", () => resolve(false));
+    });
+    if (up) return;
+    await new Promise((r) => setTimeout(r, 100));
+  }
+  throw new Error(`nothing listens on ${port}`);
+}
+
+function jpeg(path, rgb) {
+  execFileSync("/usr/bin/python3", ["-c",
+    `from PIL import Image; Image.new("RGB", (423, 316), (${rgb})).save("${path}", quality=90)`]);
+}
+
+function upload(ftpPort, file) {
+  execFileSync(join(build, "tools", "ftpput"), [`127.0.0.1:${ftpPort}`, "observer", "/homepage", file],
+    { input: "demo-password\n" });
+}
+
+test("live page shows new pictures and keeps the last good one", { timeout: 120000 }, async () => {
+  const work = mkdtempSync(join(tmpdir(), "qor-web-"));
+  mkdirSync(join(work, "host", "homepage"), { recursive: true });
+  copyFileSync(join(repo, "web", "index.html"), join(work, "host", "homepage", "index.html"));
+  const [ftpPort, httpPort] = [await freePort(), await freePort()];
+  const servers = spawn("/usr/bin/python3", [join(repo, "scripts", "demo_servers.py"), join(work, "host"),
+    String(ftpPort), String(httpPort), "observer", "demo-password"], { stdio: "ignore" });
+  const browser = await chromium.launch({
+    executablePath: "/usr/bin/chromium",
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+      "--disable-component-update", "--disable-sync"],
+  });
+  try {
+    await waitForPort(ftpPort);
+    await waitForPort(httpPort);
+    jpeg(join(work, "red.jpg"), "200, 30, 30");
+    jpeg(join(work, "blue.jpg"), "30, 30, 200");
+    copyFileSync(join(work, "red.jpg"), join(work, "live2.jpg"));
+    upload(ftpPort, join(work, "live2.jpg"));
+
+    const page = await browser.newPage();
+    await page.goto(`http://127.0.0.1:${httpPort}/index.html?every=1`);
+    const colour = () => page.evaluate(() => {
+      const img = document.getElementById("live");
+      if (!img.complete || img.naturalWidth === 0) return null;
+      const canvas = document.createElement("canvas");
+      canvas.width = img.naturalWidth;
+      canvas.height = img.naturalHeight;
+      const context = canvas.getContext("2d");
+      context.drawImage(img, 0, 0);
+      const [r, , b] = context.getImageData(200, 150, 1, 1).data;
+      return r > b ? "red" : "blue";
+    });
+    await page.waitForFunction(() => document.getElementById("live").naturalWidth === 423);
+    assert.equal(await colour(), "red");
+    assert.match(await page.textContent("#refreshed"), /Last refreshed/);
+    const loadsBefore = Number(await page.getAttribute("#live", "data-loads"));
+
+    copyFileSync(join(work, "blue.jpg"), join(work, "live2.jpg"));
+    upload(ftpPort, join(work, "live2.jpg"));
+    await page.waitForFunction(() => {
+      const img = document.getElementById("live");
+      const canvas = document.createElement("canvas");
+      canvas.width = 423; canvas.height = 316;
+      const context = canvas.getContext("2d");
+      context.drawImage(img, 0, 0);
+      const [r, , b] = context.getImageData(200, 150, 1, 1).data;
+      return b > r;
+    }, null, { timeout: 15000 });
+    assert.ok(Number(await page.getAttribute("#live", "data-loads")) > loadsBefore, "reloaded without a page load");
+
+    writeFileSync(join(work, "live2.jpg"), "this is not a picture");
+    upload(ftpPort, join(work, "live2.jpg"));
+    await page.waitForFunction(() => document.getElementById("problem").textContent.includes("last good"),
+      null, { timeout: 15000 });
+    assert.equal(await colour(), "blue", "the last good picture stays");
+  } finally {
+    await browser.close();
+    servers.kill();
+  }
+});

@@ -1,0 +1,60 @@
+#!/usr/bin/python3
+"""Camera simulator: rewrites a live FITS file every few seconds the way capture software does.
+
+Each frame is a realistic 16-bit sky: a sloped background with noise, stars that drift slowly
+across the field, one hot pixel, and now and then a cosmic-ray hit. Every frame is written to a
+temporary file beside the live file and renamed over it, so a reader sees old or new, never half.
+
+usage: camera_simulator.py LIVE.fts [--width 640] [--height 480] [--every 5] [--frames N]
+"""
+import argparse
+import os
+import time
+
+import numpy as np
+from astropy.io import fits
+
+
+def make_sky(rng, width, height, stars, t):
+    y, x = np.mgrid[0:height, 0:width]
+    sky = 1100 + 0.2 * x + 0.1 * y + rng.normal(0, 22, (height, width))
+    for sx, sy, peak, sigma in stars:
+        cx, cy = (sx + 0.8 * t) % width, (sy + 0.3 * t) % height  # the field drifts
+        x0, x1 = int(max(cx - 10, 0)), int(min(cx + 11, width))
+        y0, y1 = int(max(cy - 10, 0)), int(min(cy + 11, height))
+        patch = sky[y0:y1, x0:x1]
+        patch += peak * np.exp(-((x[y0:y1, x0:x1] - cx) ** 2 + (y[y0:y1, x0:x1] - cy) ** 2) / (2 * sigma**2))
+    sky[height // 3, width // 4] = 65535  # a hot pixel
+    if rng.random() < 0.3:  # a cosmic ray: a short bright streak
+        cx, cy = rng.integers(0, width - 8), rng.integers(0, height - 3)
+        sky[cy, cx : cx + rng.integers(2, 8)] = 50000 + rng.integers(0, 15000)
+    return np.clip(sky, 0, 65535).astype(np.uint16)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("live")
+    parser.add_argument("--width", type=int, default=640)
+    parser.add_argument("--height", type=int, default=480)
+    parser.add_argument("--every", type=float, default=5.0)
+    parser.add_argument("--frames", type=int, default=0, help="stop after N frames (0: never)")
+    args = parser.parse_args()
+
+    rng = np.random.default_rng(int(time.time()))
+    stars = [(rng.uniform(0, args.width), rng.uniform(0, args.height), 300 + 30000 * rng.random() ** 3,
+              1.0 + rng.random()) for _ in range(120)]
+    temporary = args.live + ".writing"
+    frame = 0
+    while args.frames == 0 or frame < args.frames:
+        hdu = fits.PrimaryHDU(make_sky(rng, args.width, args.height, stars, frame))
+        hdu.header["DATE-OBS"] = time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime())
+        hdu.header["EXPTIME"] = args.every
+        hdu.writeto(temporary, overwrite=True)
+        os.replace(temporary, args.live)
+        frame += 1
+        if args.frames == 0 or frame < args.frames:
+            time.sleep(args.every)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,35 @@
+// Uploads one file the way the station does (connect, change directory, upload under a
+// temporary name and rename), to check a server's settings by hand or from scripts. The password
+// is read from standard input, so that it appears in no process list.
+// usage: ftpput SERVER ACCOUNT DIRECTORY FILE < password
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "publish/ftp_client.h"
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: ftpput SERVER ACCOUNT DIRECTORY FILE < password\n");
+    return 2;
+  }
+  std::string password;
+  std::getline(std::cin, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  const std::string file = argv[4];
+  const std::string name = file.substr(file.find_last_of('/') + 1);
+
+  FtpClient ftp;
+  const auto step = [&ftp](const char* what, int16_t result) {
+    if (result == -1) return true;
+    std::fprintf(stderr, "ftpput: %s NG:%d\n", what, ftp.FtpGetLastError());
+    return false;
+  };
+  if (!step("FTP open", ftp.FtpConnect(argv[1], argv[2], password))) return 1;
+  if (!step("Set CD", ftp.FtpSetCD(argv[3]))) return 1;
+  if (!step("Put bin", ftp.FtpPutBin(file, name))) return 1;
+  ftp.FtpDisconnect();
+  std::printf("Put bin OK\n");
+  return 0;
+}
