@@ -19,6 +19,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 long ResidentKilobytes() {
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);)
@@ -129,7 +141,12 @@ TEST_F(SoakTest, ThreeHundredCyclesWithFaults) {
   EXPECT_EQ(boxes.size(), 1u) << "only the bad header is a message box";
   EXPECT_EQ(server.Count("LOGIN"), 2) << "one login per server life: the first, then after its restart";
   const long growth = ResidentKilobytes() - memory_after_warmup;
-  EXPECT_LT(growth, 4096) << "resident memory grew by " << growth << " KB";
+  if (kAddressSanitizer) {
+    // ASan keeps freed memory in quarantine on purpose; leaks are LeakSanitizer's to report there.
+    std::fprintf(stderr, "resident growth under ASan (not judged): %ld KB\n", growth);
+  } else {
+    EXPECT_LT(growth, 4096) << "resident memory grew by " << growth << " KB";
+  }
 }
 
 }  // namespace

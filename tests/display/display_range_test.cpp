@@ -67,7 +67,7 @@ TEST_F(DisplayRangeTest, WorkedExamples) {
 }
 
 TEST_F(DisplayRangeTest, NoQualifyingBinKeepsTheRange) {
-  const auto keeps = [this](const char* what) {
+  const auto keeps = [](const char* what) {
     store_.DisplayLow = 1234;
     store_.DisplaySpan = 0;
     ComputeDisplayRange(store_);
