@@ -54,4 +54,8 @@ else
   echo "Press Start in the station window to publish."
 fi
 echo "The live page: http://127.0.0.1:$http_port/index.html (a new picture every minute)"
-(cd "$work" && "$root/build/app/qor_live")
+# In the background and waited for, so that a signal to this script stops everything at once.
+(cd "$work" && exec "$root/build/app/qor_live") &
+station=$!
+pids+=("$station")
+wait "$station"
