@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/filled_frame.h"
+
 namespace {
 
 // A literal transcription of the histogram rule, column outer and row inner, two divisions per
@@ -27,12 +29,7 @@ std::array<int64_t, 301> ReferenceHistogram(const FrameStore& s) {
 
 class DisplayRangeTest : public ::testing::Test {
  protected:
-  void Frame(int width, int height, int32_t fill) {
-    store_.Naxis1 = width;
-    store_.Naxis2 = height;
-    for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x) store_.Pixel(x, y) = fill;
-  }
+  void Frame(int width, int height, int32_t fill) { FillFrame(store_, width, height, fill); }
   void Extremes() {  // as the reader computes them for an 8 or 32-bit frame
     store_.PixelMin = std::numeric_limits<int32_t>::max();
     store_.PixelMax = -1;

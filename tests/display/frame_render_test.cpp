@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/filled_frame.h"
+
 #include "display/display_range.h"
 
 namespace {
@@ -11,12 +13,7 @@ uint32_t Face() { return ToArgb(PictureSurface::kFaceColour); }
 
 class FrameRenderTest : public ::testing::Test {
  protected:
-  void Frame(int width, int height, int32_t fill) {
-    store_.Naxis1 = width;
-    store_.Naxis2 = height;
-    for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x) store_.Pixel(x, y) = fill;
-  }
+  void Frame(int width, int height, int32_t fill) { FillFrame(store_, width, height, fill); }
   uint32_t At(int x, int y) { return picture_.Image().pixel(x, y); }
   static inline FrameStore store_;
   PictureSurface picture_;
