@@ -1,31 +1,27 @@
 #include "fits/fits_reader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <string_view>
 
 #include <sys/stat.h>
+#include <time.h>
+
+#include <chrono>
+#include <thread>
 
 #include "fits/fits_format.h"
+#include "fits/regular_file.h"
 #include "fits/text_numbers.h"
 
 namespace {
 
 using namespace fits_format;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 ReadResult FileError(std::string reason) { return {ReadStatus::kFileError, std::move(reason)}; }
-
-std::string SystemReason(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::nullopt_t Changed() { return std::nullopt; }
 
 double CardValue(std::string_view card) {
   return NumericValueOfText(card.substr(kValueStart, kValueLength));
@@ -165,23 +161,75 @@ Extremes Decode(const uint8_t* data, int width, int height, const SampleRule& ru
 
 }  // namespace
 
+namespace {
+
+// A capture program that rewrites the live file in place can be caught half way: the header of
+// one frame with the pixels of the next. A file whose size, times or inode moved during the read
+// is read again after a short pause. So is a file modified in the same tick of the file system's
+// coarse clock as the read began: a later write in that tick would leave the times unchanged.
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+std::chrono::nanoseconds Since(const timespec& then, const timespec& now) {
+  return std::chrono::seconds(now.tv_sec - then.tv_sec) + std::chrono::nanoseconds(now.tv_nsec - then.tv_nsec);
+}
+
+std::chrono::nanoseconds TimestampTick() {
+  static const std::chrono::nanoseconds tick = [] {
+    timespec resolution {};
+    clock_getres(CLOCK_REALTIME_COARSE, &resolution);
+    return std::max<std::chrono::nanoseconds>(Since({0, 0}, resolution), std::chrono::milliseconds(1));
+  }();
+  return tick;
+}
+
+bool Unsettled(const struct stat& before, const timespec& opened_at, const struct stat& after) {
+  if (before.st_ino != after.st_ino || before.st_size != after.st_size ||
+      !SameTime(before.st_mtim, after.st_mtim) || !SameTime(before.st_ctim, after.st_ctim))
+    return true;
+  return Since(after.st_mtim, opened_at) < 2 * TimestampTick();
+}
+
+// Long enough for the coarse clock to move on and for a writer to finish a frame.
+std::chrono::nanoseconds RereadPause() {
+  return std::max<std::chrono::nanoseconds>(2 * TimestampTick(), std::chrono::milliseconds(10));
+}
+
+}  // namespace
+
 ReadResult FrameReader::ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink) {
+  std::optional<ReadResult> attempt = ReadOnce(store);
+  if (!attempt) {
+    std::this_thread::sleep_for(RereadPause());
+    attempt = ReadOnce(store);
+  }
+  const ReadResult result = attempt ? *attempt : FileError("the file changed while it was read");
+  // The box is shown only for a header that held still while it was read.
+  if (result.status == ReadStatus::kHeaderError) sink.ShowHeaderError(result.message);
+  return result;
+}
+
+std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
   store.PixelMax = -1;
   store.PixelMin = std::numeric_limits<int32_t>::max();
 
-  File file(std::fopen(store.LiveFilePath.c_str(), "rb"));
-  if (!file) return FileError(SystemReason("cannot open the file"));
-  struct stat info {};
-  if (fstat(fileno(file.get()), &info) != 0) return FileError(SystemReason("cannot stat the file"));
-  if (!S_ISREG(info.st_mode)) return FileError("not a regular file");
-  const uint64_t file_size = static_cast<uint64_t>(info.st_size);
+  RegularFile file;
+  if (const Outcome opened = file.Open(store.LiveFilePath); !opened.ok) return FileError(opened.reason);
+  timespec opened_at {};
+  clock_gettime(CLOCK_REALTIME, &opened_at);
+  const struct stat& before = file.info();
+  const uint64_t file_size = static_cast<uint64_t>(before.st_size);
+  const auto settled = [&]() {
+    struct stat after {};
+    return file.Stat(after).ok && !Unsettled(before, opened_at, after);
+  };
 
   // Header pass: whole cards only, up to the END card, never past the store's 500 cards.
   const size_t header_bytes = static_cast<size_t>(
       std::min<uint64_t>(file_size / kCardLength, kMaxHeaderCards) * kCardLength);
   buffer_.resize(std::max(buffer_.size(), header_bytes));
-  if (std::fread(buffer_.data(), 1, header_bytes, file.get()) != header_bytes)
-    return FileError(SystemReason("cannot read the header"));
+  if (const Outcome read = file.ReadAt(0, buffer_.data(), header_bytes); !read.ok)
+    return settled() ? std::optional(FileError("cannot read the header: " + read.reason)) : Changed();
 
   int end_card = 0;
   const int records = static_cast<int>(header_bytes / kCardLength);
@@ -194,6 +242,7 @@ ReadResult FrameReader::ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink) 
   if (end_card == 0) {
     store.HeaderCardCount = 0;
     ScanKeywords(store, bitpix_negative);
+    if (!settled()) return Changed();
     if (file_size == 0) return FileError("the file is empty");
     if (file_size / kCardLength > kMaxHeaderCards)
       return FileError("no END card within the first 500 cards");
@@ -203,16 +252,15 @@ ReadResult FrameReader::ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink) 
   ScanKeywords(store, bitpix_negative);
 
   if (std::string fault = HeaderFault(store); !fault.empty()) {
-    const std::string message = store.LiveFilePath + fault;
-    sink.ShowHeaderError(message);
-    return {ReadStatus::kHeaderError, message};
+    if (!settled()) return Changed();
+    return ReadResult{ReadStatus::kHeaderError, store.LiveFilePath + fault};
   }
 
   const auto width = WalkableAxis(store.Naxis1);
   if (!width) return FileError("NAXIS1 of " + ShortestDecimal(store.Naxis1) + " cannot be read (whole numbers up to 1537 only)");
   const auto height = WalkableAxis(store.Naxis2);
   if (!height) return FileError("NAXIS2 of " + ShortestDecimal(store.Naxis2) + " cannot be read (whole numbers up to 1537 only)");
-  if (*width == 0 || *height == 0) return {};
+  if (*width == 0 || *height == 0) return ReadResult{};
 
   SampleRule rule;
   rule.bytes = static_cast<int>(store.BitPix) / 8;
@@ -229,10 +277,9 @@ ReadResult FrameReader::ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink) 
                      " of " + std::to_string(data_offset + data_bytes) + " bytes)");
 
   buffer_.resize(std::max(buffer_.size(), data_bytes));
-  if (std::fseek(file.get(), static_cast<long>(data_offset), SEEK_SET) != 0 ||
-      std::fread(buffer_.data(), 1, data_bytes, file.get()) != data_bytes)
-    return FileError("the file is shorter than its header promises (it changed while read)");
-  file.reset();
+  const Outcome read = file.ReadAt(data_offset, buffer_.data(), data_bytes);
+  if (!settled()) return Changed();
+  if (!read.ok) return FileError("cannot read the data: " + read.reason);
 
   // Unsigned 32-bit samples of 2^31 and more have no signed 32-bit value: refuse the frame before
   // any pixel is overwritten.
@@ -244,5 +291,5 @@ ReadResult FrameReader::ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink) 
   const Extremes e = Decode(buffer_.data(), *width, *height, rule, store);
   store.PixelMax = e.max;
   store.PixelMin = e.min;
-  return {};
+  return ReadResult{};
 }

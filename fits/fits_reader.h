@@ -2,6 +2,7 @@
 // Reads the live FITS frame that the capture software keeps rewriting into the frame store.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,12 @@ class FrameReader {
  public:
   /// Reads `store.LiveFilePath` into `store`. On any rejection the extremes are -1 and 2147483647
   /// and the pixels keep the previous frame; a header error has also set the cards and keywords.
+  /// A file that changes while it is read is read once more after a short pause, then refused.
   ReadResult ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink);
 
  private:
+  /// One attempt; nothing when the file changed while it was read.
+  std::optional<ReadResult> ReadOnce(FrameStore& store);
+
   std::vector<uint8_t> buffer_;
 };

@@ -22,6 +22,15 @@ std::string FixedCard(std::string_view keyword, std::string_view value) {
   return card;
 }
 
+// "NAXIS3" to "NAXIS999": the axes beyond the frame's two.
+bool IsHigherAxisKeyword(std::string_view keyword) {
+  const std::string_view name = keyword.substr(0, keyword.find_last_not_of(' ') + 1);
+  if (name.size() < 6 || name.substr(0, 5) != "NAXIS") return false;
+  const std::string_view digits = name.substr(5);
+  if (digits.find_first_not_of("0123456789") != std::string_view::npos || digits[0] == '0') return false;
+  return digits.size() > 1 || digits[0] >= '3';
+}
+
 int32_t Clamp(int32_t value, int bytes) {
   if (value < 0) return 0;
   if (bytes == 1 && value > 255) return 255;
@@ -45,10 +54,11 @@ Outcome WriteArchiveFrame(FrameStore& store) {
   const int cards = store.HeaderCardCount;
   const size_t header_cards = RoundedCardCount(static_cast<size_t>(cards));
   const size_t sample_bytes = static_cast<size_t>(*width) * *height * bytes;
-  const size_t data_bytes = (sample_bytes + kDataBlockBytes - 1) / kDataBlockBytes * kDataBlockBytes;
+  // The header is whole 2880-byte blocks already; the data are followed by zeros up to the next
+  // 2880 bytes and nothing more, or FITS readers report bytes after the last unit.
   const size_t header_bytes = header_cards * kCardLength;
-  const size_t file_bytes =
-      (header_bytes + data_bytes + kHeaderBlockBytes - 1) / kHeaderBlockBytes * kHeaderBlockBytes;
+  const size_t data_bytes = (sample_bytes + kHeaderBlockBytes - 1) / kHeaderBlockBytes * kHeaderBlockBytes;
+  const size_t file_bytes = header_bytes + data_bytes;
 
   // Zero-initialised: the blank-card area is set below, the fill after the last sample stays 0.
   std::vector<uint8_t> image(file_bytes, 0);
@@ -66,6 +76,9 @@ Outcome WriteArchiveFrame(FrameStore& store) {
       card = text = FixedCard(kBScale, "1");
     } else if (keyword == kBitPix) {
       text = FixedCard(kBitPix, bitpix_value);  // the store keeps the live file's BITPIX card
+    } else if (IsHigherAxisKeyword(keyword)) {
+      // The archive holds one plane: a cube's further axes are declared 1 long, in place.
+      text = FixedCard(keyword, "1");
     }
     std::memcpy(image.data() + (i - 1) * kCardLength, text.data(), kCardLength);
   }

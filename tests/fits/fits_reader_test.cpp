@@ -1,13 +1,23 @@
 #include "fits/fits_reader.h"
 
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <thread>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "fits/fits_format.h"
 #include "tests/support/files.h"
 #include "tests/support/fits_builder.h"
 #include "tests/support/recording_sink.h"
+#include "fits/text_numbers.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -59,8 +69,8 @@ TEST_F(FitsReaderTest, BscaleRoundsHalvesToEven) {
 }
 
 TEST_F(FitsReaderTest, EndCardPositionSetsCountAndDataOffset) {
-  // END as card 5, 36 and 37: data at 2880, 2880 and 5760.
-  for (int end_card : {5, 36, 37}) {
+  // END as card 5, 36, 37 and 500 (the last the store holds): data at 2880, 2880, 5760, 40320.
+  for (int end_card : {5, 36, 37, 500}) {
     FitsBuilder file = FitsBuilder::Frame(8, 1, 1);
     file.cards.pop_back();
     file.cards.erase(file.cards.begin() + 2);  // no NAXIS card: END can be card 5
@@ -70,7 +80,7 @@ TEST_F(FitsReaderTest, EndCardPositionSetsCountAndDataOffset) {
     ASSERT_EQ(Read(file).status, ReadStatus::kOk) << end_card;
     EXPECT_EQ(store_.HeaderCardCount, end_card);
     EXPECT_EQ(store_.Pixel(0, 0), 77) << end_card;
-    EXPECT_EQ(ReadBytes(path_).size(), end_card <= 36 ? 5760u : 8640u);
+    EXPECT_EQ(ReadBytes(path_).size(), (fits_format::RoundedCardCount(end_card) + 36) * 80);
   }
   // A longer keyword that begins with END also ends the header.
   FitsBuilder file = FitsBuilder::Frame(8, 1, 1);
@@ -209,6 +219,69 @@ TEST_F(FitsReaderTest, FileFaultsLeaveTheStoreAsAfterARejectedHeader) {
   EXPECT_EQ(missing.status, ReadStatus::kFileError);
   EXPECT_NE(missing.message.find("No such file"), std::string::npos);
   EXPECT_EQ(ReadPath(dir_.path().string()).status, ReadStatus::kFileError);
+}
+
+TEST_F(FitsReaderTest, AFifoIsRefusedAtOnceInsteadOfWaitingForAWriter) {
+  const std::string fifo = dir_.File("live-fifo.fts");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // On a thread of its own, so that a reader that blocks fails this test instead of hanging it.
+  auto read = std::make_shared<std::promise<ReadResult>>();
+  std::future<ReadResult> done = read->get_future();
+  std::thread([read, fifo] {
+    static FrameStore store;
+    store.LiveFilePath = fifo;
+    RecordingSink sink;
+    read->set_value(FrameReader().ReadLiveFrame(store, sink));
+  }).detach();
+  ASSERT_EQ(done.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "blocked on the FIFO";
+  const ReadResult result = done.get();
+  EXPECT_EQ(result.status, ReadStatus::kFileError);
+  EXPECT_EQ(result.message, "not a regular file");
+}
+
+// A capture program that rewrites the live file in place, or truncates it and writes it again,
+// while the station reads: every frame accepted is whole (the header's frame number matches every
+// pixel), and every refusal gives a real reason.
+TEST_F(FitsReaderTest, AFileRewrittenWhileReadIsNeverAcceptedTorn) {
+  constexpr int kSide = 512;
+  const auto frame = [](int number) {
+    return FitsBuilder::Frame(16, kSide, kSide, {ValueCard("FRAMENO", std::to_string(number))})
+        .Samples(std::vector<int64_t>(kSide * kSide, number), 2)
+        .Bytes();
+  };
+  const std::vector<uint8_t> frames[] = {frame(1000), frame(2000)};
+  WriteBytes(path_, frames[0]);
+  std::atomic<bool> stop = false;
+  std::thread camera([&] {
+    for (int n = 0; !stop; ++n) {
+      const int fd = open(path_.c_str(), O_WRONLY | (n % 3 == 2 ? O_TRUNC : 0));
+      const std::vector<uint8_t>& bytes = frames[n % 2];
+      for (size_t at = 0; at < bytes.size(); at += 65536)
+        if (write(fd, bytes.data() + at, std::min<size_t>(65536, bytes.size() - at)) < 0) break;
+      close(fd);
+      std::this_thread::sleep_for(std::chrono::milliseconds(n % 5));
+    }
+  });
+  store_.LiveFilePath = path_;
+  int whole = 0;
+  for (int i = 0; i < 300; ++i) {
+    const ReadResult result = reader_.ReadLiveFrame(store_, sink_);
+    if (result.status == ReadStatus::kOk) {
+      const int number = static_cast<int>(NumericValueOfText(store_.HeaderCards[6].substr(9, 21)));
+      ASSERT_EQ(store_.PixelMin, number) << "read " << i;
+      ASSERT_EQ(store_.PixelMax, number) << "read " << i;
+      ++whole;
+    } else {
+      ASSERT_EQ(result.status, ReadStatus::kFileError) << result.message;
+      ASSERT_EQ(result.message.find("Success"), std::string::npos) << result.message;
+    }
+  }
+  stop = true;
+  camera.join();
+  EXPECT_TRUE(sink_.messages.empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(reader_.ReadLiveFrame(store_, sink_).status, ReadStatus::kOk);
+  RecordProperty("whole", whole);
 }
 
 TEST_F(FitsReaderTest, DataMayEndWithoutPaddingToTheBlock) {

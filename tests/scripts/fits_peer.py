@@ -6,7 +6,11 @@ make DIR      write frames at 8, 16 and 32 bits (with and without BZERO/BSCALE, 
               little-endian, row after row) and a line "NAME WIDTH HEIGHT PIXELMIN PIXELMAX".
 check FILE EXPECTED WIDTH HEIGHT BITPIX
               open an archive, fail on any warning, and compare shape, BITPIX and every value.
+verify FILE...
+              open each archive, fail on any warning, read its data, and check that the file
+              ends right after the data's last 2880-byte block.
 """
+import os
 import sys
 import warnings
 
@@ -97,7 +101,8 @@ def check(path, expected_path, width, height, bitpix):
             header = hdu.header
     assert header["BITPIX"] == bitpix, header["BITPIX"]
     assert header.get("BZERO", 0) == 0 and header.get("BSCALE", 1) == 1
-    if data.ndim == 3:  # a cube keeps its NAXIS3 card; the station archives its first plane
+    if data.ndim == 3:  # a cube is archived as its first plane, with NAXIS3 1
+        assert data.shape[0] == 1, data.shape
         data = data[0]
     assert data.shape == (height, width), data.shape
     if bitpix == 16:
@@ -109,9 +114,32 @@ def check(path, expected_path, width, height, bitpix):
         sys.exit(f"{len(bad)} values differ, first at x={x} y={y}: {data[y, x]} != {expected[y, x]}")
 
 
+def verify(paths):
+    failures = []
+    for path in paths:
+        try:
+            with warnings.catch_warnings():
+                warnings.simplefilter("error")
+                with fits.open(path, do_not_scale_image_data=True) as hdul:
+                    hdul.verify("exception")
+                    hdu = hdul[0]
+                    size = hdu.data.nbytes
+                    header_bytes = len(hdu.header.tostring())
+            expected = header_bytes + (size + 2879) // 2880 * 2880
+            actual = os.path.getsize(path)
+            if actual != expected:
+                failures.append(f"{path}: {actual} bytes, not {expected}")
+        except Exception as error:  # every kind of complaint counts
+            failures.append(f"{path}: {error}")
+    if failures:
+        sys.exit("\n".join(failures[:20]) + f"\n{len(failures)} of {len(paths)} archives fail")
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "make":
         make(sys.argv[2])
+    elif sys.argv[1] == "verify":
+        verify(sys.argv[2:])
     elif sys.argv[1] == "check":
         check(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]), int(sys.argv[6]))
     else:

@@ -1,0 +1,42 @@
+#pragma once
+// Reading files that may not be what they seem: a FIFO or a device must never block the station,
+// a directory must never end it, and a file that shrinks while read must say so.
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fits/outcome.h"
+
+/// A regular file open for reading, closed when it goes out of scope.
+class RegularFile {
+ public:
+  RegularFile() = default;
+  ~RegularFile();
+  RegularFile(const RegularFile&) = delete;
+  RegularFile& operator=(const RegularFile&) = delete;
+
+  /// Opens `path` without blocking (a FIFO with no writer would otherwise wait forever) and
+  /// refuses anything that is not a regular file with the reason "not a regular file".
+  Outcome Open(const std::string& path);
+  /// Reads exactly `size` bytes at `offset`; a file that ends first fails with "the file ended
+  /// early" rather than a stale system error.
+  Outcome ReadAt(uint64_t offset, void* buffer, size_t size) const;
+  /// The file's state now (size, times, inode), as fstat gives it.
+  Outcome Stat(struct stat& info) const;
+
+  const struct stat& info() const { return info_; }  // as it was when opened
+
+ private:
+  int fd_ = -1;
+  struct stat info_ {};
+};
+
+/// Reads a whole regular file of at most `limit` bytes into `bytes`.
+Outcome ReadRegularFile(const std::string& path, size_t limit, std::string& bytes);
+
+/// True when `path` exists and is not a regular file (a directory, a FIFO, a device); a link is
+/// judged by what it points to.
+bool IsPresentButNotRegular(const std::string& path);
