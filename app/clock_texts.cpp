@@ -17,3 +17,8 @@ QString ArchiveDirectory(const QString& live_file_text, QChar separator) {
   const qsizetype last = live_file_text.lastIndexOf(separator);
   return last < 0 ? QString() : live_file_text.left(last + 1);
 }
+
+std::string ArchiveDirectoryBytes(const std::string& live_file_bytes, char separator) {
+  const size_t last = live_file_bytes.rfind(separator);
+  return last == std::string::npos ? std::string() : live_file_bytes.substr(0, last + 1);
+}

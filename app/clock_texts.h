@@ -1,6 +1,8 @@
 #pragma once
 // Date and time texts of the station: the lettered stamp and the archive file name.
 
+#include <string>
+
 #include <QDateTime>
 #include <QString>
 
@@ -13,6 +15,8 @@ QString ArchiveFileName(const QDateTime& when);
 /// The directory part of a live file path: everything up to and including its last `separator`,
 /// or empty when there is none.
 QString ArchiveDirectory(const QString& live_file_text, QChar separator);
+/// The same on the path's bytes, whatever their encoding.
+std::string ArchiveDirectoryBytes(const std::string& live_file_bytes, char separator);
 
 /// The separator of this platform's paths.
 inline constexpr char16_t kPathSeparator = u'/';

@@ -22,7 +22,7 @@ void LiveCycle::Steps() {
   if (read.status == ReadStatus::kFileError) {
     // A missing, half-written or oversized frame: publishing the last picture again under a fresh
     // time stamp would mislead, so this cycle ends here and the next tick tries again.
-    host_.SetStatus(QStringLiteral("Read live file NG:") + QString::fromLocal8Bit(read.message.c_str()));
+    host_.SetStatus(QStringLiteral("Read live file NG:") + QString::fromUtf8(read.message));
     return;
   }
   host_.Yield();
@@ -34,23 +34,23 @@ void LiveCycle::Steps() {
   const Outcome exported = ExportSnapshot(picture_);
   if (exported.ok) {
     host_.SetStatus(QStringLiteral("FTP Live picture"));
-    if (ftp_.FtpPutBin(kSnapshotJpeg, kSnapshotJpeg) == -1)
+    if (publisher_.FtpPutBin(kSnapshotJpeg, kSnapshotJpeg) == -1)
       host_.SetStatus(QStringLiteral("Put bin OK"));
     else
-      host_.SetStatus(QStringLiteral("Put bin NG:") + QString::number(ftp_.FtpGetLastError()));
+      host_.SetStatus(QStringLiteral("Put bin NG:") + QString::number(publisher_.FtpGetLastError()));
   } else {
     // Uploading the previous cycle's file would publish a stale picture as a fresh success.
-    host_.SetStatus(QStringLiteral("Save picture NG:") + QString::fromLocal8Bit(exported.reason.c_str()));
+    host_.SetStatus(QStringLiteral("Save picture NG:") + QString::fromUtf8(exported.reason));
   }
 
   ++frame_counter_;
   if (frame_counter_ == kArchiveEvery) {
     host_.SetStatus(QStringLiteral("Picture saving"));
-    const QString path = ArchiveDirectory(host_.LiveFileText(), QChar(kPathSeparator)) + ArchiveFileName(host_.Now());
-    store_.ArchiveFilePath = path.toLocal8Bit().toStdString();
+    store_.ArchiveFilePath = ArchiveDirectoryBytes(host_.LiveFileText(), static_cast<char>(kPathSeparator)) +
+                             ArchiveFileName(host_.Now()).toStdString();
     const Outcome archived = WriteArchiveFrame(store_);
     if (!archived.ok)
-      host_.SetStatus(QStringLiteral("Picture saving NG:") + QString::fromLocal8Bit(archived.reason.c_str()));
+      host_.SetStatus(QStringLiteral("Picture saving NG:") + QString::fromUtf8(archived.reason));
     frame_counter_ = 0;
   }
   host_.SetStatus(QString::fromStdString(LiveStartText(frame_counter_)));

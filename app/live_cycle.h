@@ -10,7 +10,7 @@
 #include "display/picture_surface.h"
 #include "fits/fits_reader.h"
 #include "fits/frame_store.h"
-#include "publish/ftp_client.h"
+#include "publish/picture_publisher.h"
 
 /// What the cycle reaches of the window.
 class LiveCycleHost : public HeaderErrorSink {
@@ -19,7 +19,7 @@ class LiveCycleHost : public HeaderErrorSink {
   virtual void Yield() = 0;
   virtual void SetStatus(const QString& text) = 0;
   virtual QString SiteCaption() const = 0;   // Text3, read when the picture is lettered
-  virtual QString LiveFileText() const = 0;  // Text1, read when an archive is named
+  virtual std::string LiveFileText() const = 0;  // Text1's bytes, read when an archive is named
   virtual QDateTime Now() const = 0;
 };
 
@@ -27,8 +27,8 @@ class LiveCycle {
  public:
   static constexpr int16_t kArchiveEvery = 9;
 
-  LiveCycle(FrameStore& store, PictureSurface& picture, FtpClient& ftp, LiveCycleHost& host)
-      : store_(store), picture_(picture), ftp_(ftp), host_(host) {}
+  LiveCycle(FrameStore& store, PictureSurface& picture, PicturePublisher& publisher, LiveCycleHost& host)
+      : store_(store), picture_(picture), publisher_(publisher), host_(host) {}
 
   /// Runs one cycle (Timer1_Timer). A call made while a cycle runs, from a handler at one of its
   /// yields or while the reader's message box waits, is skipped: it returns false at once.
@@ -43,7 +43,7 @@ class LiveCycle {
 
   FrameStore& store_;
   PictureSurface& picture_;
-  FtpClient& ftp_;
+  PicturePublisher& publisher_;
   LiveCycleHost& host_;
   FrameReader reader_;
   int16_t frame_counter_ = 0;

@@ -14,10 +14,14 @@ QRect Twips(int left, int top, int width, int height) {
   return QRect(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
 }
 
+// A settings line is never cut to the default 32767 characters of a line edit.
+constexpr int kLongestBoxText = 1 << 24;
+
 QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QRect where) {
   auto* label = new QLabel(QString::fromLatin1(caption), parent);
   label->setObjectName(QString::fromLatin1(name));
   label->setGeometry(where);
+  label->setTextFormat(Qt::PlainText);  // a path such as /data/<b>cam</b> is shown as it is
   return label;
 }
 
@@ -25,6 +29,7 @@ QLineEdit* MakeBox(QWidget* parent, const char* name, const QString& text, QRect
                    bool masked = false) {
   auto* box = new QLineEdit(text, parent);
   box->setObjectName(QString::fromLatin1(name));
+  box->setMaxLength(kLongestBoxText);
   box->setGeometry(where);
   if (masked) {
     box->setEchoMode(QLineEdit::Password);
@@ -33,7 +38,7 @@ QLineEdit* MakeBox(QWidget* parent, const char* name, const QString& text, QRect
   return box;
 }
 
-double FactorOf(const QLineEdit* box) { return NumericValueOfText(box->text().toLocal8Bit().toStdString()); }
+double FactorOf(const QLineEdit* box) { return NumericValueOfText(box->text().toUtf8().toStdString()); }
 
 }  // namespace
 
@@ -84,9 +89,12 @@ void Form1::Build() {
   text2_ = MakeBox(this, "Text2", QStringLiteral("10"), Twips(10080, 1800, 735, 270));
   text7_ = MakeBox(this, "Text7", QStringLiteral("1.5"), Twips(10080, 2160, 735, 270));
 
-  // Tab order of the design: Start, Stop, then the boxes from the live file path down.
-  QWidget* order[] = {command1_, command2_, text1_, text3_, text4_, text5_, text6_, text2_, text7_};
+  // Tab order of the design: the picture, Start, Stop, then the boxes from the live file path
+  // down. The window opens with the focus on the picture, so that a stray Space starts nothing.
+  picture1_->setFocusPolicy(Qt::StrongFocus);
+  QWidget* order[] = {picture1_, command1_, command2_, text1_, text3_, text4_, text5_, text6_, text2_, text7_};
   for (size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
+  picture1_->setFocus();
 
   timer1_.setObjectName(QStringLiteral("Timer1"));
   timer1_.setInterval(60000);
@@ -98,25 +106,40 @@ void Form1::Build() {
   connect(&timer1_, &QTimer::timeout, this, [this] { Timer1_Timer(); });
 }
 
+std::array<QLineEdit*, kSettingsLines> Form1::SettingsBoxes() const {
+  return {text1_, text3_, text4_, text5_, text6_, text2_, text7_};
+}
+
+std::string Form1::BoxBytes(int line) const { return settings_texts_.BytesFor(line, SettingsBoxes()[line]->text()); }
+
 void Form1::Form_Load() {
-  const SettingsLines lines = LoadSettingsFile(kSettingsFileName);
-  QLineEdit* boxes[kSettingsLines] = {text1_, text3_, text4_, text5_, text6_, text2_, text7_};
-  for (int i = 0; i < kSettingsLines; ++i)
-    if (lines[i]) boxes[i]->setText(*lines[i]);  // a box the file does not reach keeps its default
+  const SettingsBytes file = LoadSettingsBytes(kSettingsFileName);
+  settings_read_ = file.read;
+  const auto boxes = SettingsBoxes();
+  for (int i = 0; i < kSettingsLines; ++i) {
+    if (!file.lines[i]) continue;  // a box the file does not reach keeps its default
+    const QString text = DecodeSettingsText(*file.lines[i]);
+    boxes[i]->setText(text);
+    if (boxes[i]->text() == text) settings_texts_.Remember(i, *file.lines[i], text);
+  }
   store_.RangeFactor = FactorOf(text2_);
   store_.BackgroundFactor = FactorOf(text7_);
   cycle_.set_frame_counter(0);
 }
 
 void Form1::Form_Unload() {
-  const Outcome saved = SaveSettingsFile(
-      kSettingsFileName, {text1_->text(), text3_->text(), text4_->text(), text5_->text(),
-                          text6_->text(), text2_->text(), text7_->text()});
+  std::array<std::string, kSettingsLines> lines;
+  for (int i = 0; i < kSettingsLines; ++i) lines[i] = BoxBytes(i);
+  // A file that was there but could not be read at start is the user's: it is not overwritten.
+  const Outcome saved = settings_read_.ok ? SaveSettingsBytes(kSettingsFileName, lines)
+                                          : Outcome::Failure("it could not be read at start (" +
+                                                             settings_read_.reason + "), so it is left as it is");
   if (!saved.ok) {
     QMessageBox box(QMessageBox::Warning, windowTitle(),
                     QStringLiteral("The settings could not be saved to qor_live.ini: ") +
-                        QString::fromLocal8Bit(saved.reason.c_str()),
+                        QString::fromUtf8(saved.reason),
                     QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
   }
 }
@@ -132,9 +155,10 @@ void Form1::Timer1_Timer() { RunCycleThenPendingClose(); }
 void Form1::Yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 void Form1::ShowHeaderError(const std::string& message) {
-  QMessageBox box(QMessageBox::NoIcon, windowTitle(), QString::fromLocal8Bit(message.c_str()),
+  QMessageBox box(QMessageBox::NoIcon, windowTitle(), QString::fromUtf8(message),
                   QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("HeaderErrorBox"));
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 

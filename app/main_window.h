@@ -2,6 +2,9 @@
 // Form1, the station's one window: the settings boxes, Start and Stop, the status line and the
 // picture. It wires events to the live cycle, the FTP layer and the settings file.
 
+#include <array>
+#include <string>
+
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,6 +15,7 @@
 
 #include "app/live_cycle.h"
 #include "app/picture_view.h"
+#include "app/settings_file.h"
 #include "publish/start_stop.h"
 
 inline constexpr const char* kWindowTitle = "Tamsel QOR Live Camera Ver 1.00";
@@ -37,17 +41,17 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
   void Yield() override;
   void SetStatus(const QString& text) override { label2_->setText(text); }
   QString SiteCaption() const override { return text3_->text(); }
-  QString LiveFileText() const override { return text1_->text(); }
+  std::string LiveFileText() const override { return LivePathText(); }
   QDateTime Now() const override { return QDateTime::currentDateTime(); }
   void ShowHeaderError(const std::string& message) override;
 
   // StationControls
-  std::string StatusText() const override { return label2_->text().toLocal8Bit().toStdString(); }
-  void SetStatusText(const std::string& text) override { SetStatus(QString::fromLocal8Bit(text.c_str())); }
-  std::string LivePathText() const override { return text1_->text().toLocal8Bit().toStdString(); }
-  std::string ServerText() const override { return text4_->text().toLocal8Bit().toStdString(); }
-  std::string AccountText() const override { return text5_->text().toLocal8Bit().toStdString(); }
-  std::string PasswordText() const override { return text6_->text().toLocal8Bit().toStdString(); }
+  std::string StatusText() const override { return label2_->text().toUtf8().toStdString(); }
+  void SetStatusText(const std::string& text) override { SetStatus(QString::fromUtf8(text)); }
+  std::string LivePathText() const override { return BoxBytes(0); }
+  std::string ServerText() const override { return BoxBytes(2); }
+  std::string AccountText() const override { return BoxBytes(3); }
+  std::string PasswordText() const override { return BoxBytes(4); }
   int16_t FrameCounter() const override { return cycle_.frame_counter(); }
   void SetFrameCounter(int16_t value) override { cycle_.set_frame_counter(value); }
   void RunLiveCycle() override { RunCycleThenPendingClose(); }
@@ -59,6 +63,10 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
  private:
   void Build();
   void RunCycleThenPendingClose();
+  /// The boxes in the order of their lines in the settings file.
+  std::array<QLineEdit*, kSettingsLines> SettingsBoxes() const;
+  /// What a box holds, as the bytes the settings file gave it where the user has not edited it.
+  std::string BoxBytes(int line) const;
 
   FrameStore& store_;
   FtpClient& ftp_;
@@ -66,6 +74,8 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
   LiveCycle cycle_;
   QTimer timer1_;
   bool close_pending_ = false;
+  SettingsTexts settings_texts_;
+  Outcome settings_read_;  // a settings file that was there but could not be read is not replaced
 
   PictureView* picture1_;
   QGroupBox* frame1_;

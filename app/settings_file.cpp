@@ -1,32 +1,96 @@
 #include "app/settings_file.h"
 
-#include <fstream>
-#include <iterator>
+#include <QStringDecoder>
+#include <QStringEncoder>
 
 #include "fits/atomic_file.h"
+#include "fits/regular_file.h"
 
-SettingsLines LoadSettingsFile(const std::string& path) {
-  SettingsLines lines;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return lines;
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+namespace {
+
+// Far above seven lines of settings; a larger file is not a settings file.
+constexpr size_t kMaxSettingsBytes = size_t{16} << 20;
+
+bool IsValidUtf8(const std::string& bytes) {
+  QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  (void)decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  return !decoder.hasError();
+}
+
+// The converter drops some bytes it cannot map without saying so: only a text that encodes back
+// to the very same bytes is taken as Shift-JIS.
+std::optional<QString> ExactShiftJis(const std::string& bytes) {
+  QStringDecoder decoder("Shift_JIS", QStringDecoder::Flag::Stateless);
+  QStringEncoder encoder("Shift_JIS", QStringEncoder::Flag::Stateless);
+  if (!decoder.isValid() || !encoder.isValid()) return std::nullopt;
+  const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  const QString text = decoder.decode(view);
+  if (decoder.hasError()) return std::nullopt;
+  const QByteArray back = encoder.encode(text);
+  if (encoder.hasError() || back != view) return std::nullopt;
+  return text;
+}
+
+}  // namespace
+
+SettingsBytes LoadSettingsBytes(const std::string& path) {
+  SettingsBytes result;
+  std::string bytes;
+  result.read = ReadRegularFile(path, kMaxSettingsBytes, bytes);
+  if (!result.read.ok) {
+    if (result.read.reason.find("No such file") != std::string::npos) result.read = Outcome::Success();
+    return result;
+  }
   size_t start = 0;
   for (int i = 0; i < kSettingsLines && start < bytes.size(); ++i) {
     size_t end = bytes.find_first_of("\r\n", start);
     if (end == std::string::npos) end = bytes.size();
-    lines[i] = QString::fromLocal8Bit(bytes.data() + start, static_cast<qsizetype>(end - start));
+    result.lines[i] = bytes.substr(start, end - start);
     start = end;
     if (start < bytes.size() && bytes[start] == '\r') ++start;
     if (start < bytes.size() && bytes[start] == '\n' && (start == end || bytes[start - 1] == '\r')) ++start;
   }
+  return result;
+}
+
+SettingsLines LoadSettingsFile(const std::string& path) {
+  const SettingsBytes bytes = LoadSettingsBytes(path);
+  SettingsLines lines;
+  for (int i = 0; i < kSettingsLines; ++i)
+    if (bytes.lines[i]) lines[i] = DecodeSettingsText(*bytes.lines[i]);
   return lines;
 }
 
-Outcome SaveSettingsFile(const std::string& path, const std::array<QString, kSettingsLines>& texts) {
+QString DecodeSettingsText(const std::string& bytes) {
+  const qsizetype size = static_cast<qsizetype>(bytes.size());
+  if (IsValidUtf8(bytes)) return QString::fromUtf8(bytes.data(), size);
+  if (std::optional<QString> japanese = ExactShiftJis(bytes)) return *japanese;
+  return QString::fromLatin1(bytes.data(), size);
+}
+
+Outcome SaveSettingsBytes(const std::string& path, const std::array<std::string, kSettingsLines>& lines) {
+  // Renaming over a directory fails anyway; over a FIFO or a device it would replace something
+  // that is not ours.
+  if (IsPresentButNotRegular(path)) return Outcome::Failure(path + " is not a regular file");
   std::string bytes;
-  for (const QString& text : texts) {
-    bytes += text.toLocal8Bit().toStdString();
+  for (const std::string& line : lines) {
+    bytes += line;
     bytes += "\r\n";
   }
   return WriteFileAtomically(path, bytes.data(), bytes.size(), 0600);
+}
+
+Outcome SaveSettingsFile(const std::string& path, const std::array<QString, kSettingsLines>& texts) {
+  std::array<std::string, kSettingsLines> lines;
+  for (int i = 0; i < kSettingsLines; ++i) lines[i] = texts[i].toUtf8().toStdString();
+  return SaveSettingsBytes(path, lines);
+}
+
+void SettingsTexts::Remember(int line, std::string bytes, QString text) {
+  loaded_[line] = Loaded{std::move(bytes), std::move(text)};
+}
+
+std::string SettingsTexts::BytesFor(int line, const QString& current) const {
+  if (loaded_[line] && loaded_[line]->text == current) return loaded_[line]->bytes;
+  return current.toUtf8().toStdString();
 }

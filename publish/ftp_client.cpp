@@ -3,17 +3,19 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <vector>
 
+#include "fits/regular_file.h"
 #include "publish/ftp_address.h"
 #include "publish/ftp_errors.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A picture is some tens of kilobytes; anything near this is not one.
+constexpr size_t kLargestUpload = size_t{256} << 20;
 
 void InitialiseCurlOnce() {
   static std::once_flag once;
@@ -44,6 +46,28 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
 }
 
 size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+// libcurl's own low-speed check averages over a few seconds and so fires late; this one ends an
+// upload whose bytes stop moving for the stall bound, to the second. Waits for replies before and
+// after the data are the server-response bound's.
+struct StallWatch {
+  std::chrono::seconds stall;
+  Clock::time_point last_progress = Clock::now();
+  curl_off_t last_sent = -1;
+  bool stalled = false;
+};
+
+int WatchProgress(void* user, curl_off_t, curl_off_t, curl_off_t total, curl_off_t sent) {
+  auto* watch = static_cast<StallWatch*>(user);
+  const Clock::time_point now = Clock::now();
+  if (sent != watch->last_sent || sent == 0 || sent >= total) {
+    watch->last_sent = sent;
+    watch->last_progress = now;
+    return 0;
+  }
+  watch->stalled = now - watch->last_progress >= watch->stall;
+  return watch->stalled ? 1 : 0;
+}
 
 // A dead or dropped connection, as opposed to a refusal by a live server.
 bool IsDroppedConnection(CURLcode code, long reply) {
@@ -89,6 +113,7 @@ class FtpClient::Session {
                 Clock::time_point deadline) {
     const SList rename{"RNFR " + temporary, "RNTO " + remote};
     UploadSource source{&bytes};
+    StallWatch watch{timeouts_.stall};
     Prepare(deadline);
     curl_easy_setopt(curl_, CURLOPT_URL, Url(directory_, temporary).c_str());
     curl_easy_setopt(curl_, CURLOPT_UPLOAD, 1L);
@@ -96,24 +121,64 @@ class FtpClient::Session {
     curl_easy_setopt(curl_, CURLOPT_READDATA, &source);
     curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
     curl_easy_setopt(curl_, CURLOPT_POSTQUOTE, rename.list);
-    Result result = Perform();
-    if (!result.ok() && IsDroppedConnection(result.code, result.reply)) {
+    curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, WatchProgress);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, &watch);
+    Result result = Perform(watch);
+    if (!result.ok() && IsDroppedConnection(result.code, result.reply) && RetryFits(deadline)) {
       source.offset = 0;
-      curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, 1L);
-      result = Perform();
+      watch = StallWatch{timeouts_.stall};
+      result = Perform(watch);
     }
     curl_easy_getinfo(curl_, CURLINFO_SIZE_UPLOAD_T, &last_sent_);
     return result;
   }
 
-  // Where a server refuses to rename onto an existing file: delete it, then rename.
-  Result ReplaceByDeleting(const std::string& temporary, const std::string& remote, Clock::time_point deadline) {
-    const SList commands{"*DELE " + remote, "RNFR " + temporary, "RNTO " + remote};
+  // Sends `commands` (FTP quote commands) on the session, without a transfer.
+  Result Commands(std::initializer_list<std::string> commands, Clock::time_point deadline) {
+    const SList list(commands);
     Prepare(deadline);
     curl_easy_setopt(curl_, CURLOPT_URL, Url(directory_, "").c_str());
     curl_easy_setopt(curl_, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(curl_, CURLOPT_QUOTE, commands.list);
+    curl_easy_setopt(curl_, CURLOPT_QUOTE, list.list);
     return PerformRetryingDropped(deadline);
+  }
+
+  // The server refused to rename the upload over the published file. The published file is never
+  // removed before its replacement is in place: it is set aside under another name, the upload is
+  // renamed in, and only then is the old one deleted; if the upload cannot be renamed in, the old
+  // picture is put back. A server that refuses every rename keeps its old picture and the error.
+  // libcurl sends these commands before it changes directory on a connection it had to open
+  // again, so they name the files by absolute paths.
+  Result ReplaceAside(const std::string& temporary_name, const std::string& remote_name, Clock::time_point deadline) {
+    const std::string temporary = PathOf(temporary_name);
+    const std::string remote = PathOf(remote_name);
+    const std::string aside = PathOf("." + remote_name + ".old");
+    Result result = Commands({"*DELE " + aside, "RNFR " + remote, "RNTO " + aside}, deadline);
+    if (!result.ok()) {
+      Commands({"*DELE " + temporary}, deadline);
+      return result;
+    }
+    result = Commands({"RNFR " + temporary, "RNTO " + remote}, deadline);
+    if (!result.ok()) {
+      Commands({"RNFR " + aside, "RNTO " + remote}, deadline);
+      Commands({"*DELE " + temporary}, deadline);
+      return result;
+    }
+    Commands({"*DELE " + aside}, deadline);
+    return result;
+  }
+
+  // The absolute path of `name` in the current directory, where the login directory is known.
+  std::string PathOf(const std::string& name) const {
+    std::string path;
+    size_t first = 0;
+    if (!directory_.empty() && directory_[0] == "/") first = 1;
+    else if (!entry_path_.empty()) path = entry_path_;
+    else return name;  // the server did not say where a login lands: relative, as before
+    if (path.empty() || path.back() != '/') path += '/';
+    for (size_t i = first; i < directory_.size(); ++i) path += directory_[i] + "/";
+    return path + name;
   }
 
   // The size the server reports for `remote` (SIZE), or -1 where it cannot tell.
@@ -137,12 +202,13 @@ class FtpClient::Session {
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl_, CURLOPT_USERNAME, account_.c_str());
     curl_easy_setopt(curl_, CURLOPT_PASSWORD, password_.c_str());
-    curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeouts_.connect.count()));
+    // libcurl counts the connect bound for the data connection from the start of the transfer, so
+    // on an open session a reply that took up to the stall bound must still leave the connect
+    // bound for the data connection. A fresh login (FRESH_CONNECT, below) has the connect bound.
+    const auto connect = logged_in_ ? timeouts_.connect + timeouts_.stall : timeouts_.connect;
+    curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connect.count()));
     curl_easy_setopt(curl_, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(timeouts_.stall.count()));
-    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeouts_.stall.count()));
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, std::max<long>(1, static_cast<long>(left.count())));
+    SetTimeLeft(deadline);
     curl_easy_setopt(curl_, CURLOPT_FTP_USE_EPSV, 1L);
     curl_easy_setopt(curl_, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
     curl_easy_setopt(curl_, CURLOPT_TCP_KEEPALIVE, 1L);
@@ -157,6 +223,10 @@ class FtpClient::Session {
   // sleep a whole second before opening a passive data connection; waits here are 10 ms at most.
   // The multi handle keeps the logged-in connection between calls.
   Result Perform() {
+    StallWatch unused{timeouts_.stall};
+    return Perform(unused);
+  }
+  Result Perform(const StallWatch& watch) {
     Result result;
     curl_multi_add_handle(multi_, curl_);
     int running = 1;
@@ -171,16 +241,35 @@ class FtpClient::Session {
       if (message->msg == CURLMSG_DONE && message->easy_handle == curl_) result.code = message->data.result;
     curl_multi_remove_handle(multi_, curl_);
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &result.reply);
+    if (result.code == CURLE_ABORTED_BY_CALLBACK && watch.stalled) result.code = CURLE_OPERATION_TIMEDOUT;
+    if (result.ok()) {
+      logged_in_ = true;
+      const char* entry = nullptr;
+      if (curl_easy_getinfo(curl_, CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry && *entry == '/')
+        entry_path_ = entry;
+    }
     return result;
   }
 
   Result PerformRetryingDropped(Clock::time_point deadline) {
     Result result = Perform();
-    if (!result.ok() && IsDroppedConnection(result.code, result.reply) && Clock::now() < deadline) {
-      curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, 1L);
-      result = Perform();
-    }
+    if (!result.ok() && IsDroppedConnection(result.code, result.reply) && RetryFits(deadline)) result = Perform();
     return result;
+  }
+
+  void SetTimeLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, std::max<long>(1, static_cast<long>(left.count())));
+  }
+
+  // One deadline holds for a whole call, its retry included: a fresh connection is tried only
+  // while the connect bound still fits, and only for what is left of the call's time.
+  bool RetryFits(Clock::time_point deadline) {
+    if (deadline - Clock::now() < timeouts_.connect) return false;
+    curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeouts_.connect.count()));
+    SetTimeLeft(deadline);
+    return true;
   }
 
   std::string Url(const std::vector<std::string>& directory, const std::string& file) const {
@@ -212,6 +301,8 @@ class FtpClient::Session {
   CURLM* multi_;
   CURL* curl_;
   curl_off_t last_sent_ = -1;
+  bool logged_in_ = false;  // a transfer has succeeded: the cached connection is logged in
+  std::string entry_path_;  // where a login lands, as the server's PWD said
   std::vector<std::string> directory_;  // {"/", "homepage"} or relative {"sub"}; empty: login directory
 };
 
@@ -284,17 +375,16 @@ int16_t FtpClient::FtpPutBin(const std::string& local, const std::string& remote
       remote.find('/') != std::string::npos)
     return Fail(ftp_error::kUnsafeText);
   if (!Usable()) return 0;
-  std::ifstream in(local, std::ios::binary);
-  if (!in) return Fail(ftp_error::kLocalFile);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return Fail(ftp_error::kLocalFile);
+  std::string file;
+  if (!ReadRegularFile(local, kLargestUpload, file).ok) return Fail(ftp_error::kLocalFile);
+  const std::vector<char> bytes(file.begin(), file.end());
 
   const auto deadline = Clock::now() + timeouts_.operation;
   // A name web visitors do not ask for; the rename makes the new picture appear whole at once.
   const std::string temporary = "." + remote + ".part";
   Session::Result result = session_->Upload(bytes, temporary, remote, deadline);
   const curl_off_t sent = session_->last_sent();
-  if (result.code == CURLE_QUOTE_ERROR) result = session_->ReplaceByDeleting(temporary, remote, deadline);
+  if (result.code == CURLE_QUOTE_ERROR) result = session_->ReplaceAside(temporary, remote, deadline);
   if (!result.ok()) return Fail(result.Error());
   if (sent != static_cast<curl_off_t>(bytes.size())) return Fail(ftp_error::kSizeMismatch);
 

@@ -7,16 +7,18 @@
 #include <memory>
 #include <string>
 
+#include "publish/picture_publisher.h"
+
 struct FtpTimeouts {
   std::chrono::seconds connect{15};    // TCP connect plus greeting and login
   std::chrono::seconds stall{30};      // a transfer or reply with no progress for this long fails
   std::chrono::seconds operation{90};  // one whole call, retries included
 };
 
-class FtpClient {
+class FtpClient : public PicturePublisher {
  public:
   explicit FtpClient(FtpTimeouts timeouts = {});
-  ~FtpClient();
+  ~FtpClient() override;
   FtpClient(const FtpClient&) = delete;
   FtpClient& operator=(const FtpClient&) = delete;
 
@@ -28,11 +30,11 @@ class FtpClient {
   /// Uploads `local` in binary as `remote` in the current directory, under a temporary name that
   /// is then renamed over `remote`, and checks that the server holds as many bytes as were sent.
   /// A connection the server dropped while idle is opened and logged in again once.
-  int16_t FtpPutBin(const std::string& local, const std::string& remote);
+  int16_t FtpPutBin(const std::string& local, const std::string& remote) override;
   /// Ends the session (QUIT). Succeeds also when there is none.
   int16_t FtpDisconnect();
   /// The number of the last failure: a server reply code, a libcurl code or one of ftp_errors.h.
-  int32_t FtpGetLastError() const { return last_error_; }
+  int32_t FtpGetLastError() const override { return last_error_; }
 
   /// For tests only: trust this CA file instead of the system's store for TLS servers.
   void SetCertificateAuthorityForTesting(const std::string& ca_file) { ca_file_ = ca_file; }

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -88,6 +89,11 @@ TEST_F(FtpClientTest, MissingDirectoryGives550AndUploadsStayWhereTheSessionIs) {
   ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1);
   EXPECT_EQ(ReadBytes(Remote()), ReadBytes(local_));
   EXPECT_EQ(client.FtpPutBin(dir_.File("absent.jpg"), "live2.jpg"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kLocalFile);
+  EXPECT_EQ(client.FtpPutBin(dir_.path().string(), "live2.jpg"), 0) << "a directory";
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kLocalFile);
+  ASSERT_EQ(mkfifo(dir_.File("fifo.jpg").c_str(), 0600), 0);
+  EXPECT_EQ(client.FtpPutBin(dir_.File("fifo.jpg"), "live2.jpg"), 0) << "a FIFO, without waiting for a writer";
   EXPECT_EQ(client.FtpGetLastError(), ftp_error::kLocalFile);
 }
 
@@ -184,7 +190,7 @@ TEST_F(FtpClientTest, CommandsCannotBeSmuggledInThroughTheTexts) {
   EXPECT_TRUE(std::filesystem::exists(root_ + "/homepage/keep.txt"));
 }
 
-TEST_F(FtpClientTest, ServersThatRefuseRenamingOntoAFileGetDeleteThenRename) {
+TEST_F(FtpClientTest, ServersThatRefuseRenamingOntoAFileGetTheOldPictureSetAsideFirst) {
   PyFtpServer::Options refusing;
   refusing.no_rename_over = true;
   PyFtpServer server(root_, refusing);
@@ -195,12 +201,90 @@ TEST_F(FtpClientTest, ServersThatRefuseRenamingOntoAFileGetDeleteThenRename) {
     ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
     EXPECT_EQ(ReadBytes(Remote()), ReadBytes(local_));
   }
-  EXPECT_GE(server.Count("CMD DELE live2.jpg"), 2);
+  EXPECT_EQ(server.Count("CMD DELE /homepage/live2.jpg"), 0) << "the published picture is never deleted";
+  EXPECT_GE(server.Count("CMD RNTO /homepage/.live2.jpg.old"), 2);
+  EXPECT_FALSE(std::filesystem::exists(Remote(".live2.jpg.old")));
+}
+
+// A server that refuses RNFR or RNTO altogether: the old picture stays published, the error is
+// reported, and the upload's temporary file is cleared away.
+TEST_F(FtpClientTest, ServersThatRefuseRenamesKeepTheOldPicture) {
+  for (const char* refused : {"RNFR", "RNTO"}) {
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_ + "/homepage");
+    WriteBytes(Remote(), {'o', 'l', 'd'});
+    PyFtpServer server(root_, {false, false, "", "", {"--refuse", refused}});
+    FtpClient client;
+    ASSERT_TRUE(Start(client, server));
+    EXPECT_EQ(client.FtpPutBin(local_, "live2.jpg"), 0) << refused;
+    EXPECT_EQ(client.FtpGetLastError(), 550) << refused;
+    EXPECT_EQ(ReadBytes(Remote()), (std::vector<uint8_t>{'o', 'l', 'd'})) << refused;
+    EXPECT_FALSE(std::filesystem::exists(Remote(".live2.jpg.part"))) << refused;
+  }
+}
+
+// Servers that lie: one that reports another size than it holds, one that drops the connection
+// at the first upload (the client logs in again and uploads once more).
+TEST_F(FtpClientTest, ALyingSizeIsCaughtAndADroppedFirstUploadIsRetried) {
+  {
+    PyFtpServer server(root_, {false, false, "", "", {"--drop-on", "STOR:1"}});
+    FtpClient client;
+    ASSERT_TRUE(Start(client, server));
+    WriteBytes(local_, Picture(31000, 5));
+    ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+    EXPECT_EQ(ReadBytes(Remote()), ReadBytes(local_));
+    EXPECT_EQ(server.Count("DROP"), 1);
+    EXPECT_EQ(server.Count("LOGIN"), 2);
+  }
+  PyFtpServer server(root_, {false, false, "", "", {"--lie-size", "17"}});
+  FtpClient client;
+  ASSERT_TRUE(Start(client, server));
+  EXPECT_EQ(client.FtpPutBin(local_, "live2.jpg"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kSizeMismatch);
+}
+
+// The time bounds hold as stated, against a server that is slow on purpose (bounds scaled down:
+// connect 2 s, stall 3 s, whole call 6 s).
+TEST_F(FtpClientTest, TimeBoundsHoldAgainstASlowServer) {
+  const FtpTimeouts bounds{std::chrono::seconds(2), std::chrono::seconds(3), std::chrono::seconds(6)};
+  const auto timed = [](auto&& call) {
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  {  // A passive-mode reply slower than the connect bound but within the stall bound still uploads.
+    PyFtpServer server(root_, {false, false, "", "", {"--delay", "EPSV,PASV:2.5"}});
+    FtpClient client(bounds);
+    ASSERT_TRUE(Start(client, server));
+    EXPECT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+  }
+  {  // An upload whose bytes stop moving fails with 28 after the stall bound, not later.
+    PyFtpServer server(root_, {false, false, "", "", {"--stall-data-after", "1000000:8"}});
+    FtpClient client(bounds);
+    ASSERT_TRUE(Start(client, server));
+    WriteBytes(local_, Picture(48'000'000, 3));
+    int16_t result = 0;
+    const double seconds = timed([&] { result = client.FtpPutBin(local_, "live2.jpg"); });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(client.FtpGetLastError(), 28);
+    EXPECT_LT(seconds, 3 + 1.5);
+  }
+  {  // Slow replies and the connection dropped at each upload: one deadline for the call, the
+     // retry included (a retry would need 4.5 s more; only 1.5 s are left).
+    WriteBytes(local_, Picture(30000, 1));
+    PyFtpServer server(root_, {false, false, "", "", {"--delay", "TYPE,EPSV,STOR:1.5", "--drop-on", "STOR"}});
+    FtpClient client(bounds);
+    ASSERT_TRUE(Start(client, server));
+    int16_t result = 0;
+    const double seconds = timed([&] { result = client.FtpPutBin(local_, "live2.jpg"); });
+    EXPECT_EQ(result, 0);
+    EXPECT_LT(seconds, 6 + 0.5);
+  }
 }
 
 TEST_F(FtpClientTest, ExplicitTlsVerifiesTheServerCertificate) {
   MakeTestCertificates(dir_.path().string());
-  PyFtpServer server(root_, {true, false, dir_.File("server.pem"), dir_.File("server.key")});
+  PyFtpServer server(root_, {true, false, dir_.File("server.pem"), dir_.File("server.key"), {}});
   FtpClient untrusting;
   EXPECT_EQ(untrusting.FtpConnect("ftpes://" + server.address(), "observer", "secret"), 0);
   EXPECT_EQ(untrusting.FtpGetLastError(), 60) << "peer certificate cannot be verified";

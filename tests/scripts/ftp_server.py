@@ -3,6 +3,13 @@
 
 usage: ftp_server.py ROOT LOG [--port N] [--user U --password P] [--tls CERT KEY]
                               [--no-rename-over] [--slow-store SECONDS]
+                              [--delay CMD,CMD:SECONDS] [--drop-on CMD[:TIMES]] [--refuse CMD]
+                              [--lie-size N] [--stall-data-after BYTES:SECONDS]
+
+The hostile options: --delay answers the listed commands (ALL: every one) only after a pause;
+--drop-on closes the connection when CMD arrives (the first TIMES times, or always); --refuse
+answers CMD with 550; --lie-size reports N for every SIZE; --stall-data-after stops reading an
+upload for SECONDS once BYTES have arrived.
 
 Prints "PORT n" once it listens. LOG receives one line per command received ("CMD <verb> <arg>",
 passwords masked), one "LOGIN <user>" per successful login, and "STORED <name>" after each upload.
@@ -27,17 +34,62 @@ def main():
     parser.add_argument("--tls", nargs=2)
     parser.add_argument("--no-rename-over", action="store_true")
     parser.add_argument("--slow-store", type=float, default=0)
+    parser.add_argument("--delay", default="")
+    parser.add_argument("--drop-on", default="")
+    parser.add_argument("--refuse", default="")
+    parser.add_argument("--lie-size", type=int)
+    parser.add_argument("--stall-data-after", default="")
     args = parser.parse_args()
+
+    delayed, delay = set(), 0.0
+    if args.delay:
+        names, seconds = args.delay.split(":")
+        delayed, delay = set(names.split(",")), float(seconds)
+    drop_on, drops_left = None, 0
+    if args.drop_on:
+        drop_on, _, times = args.drop_on.partition(":")
+        drops_left = int(times) if times else -1
+    stall_bytes = stall_seconds = 0
+    if args.stall_data_after:
+        stall_bytes, stall_seconds = (float(x) for x in args.stall_data_after.split(":"))
 
     log = open(args.log, "a", buffering=1)
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
     base = TLS_FTPHandler if args.tls else FTPHandler
 
+    class StallingDTP(base.dtp_handler):
+        stalled = False
+
+        def handle_read(self):
+            super().handle_read()
+            if stall_bytes and not StallingDTP.stalled and self.tot_bytes_received >= stall_bytes:
+                StallingDTP.stalled = True
+                log.write("STALL\n")
+                time.sleep(stall_seconds)
+
+        handle_read_event = handle_read  # the I/O loop calls this name
+
     class Handler(base):
+        dtp_handler = StallingDTP
+
         def pre_process_command(self, line, cmd, arg):
+            nonlocal drops_left
             shown = "******" if cmd == "PASS" else arg
             log.write(f"CMD {cmd} {shown}\n")
+            if cmd in delayed or "ALL" in delayed:
+                time.sleep(delay)
+            if cmd == drop_on and drops_left != 0:
+                drops_left -= 1
+                log.write("DROP\n")
+                self.close()
+                return
+            if cmd == args.refuse:
+                self.respond("550 Refused by the test.")
+                return
+            if cmd == "SIZE" and args.lie_size is not None:
+                self.respond(f"213 {args.lie_size}")
+                return
             return super().pre_process_command(line, cmd, arg)
 
         def on_login(self, username):

@@ -85,6 +85,7 @@ void PyFtpServer::Start() {
   std::vector<std::string> argv = {kPython, TestScript("ftp_server.py"), root_, log_path_, "--port", std::to_string(port_)};
   if (options_.tls) argv.insert(argv.end(), {"--tls", options_.cert, options_.key});
   if (options_.no_rename_over) argv.push_back("--no-rename-over");
+  argv.insert(argv.end(), options_.hostile.begin(), options_.hostile.end());
   process_ = ChildProcess(argv, log_path_ + ".out");
   if (!WaitForListener(port_, 10)) throw std::runtime_error("the FTP server did not start: " + log());
 }

@@ -31,6 +31,7 @@ class PyFtpServer {
     bool tls = false;
     bool no_rename_over = false;
     std::string cert, key;
+    std::vector<std::string> hostile;  // further options of ftp_server.py, e.g. {"--refuse", "RNFR"}
   };
   PyFtpServer(const std::string& root, Options options);
   PyFtpServer(const std::string& root) : PyFtpServer(root, Options{}) {}
