@@ -12,16 +12,16 @@ namespace {
 constexpr size_t kMaxSettingsBytes = size_t{16} << 20;
 
 bool IsValidUtf8(const std::string& bytes) {
-  QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  (void)decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  QStringDecoder decoder(QStringDecoder::Utf8);
+  const QString text = decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
   return !decoder.hasError();
 }
 
 // The converter drops some bytes it cannot map without saying so: only a text that encodes back
 // to the very same bytes is taken as Shift-JIS.
 std::optional<QString> ExactShiftJis(const std::string& bytes) {
-  QStringDecoder decoder("Shift_JIS", QStringDecoder::Flag::Stateless);
-  QStringEncoder encoder("Shift_JIS", QStringEncoder::Flag::Stateless);
+  QStringDecoder decoder("Shift_JIS");
+  QStringEncoder encoder("Shift_JIS");
   if (!decoder.isValid() || !encoder.isValid()) return std::nullopt;
   const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
   const QString text = decoder.decode(view);

@@ -1,4 +1,8 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
 
 #include <QGroupBox>
 #include <QLabel>
@@ -8,6 +12,7 @@
 #include "fits/text_numbers.h"
 #include "tests/app/window_fixture.h"
 #include "tests/support/files.h"
+#include "tests/support/fits_builder.h"
 
 namespace {
 
@@ -78,7 +83,7 @@ TEST_F(WindowTest, ControlsOfTheDesign) {
   EXPECT_EQ(window.timer().interval(), 60000);
   EXPECT_EQ(window.FrameCounter(), 0);
 
-  const char* tab_order[] = {"Command1", "Command2", "Text1", "Text3", "Text4", "Text5", "Text6", "Text2", "Text7"};
+  const char* tab_order[] = {"Picture1", "Command1", "Command2", "Text1", "Text3", "Text4", "Text5", "Text6", "Text2", "Text7"};
   for (size_t i = 0; i + 1 < std::size(tab_order); ++i)
     EXPECT_EQ(NextTabStop(Control<QWidget>(tab_order[i])), Control<QWidget>(tab_order[i + 1])) << tab_order[i];
 }
@@ -93,6 +98,73 @@ TEST_F(WindowTest, SettingsComeThroughOpeningAndClosingByteForByte) {
   Window().close();
   const std::vector<uint8_t> saved = ReadBytes("qor_live.ini");
   EXPECT_EQ(std::string(saved.begin(), saved.end()), file.substr(0, file.find("extra")));
+}
+
+// A settings file as a Windows machine writes it: a Shift-JIS caption, a Latin-1 password, and a
+// path longer than a line edit holds by default. Every byte comes back, and the texts show.
+TEST_F(WindowTest, SettingsInEightBitCodePagesAndLongLinesComeBackByteForByte) {
+  const std::string path = "/data/" + std::string(40000, 'x') + "/live.fts";
+  const std::string caption = "\x93\x8c\x8b\x9e\x93\x56\x95\xb6\x91\xe4";  // Tokyo Observatory
+  const std::string password = "p\xE4ss w\xF6rd";
+  const std::string file = path + "\r\n" + caption + "\r\nftp.example.org\r\nobserver\r\n" + password + "\r\n10\r\n1.5\r\n";
+  WriteBytes("qor_live.ini", {file.begin(), file.end()});
+  EXPECT_EQ(Control("Text3")->text(), QString::fromUtf8("東京天文台"));
+  EXPECT_EQ(Control("Text1")->text().size(), static_cast<qsizetype>(path.size()));
+  EXPECT_EQ(Window().PasswordText(), password) << "the server gets the bytes of the file";
+  Window().close();
+  const std::vector<uint8_t> saved = ReadBytes("qor_live.ini");
+  EXPECT_EQ(std::string(saved.begin(), saved.end()), file);
+}
+
+// A directory or a FIFO where the settings file should be: the window opens with the defaults at
+// once, and closing it leaves that path alone.
+TEST_F(WindowTest, ASettingsPathThatIsNoFileNeitherStopsNorBlocksTheWindow) {
+  ASSERT_TRUE(std::filesystem::create_directory("qor_live.ini"));
+  EXPECT_EQ(Control("Text2")->text().toStdString(), "10");
+  std::string warning;
+  AnswerNextBox(&warning);
+  Window().close();
+  EXPECT_NE(warning.find("qor_live.ini"), std::string::npos) << warning;
+  EXPECT_TRUE(std::filesystem::is_directory("qor_live.ini"));
+  window_.reset();
+
+  std::filesystem::remove("qor_live.ini");
+  ASSERT_EQ(mkfifo("qor_live.ini", 0600), 0);
+  alarm(10);  // a window that waits for a writer of the FIFO ends this test program instead
+  EXPECT_EQ(Control("Text2")->text().toStdString(), "10");
+  alarm(0);
+  AnswerNextBox(&warning);
+  Window().close();
+  EXPECT_TRUE(std::filesystem::is_fifo("qor_live.ini"));
+}
+
+// A live file path that looks like HTML is shown as it is, in the message box and the status
+// line; and the window opens with the focus on the picture, so a stray Space starts nothing.
+TEST_F(WindowTest, TextsAreShownAsPlainTextAndTheFocusStartsOnThePicture) {
+  Window().show();
+  QApplication::setActiveWindow(&Window());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+  ASSERT_EQ(QApplication::focusWidget(), Control<QWidget>("Picture1"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  EXPECT_TRUE(Window().statuses.empty());
+
+  const std::string cam = dir_.File("<b>cam<");
+  std::filesystem::create_directories(cam + "/b>");
+  FitsBuilder::Frame(64, 2, 2).Write(cam + "/b>/live.fts");
+  store_.LiveFilePath = cam + "/b>/live.fts";
+  int format = -1;
+  auto* poll = new QTimer();
+  QObject::connect(poll, &QTimer::timeout, [poll, &format] {
+    if (QWidget* box = QApplication::activeModalWidget()) {
+      format = box->property("textFormat").toInt();
+      box->close();
+      poll->deleteLater();
+    }
+  });
+  poll->start(20);
+  Window().cycle().Run();
+  EXPECT_EQ(format, Qt::PlainText);
+  EXPECT_EQ(Control<QLabel>("Label2")->textFormat(), Qt::PlainText);
 }
 
 TEST_F(WindowTest, MissingOrShortSettingsKeepTheDefaults) {

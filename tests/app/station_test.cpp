@@ -127,6 +127,17 @@ TEST_F(StationTest, HeaderErrorIsShownAndTheCycleGoesOnWhileTicksWait) {
   FitsBuilder::Frame(64, 2, 2).Write(live_);
   std::string shown;
   bool nested_tick_ran = true;
+  // Were the guard broken, the nested cycle's box would wait for ever: close any box left after
+  // a few seconds, and say so.
+  int rescued = 0;
+  QTimer rescue;
+  QObject::connect(&rescue, &QTimer::timeout, [&rescued] {
+    if (QWidget* box = QApplication::activeModalWidget()) {
+      ++rescued;
+      box->close();
+    }
+  });
+  rescue.start(3000);
   auto* poll = new QTimer();
   QObject::connect(poll, &QTimer::timeout, [&, poll] {
     if (QWidget* box = QApplication::activeModalWidget()) {
@@ -141,6 +152,7 @@ TEST_F(StationTest, HeaderErrorIsShownAndTheCycleGoesOnWhileTicksWait) {
   Window().Timer1_Timer();
   EXPECT_EQ(shown, live_ + "BITPIX error : BITPIX = 64");
   EXPECT_FALSE(nested_tick_ran);
+  EXPECT_EQ(rescued, 0);
   EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin OK", "Live start    2"}));
 }
 

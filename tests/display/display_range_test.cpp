@@ -42,6 +42,28 @@ class DisplayRangeTest : public ::testing::Test {
   static inline FrameStore store_;
 };
 
+// A peak that falls off gradually, so that where the walks stop depends on the threshold: counts
+// 1000 at 150 and 1000 x 0.6^k (truncated) at 150 +- k, one pixel each at 0 and 300 (bin width 1).
+// Smoothed: 281.37 at the peak, so a tenth is 28.14; bins 143 and 157 (19.11) are the first below
+// it, while bins 145 and 155 (53.53) would already be below a fifth.
+TEST_F(DisplayRangeTest, GradedPeakStopsAtATenthOfItsSmoothedHeight) {
+  std::vector<int32_t> values = {0, 300};
+  for (int k = 0; k <= 11; ++k) {
+    const int count = static_cast<int>(1000 * std::pow(0.6, k));
+    for (int n = 0; n < count; ++n) {
+      values.push_back(150 + k);
+      if (k > 0) values.push_back(150 - k);
+    }
+  }
+  ASSERT_EQ(values.size(), 3980u);
+  Frame(398, 10, 0);
+  for (size_t i = 0; i < values.size(); ++i) store_.Pixel(static_cast<int>(i % 398), static_cast<int>(i / 398)) = values[i];
+  Extremes();
+  ComputeDisplayRange(store_);
+  EXPECT_EQ(store_.DisplayLow, 143);
+  EXPECT_EQ(store_.DisplaySpan, 157 - 143);
+}
+
 TEST_F(DisplayRangeTest, WorkedExamples) {
   Frame(10, 10, 150);
   store_.Pixel(0, 0) = 0;

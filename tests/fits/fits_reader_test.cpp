@@ -252,19 +252,26 @@ TEST_F(FitsReaderTest, AFileRewrittenWhileReadIsNeverAcceptedTorn) {
   const std::vector<uint8_t> frames[] = {frame(1000), frame(2000)};
   WriteBytes(path_, frames[0]);
   std::atomic<bool> stop = false;
-  std::thread camera([&] {
+  // Declared after `stop`, so that a failed assertion still stops and joins it.
+  struct StopOnExit {
+    std::atomic<bool>& stop;
+    ~StopOnExit() { stop = true; }
+  };
+  std::jthread camera([&] {
     for (int n = 0; !stop; ++n) {
       const int fd = open(path_.c_str(), O_WRONLY | (n % 3 == 2 ? O_TRUNC : 0));
+      // One write a frame: a writer that stops for long in the middle of a frame leaves nothing
+      // that a reader could tell from a whole file.
       const std::vector<uint8_t>& bytes = frames[n % 2];
-      for (size_t at = 0; at < bytes.size(); at += 65536)
-        if (write(fd, bytes.data() + at, std::min<size_t>(65536, bytes.size() - at)) < 0) break;
+      if (write(fd, bytes.data(), bytes.size()) < 0) ADD_FAILURE() << "write";
       close(fd);
       std::this_thread::sleep_for(std::chrono::milliseconds(n % 5));
     }
   });
+  StopOnExit stopper{stop};
   store_.LiveFilePath = path_;
   int whole = 0;
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 400; ++i) {
     const ReadResult result = reader_.ReadLiveFrame(store_, sink_);
     if (result.status == ReadStatus::kOk) {
       const int number = static_cast<int>(NumericValueOfText(store_.HeaderCards[6].substr(9, 21)));

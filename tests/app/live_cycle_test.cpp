@@ -1,0 +1,117 @@
+// The live cycle's rules on their own: a fake window and a fake publisher, real frames and files.
+
+#include "app/live_cycle.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/fits_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeHost : public LiveCycleHost {
+ public:
+  void Yield() override {}
+  void SetStatus(const QString& text) override { statuses.push_back(text.toStdString()); }
+  QString SiteCaption() const override { return caption; }
+  std::string LiveFileText() const override { return live_file_text; }
+  QDateTime Now() const override { return QDateTime(QDate(2007, 2, 14), QTime(21, 5, 9)); }
+  void ShowHeaderError(const std::string& message) override { header_errors.push_back(message); }
+
+  QString caption = QStringLiteral("Kiso");
+  std::string live_file_text;
+  std::vector<std::string> statuses;
+  std::vector<std::string> header_errors;
+};
+
+class FakePublisher : public PicturePublisher {
+ public:
+  int16_t FtpPutBin(const std::string& local, const std::string& remote) override {
+    uploads.push_back(local + " " + remote);
+    return error == 0 ? -1 : 0;
+  }
+  int32_t FtpGetLastError() const override { return error; }
+
+  int32_t error = 0;
+  std::vector<std::string> uploads;
+};
+
+class LiveCycleTest : public ::testing::Test {
+ protected:
+  LiveCycleTest() {
+    char previous[4096];
+    previous_dir_ = getcwd(previous, sizeof previous) ? previous : "/";
+    if (chdir(dir_.path().c_str()) != 0) ADD_FAILURE() << "chdir";
+    fs::create_directories("camera");
+    FitsBuilder::Frame(16, 64, 48).Samples(std::vector<int64_t>(64 * 48, 1000), 2).Write("camera/live.fts");
+    store_.LiveFilePath = "camera/live.fts";  // as Start copied it
+    host_.live_file_text = store_.LiveFilePath;
+    store_.RangeFactor = 10;
+    store_.BackgroundFactor = 1.5;
+  }
+  ~LiveCycleTest() override {
+    if (chdir(previous_dir_.c_str()) != 0) ADD_FAILURE() << "chdir back";
+  }
+  std::vector<std::string> TakeStatuses() { return std::exchange(host_.statuses, {}); }
+
+  TempDir dir_;
+  std::string previous_dir_;
+  static inline FrameStore store_;
+  PictureSurface picture_;
+  FakeHost host_;
+  FakePublisher publisher_;
+  LiveCycle cycle_{store_, picture_, publisher_, host_};
+};
+
+TEST_F(LiveCycleTest, TheCaptionIsLetteredOnTheFreshFrameAndThePictureUploaded) {
+  ASSERT_TRUE(cycle_.Run());
+  int red = 0;  // the caption sits at the top left, over the rendered frame
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 100; ++x) red += picture_.Image().pixel(x, y) == qRgb(255, 0, 0);
+  EXPECT_GT(red, 20);
+  EXPECT_EQ(publisher_.uploads, (std::vector<std::string>{"live2.jpg live2.jpg"}));
+  EXPECT_TRUE(fs::exists("live2.bmp") && fs::exists("live2.jpg"));
+  EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin OK", "Live start    1"}));
+}
+
+// The ninth cycle archives even after a failed upload, into the directory of the live file box as
+// it reads then, while the reader keeps the path that Start copied.
+TEST_F(LiveCycleTest, TheNinthCycleArchivesAfterAFailedUploadWhereTheEditedBoxSays) {
+  fs::create_directories("elsewhere");
+  for (int i = 0; i < 8; ++i) ASSERT_TRUE(cycle_.Run());
+  host_.live_file_text = "elsewhere/other.fts";  // edited after Start
+  publisher_.error = 530;
+  TakeStatuses();
+  ASSERT_TRUE(cycle_.Run());
+  EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin NG:530", "Picture saving",
+                                                      "Live start    0"}));
+  EXPECT_TRUE(fs::exists("elsewhere/02142007_210509.fts"));
+  EXPECT_EQ(store_.LiveFilePath, "camera/live.fts");
+  EXPECT_EQ(cycle_.frame_counter(), 0);
+
+  // An archive that cannot be written says so, and the counter starts again all the same.
+  host_.live_file_text = "missing-directory/live.fts";
+  for (int i = 0; i < 9; ++i) ASSERT_TRUE(cycle_.Run());
+  const std::vector<std::string> statuses = TakeStatuses();
+  ASSERT_GE(statuses.size(), 2u);
+  EXPECT_EQ(statuses[statuses.size() - 2].rfind("Picture saving NG:", 0), 0u) << statuses[statuses.size() - 2];
+  EXPECT_EQ(statuses.back(), "Live start    0");
+}
+
+TEST_F(LiveCycleTest, APictureThatCannotBeSavedIsNotUploaded) {
+  fs::create_directories("live2.bmp");  // the working directory cannot take the picture
+  ASSERT_TRUE(cycle_.Run());
+  const std::vector<std::string> statuses = TakeStatuses();
+  ASSERT_EQ(statuses.size(), 2u);
+  EXPECT_EQ(statuses[0].rfind("Save picture NG:", 0), 0u) << statuses[0];
+  EXPECT_EQ(statuses[1], "Live start    1");
+  EXPECT_TRUE(publisher_.uploads.empty());
+}
+
+}  // namespace
