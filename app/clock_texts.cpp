@@ -1,7 +1,16 @@
 #include "app/clock_texts.h"
 
+#include <cstdlib>
+
 QString DateTimeStamp(const QDateTime& when) {
   return when.toString(QStringLiteral("MM-dd-yyyy")) + QLatin1Char(' ') + when.toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString IsoLocalTime(const QDateTime& when) {
+  const int offset = when.offsetFromUtc();
+  const int minutes = std::abs(offset) / 60;
+  return when.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + QLatin1Char(offset < 0 ? '-' : '+') +
+         QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString ArchiveFileName(const QDateTime& when) {

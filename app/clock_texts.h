@@ -9,6 +9,9 @@
 /// "MM-DD-YYYY hh:mm:ss" on the 24-hour clock, e.g. "02-14-2007 21:05:09".
 QString DateTimeStamp(const QDateTime& when);
 
+/// ISO 8601 local time with its offset from UTC, e.g. "2026-12-07T21:05:09+01:00".
+QString IsoLocalTime(const QDateTime& when);
+
 /// "MMDDYYYY_hhmmss.fts", e.g. "02142007_210509.fts".
 QString ArchiveFileName(const QDateTime& when);
 

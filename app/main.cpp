@@ -1,14 +1,61 @@
-// The live-camera station: one window that publishes the camera's newest frame once a minute.
+// The live-camera station: one window that publishes the camera's newest frame once a minute, or
+// the same station without a window (--headless) for a computer with no screen.
+
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QTimer>
 
+#include "app/command_line.h"
+#include "app/headless_station.h"
 #include "app/main_window.h"
+#include "app/stop_signals.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int RunHeadless(int argc, char** argv, const CommandLine& options, FrameStore& store) {
+  // The picture is still rendered and lettered: Qt's offscreen platform needs no display server.
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication application(argc, argv);
+  FtpClient ftp;
+  HeadlessStation station(store, ftp, options.interval, stdout);
+  StopSignals stop_signals([&station] { station.RequestShutdown(); });
+  QTimer::singleShot(0, [&station] { station.Start(); });
+  return application.exec();
+}
+
+int RunWindow(int argc, char** argv, const CommandLine& options, FrameStore& store) {
   QApplication application(argc, argv);
-  static FrameStore store;  // 9.4 MB of pixels: created once, for the whole run
   FtpClient ftp;
   Form1 window(store, ftp);
+  window.SetCycleInterval(options.interval);
+  StopSignals stop_signals([&window] { window.RequestShutdown(); });
   window.show();
+  if (options.start) QTimer::singleShot(0, &window, [&window] { window.Command1_Click(); });
   return application.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const CommandLine options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  switch (options.action) {
+    case CommandLine::Action::kHelp:
+      std::fputs(kUsage, stdout);
+      return 0;
+    case CommandLine::Action::kVersion:
+      std::printf("qor_live %s\n", QOR_VERSION);
+      return 0;
+    case CommandLine::Action::kError:
+      std::fprintf(stderr, "qor_live: %s\n%s", options.error.c_str(), kUsage);
+      return 2;
+    case CommandLine::Action::kRun:
+      break;
+  }
+  static FrameStore store;  // 9.4 MB of pixels: created once, for the whole run
+  int qt_argc = 1;  // the options are ours; Qt gets none of them
+  return options.headless ? RunHeadless(qt_argc, argv, options, store) : RunWindow(qt_argc, argv, options, store);
 }

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+
 #include "app/settings_file.h"
 #include "fits/text_numbers.h"
 
@@ -68,9 +70,9 @@ void Form1::Build() {
   command2_->setGeometry(Twips(2640, 240, 1455, 375));
 
   label1_ = MakeLabel(this, "Label1", "QOR data destination", Twips(6600, 240, 3375, 255));
-  text1_ = MakeBox(this, "Text1", QStringLiteral("C:\\QOR_Images\\live.fts"), Twips(6600, 480, 4455, 375));
+  text1_ = MakeBox(this, "Text1", QString::fromLatin1(kDefaultSettingsTexts[0]), Twips(6600, 480, 4455, 375));
   label3_ = MakeLabel(this, "Label3", "Letter of screens", Twips(6600, 1080, 1575, 255));
-  text3_ = MakeBox(this, "Text3", QStringLiteral("Tamsel Observatory"), Twips(6600, 1320, 4455, 375));
+  text3_ = MakeBox(this, "Text3", QString::fromLatin1(kDefaultSettingsTexts[1]), Twips(6600, 1320, 4455, 375));
 
   frame2_ = new QGroupBox(QStringLiteral("FTP"), this);
   frame2_->setObjectName(QStringLiteral("Frame2"));
@@ -78,16 +80,16 @@ void Form1::Build() {
   label7_ = MakeLabel(frame2_, "Label7", "server name", Twips(120, 240, 1215, 255));
   label8_ = MakeLabel(frame2_, "Label8", "account", Twips(120, 600, 1095, 255));
   label9_ = MakeLabel(frame2_, "Label9", "password", Twips(120, 960, 1335, 255));
-  text4_ = MakeBox(frame2_, "Text4", QStringLiteral("ftp.example.net"), Twips(1320, 240, 3015, 270));
-  text5_ = MakeBox(frame2_, "Text5", QStringLiteral("your-account"), Twips(1320, 600, 3015, 270), true);
-  text6_ = MakeBox(frame2_, "Text6", QStringLiteral("yourpassword"), Twips(1320, 960, 3015, 270), true);
+  text4_ = MakeBox(frame2_, "Text4", QString::fromLatin1(kDefaultSettingsTexts[2]), Twips(1320, 240, 3015, 270));
+  text5_ = MakeBox(frame2_, "Text5", QString::fromLatin1(kDefaultSettingsTexts[3]), Twips(1320, 600, 3015, 270), true);
+  text6_ = MakeBox(frame2_, "Text6", QString::fromLatin1(kDefaultSettingsTexts[4]), Twips(1320, 960, 3015, 270), true);
 
   label2_ = MakeLabel(this, "Label2", "status", Twips(6600, 4680, 4455, 255));
   label4_ = MakeLabel(this, "Label4", "display coefficient", Twips(6600, 1920, 2055, 255));
   label5_ = MakeLabel(this, "Label5", "Range", Twips(8880, 1920, 975, 255));
   label6_ = MakeLabel(this, "Label6", "Background", Twips(8880, 2160, 1335, 255));
-  text2_ = MakeBox(this, "Text2", QStringLiteral("10"), Twips(10080, 1800, 735, 270));
-  text7_ = MakeBox(this, "Text7", QStringLiteral("1.5"), Twips(10080, 2160, 735, 270));
+  text2_ = MakeBox(this, "Text2", QString::fromLatin1(kDefaultSettingsTexts[5]), Twips(10080, 1800, 735, 270));
+  text7_ = MakeBox(this, "Text7", QString::fromLatin1(kDefaultSettingsTexts[6]), Twips(10080, 2160, 735, 270));
 
   // Tab order of the design: the picture, Start, Stop, then the boxes from the live file path
   // down. The window opens with the focus on the picture, so that a stray Space starts nothing.
@@ -134,7 +136,9 @@ void Form1::Form_Unload() {
   const Outcome saved = settings_read_.ok ? SaveSettingsBytes(kSettingsFileName, lines)
                                           : Outcome::Failure("it could not be read at start (" +
                                                              settings_read_.reason + "), so it is left as it is");
-  if (!saved.ok) {
+  if (!saved.ok && unattended_close_) {
+    std::fprintf(stderr, "qor_live: the settings could not be saved to qor_live.ini: %s\n", saved.reason.c_str());
+  } else if (!saved.ok) {
     QMessageBox box(QMessageBox::Warning, windowTitle(),
                     QStringLiteral("The settings could not be saved to qor_live.ini: ") +
                         QString::fromUtf8(saved.reason),
@@ -159,7 +163,9 @@ void Form1::ShowHeaderError(const std::string& message) {
                   QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("HeaderErrorBox"));
   box.setTextFormat(Qt::PlainText);
+  header_box_ = &box;
   box.exec();
+  header_box_ = nullptr;
 }
 
 void Form1::SetTimerEnabled(bool enabled) {
@@ -172,8 +178,27 @@ void Form1::SetTimerEnabled(bool enabled) {
 
 void Form1::RunCycleThenPendingClose() {
   cycle_.Run();
-  // A close asked for while the cycle was suspended at a yield is carried out now that it ended.
-  if (close_pending_ && !cycle_.running()) close();
+  if (cycle_.running()) return;  // a nested tick, skipped: the outer cycle carries on
+  // A shutdown or close asked for while the cycle was suspended is carried out now that it ended.
+  if (shutdown_pending_) FinishShutdown();
+  else if (close_pending_) close();
+}
+
+void Form1::SetCycleInterval(std::chrono::seconds interval) {
+  timer1_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(interval));
+}
+
+void Form1::RequestShutdown() {
+  shutdown_pending_ = true;
+  unattended_close_ = true;
+  if (header_box_) header_box_->done(QMessageBox::Ok);  // answered as OK: the cycle goes on
+  if (!cycle_.running()) FinishShutdown();
+}
+
+void Form1::FinishShutdown() {
+  shutdown_pending_ = false;
+  Command2_Click();
+  close();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

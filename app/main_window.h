@@ -3,12 +3,14 @@
 // picture. It wires events to the live cycle, the FTP layer and the settings file.
 
 #include <array>
+#include <chrono>
 #include <string>
 
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -32,6 +34,12 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
   void Command1_Click();
   void Command2_Click();
   void Timer1_Timer();
+
+  /// The time between cycles (the design's minute unless the command line says otherwise).
+  void SetCycleInterval(std::chrono::seconds interval);
+  /// A request to end (SIGTERM, SIGINT): a running cycle finishes, then Stop, the settings are
+  /// saved as at a close (a failure goes to standard error, no box waits) and the window closes.
+  void RequestShutdown();
 
   LiveCycle& cycle() { return cycle_; }
   PictureSurface& picture() { return picture_; }
@@ -63,6 +71,7 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
  private:
   void Build();
   void RunCycleThenPendingClose();
+  void FinishShutdown();
   /// The boxes in the order of their lines in the settings file.
   std::array<QLineEdit*, kSettingsLines> SettingsBoxes() const;
   /// What a box holds, as the bytes the settings file gave it where the user has not edited it.
@@ -74,6 +83,9 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
   LiveCycle cycle_;
   QTimer timer1_;
   bool close_pending_ = false;
+  bool shutdown_pending_ = false;
+  bool unattended_close_ = false;  // no box may wait for an answer
+  QMessageBox* header_box_ = nullptr;  // while the header error waits for OK
   SettingsTexts settings_texts_;
   Outcome settings_read_;  // a settings file that was there but could not be read is not replaced
 

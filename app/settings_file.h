@@ -14,6 +14,10 @@
 inline constexpr const char* kSettingsFileName = "qor_live.ini";
 inline constexpr int kSettingsLines = 7;  // Text1, Text3, Text4, Text5, Text6, Text2, Text7
 
+/// What each box holds before a settings file says otherwise, in the file's line order.
+inline constexpr std::array<const char*, kSettingsLines> kDefaultSettingsTexts = {
+    "C:\\QOR_Images\\live.fts", "Tamsel Observatory", "ftp.example.net", "your-account", "yourpassword", "10", "1.5"};
+
 /// The bytes of each line read, in file order; a line the file does not reach is empty.
 struct SettingsBytes {
   std::array<std::optional<std::string>, kSettingsLines> lines;

@@ -48,6 +48,24 @@ void ChildProcess::Kill() {
   pid_ = -1;
 }
 
+void ChildProcess::Signal(int signal_number) {
+  if (pid_ > 0) kill(pid_, signal_number);
+}
+
+int ChildProcess::WaitForExit(double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (pid_ > 0) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    if (std::chrono::steady_clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -1;
+}
+
 int FreePort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};

@@ -13,6 +13,9 @@ class ChildProcess {
   ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
   ChildProcess& operator=(ChildProcess&& other) noexcept;
   void Kill();
+  void Signal(int signal_number);
+  /// The exit status once the process has ended, or -1 if it is still running after `seconds`.
+  int WaitForExit(double seconds);
   bool running() const { return pid_ > 0; }
 
  private:

@@ -1,0 +1,23 @@
+#pragma once
+// The command line of qor_live. Without options the station opens its window and waits for
+// Start, as it always has; every option is opt-in.
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+struct CommandLine {
+  enum class Action { kRun, kHelp, kVersion, kError };
+  Action action = Action::kRun;
+  std::string error;  // for kError: what was wrong, in one line
+
+  bool start = false;     // press Start once the settings are loaded
+  bool headless = false;  // no window and no display server; Start pressed at launch
+  std::chrono::seconds interval{60};  // between the starts of two cycles
+};
+
+/// Reads the arguments after the program name. "--interval 30" and "--interval=30" are the same.
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+/// The usage text printed by --help and after a bad command line.
+extern const char* const kUsage;

@@ -1,0 +1,41 @@
+#include "app/stop_signals.h"
+
+#include <fcntl.h>
+#include <cerrno>
+#include <signal.h>
+#include <unistd.h>
+
+namespace {
+
+int signal_pipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(signal_pipe[1], &byte, 1);
+  errno = saved;
+}
+
+}  // namespace
+
+StopSignals::StopSignals(std::function<void()> on_stop) : on_stop_(std::move(on_stop)) {
+  if (signal_pipe[0] < 0 && pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  notifier_ = std::make_unique<QSocketNotifier>(signal_pipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+    char bytes[16];
+    while (read(signal_pipe[0], bytes, sizeof bytes) > 0) {
+    }
+    on_stop_();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+StopSignals::~StopSignals() {
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGINT, SIG_DFL);
+}

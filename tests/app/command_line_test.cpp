@@ -1,0 +1,117 @@
+// The qor_live program as an observer's service manager runs it: headless, with --start, with a
+// chosen interval, and stopped by SIGTERM.
+
+#include <csignal>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/files.h"
+#include "tests/support/fits_builder.h"
+#include "tests/support/server_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class StationProgramTest : public ::testing::Test {
+ protected:
+  StationProgramTest() {
+    fs::create_directories(dir_.File("root/homepage"));
+    fs::create_directories(dir_.File("camera"));
+    WriteFrame(16);
+  }
+  void WriteFrame(int bitpix) {
+    std::vector<int64_t> sky(64 * 48);
+    for (size_t i = 0; i < sky.size(); ++i) sky[i] = 1000 + static_cast<int64_t>((i * 7919) % 200);
+    FitsBuilder::Frame(bitpix, 64, 48).Samples(sky, 2).Write(dir_.File("camera/live.fts"));
+  }
+  std::string WriteSettings(const PyFtpServer& server) {
+    const std::string text = "camera/live.fts\r\nKiso\r\n" + server.address() + "\r\nobserver\r\nsecret\r\n10\r\n1.5\r\n";
+    WriteBytes(dir_.File("qor_live.ini"), {text.begin(), text.end()});
+    return text;
+  }
+  // Runs qor_live in the test's directory with no display at all.
+  ChildProcess Launch(const std::string& arguments, const char* platform = "") {
+    const std::string command = std::string("unset DISPLAY WAYLAND_DISPLAY; ") + platform + "cd " +
+                                ShellQuote(dir_.path().string()) + " && exec " + QOR_LIVE + " " + arguments;
+    return ChildProcess({"/bin/sh", "-c", command}, dir_.File("output.txt"));
+  }
+  std::string Output() const {
+    if (!fs::exists(dir_.File("output.txt"))) return {};
+    const std::vector<uint8_t> bytes = ReadBytes(dir_.File("output.txt"));
+    return {bytes.begin(), bytes.end()};
+  }
+  int Count(const std::string& text) const {
+    const std::string output = Output();
+    int count = 0;
+    for (size_t at = 0; (at = output.find(text, at)) != std::string::npos; at += text.size()) ++count;
+    return count;
+  }
+  // Waits until `done` holds, 20 s at most.
+  static bool WaitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(StationProgramTest, HeadlessRunPublishesLogsToStandardOutputAndStopsCleanlyOnSigterm) {
+  PyFtpServer server(dir_.File("root"), {false, false, "", "", {"--slow-store", "0.5"}});
+  const std::string settings = WriteSettings(server);
+  ChildProcess station = Launch("--headless --interval 1");
+  ASSERT_TRUE(WaitFor([&] { return Count("Put bin OK") >= 1; })) << Output();
+  WriteFrame(64);  // a header error in the middle of the night
+  ASSERT_TRUE(WaitFor([&] { return Count("BITPIX error") >= 1; })) << Output();
+  WriteFrame(16);
+  ASSERT_TRUE(WaitFor([&] { return Count("Put bin OK") >= 3; })) << Output();
+  // SIGTERM while a cycle uploads: that upload finishes, then Stop.
+  ASSERT_TRUE(WaitFor([&] { return Output().size() > 17 && Output().rfind("FTP Live picture\n") == Output().size() - 17; }));
+  station.Signal(SIGTERM);
+  EXPECT_EQ(station.WaitForExit(20), 0) << Output();
+
+  const std::string output = Output();
+  const size_t last_upload = output.rfind("FTP Live picture");
+  EXPECT_NE(output.find("Put bin OK", last_upload), std::string::npos) << output;
+  EXPECT_NE(output.find("Live stop", last_upload), std::string::npos) << output;
+  EXPECT_NE(output.find("FTP close OK", last_upload), std::string::npos) << output;
+  EXPECT_GE(server.Count("STORED .live2.jpg.part"), 4);
+  EXPECT_EQ(server.Count("CMD QUIT"), 1);
+  const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d .+)");
+  std::istringstream lines(output);
+  int status_lines = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("QStandardPaths", 0) == 0) continue;  // Qt's own note on standard error
+    EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    ++status_lines;
+  }
+  EXPECT_GT(status_lines, 12);
+  const std::vector<uint8_t> after = ReadBytes(dir_.File("qor_live.ini"));
+  EXPECT_EQ(std::string(after.begin(), after.end()), settings) << "a headless run never writes the settings";
+}
+
+TEST_F(StationProgramTest, StartOptionRunsTheFirstCycleWithoutAClickAndBadOptionsAreRefused) {
+  PyFtpServer server(dir_.File("root"));
+  WriteSettings(server);
+  ChildProcess station = Launch("--start --interval 1", "export QT_QPA_PLATFORM=offscreen; ");
+  ASSERT_TRUE(WaitFor([&] { return server.Count("STORED .live2.jpg.part") >= 2; })) << Output() << server.log();
+  station.Signal(SIGTERM);
+  EXPECT_EQ(station.WaitForExit(20), 0) << Output();
+  EXPECT_EQ(server.Count("CMD QUIT"), 1);
+
+  for (const char* bad : {"--interval 0", "--interval 1.5", "--interval", "--bogus", "--start=yes"}) {
+    ChildProcess refused = Launch(bad);
+    EXPECT_EQ(refused.WaitForExit(10), 2) << bad;
+    EXPECT_NE(Output().find("usage: qor_live"), std::string::npos) << bad;
+  }
+  ChildProcess version = Launch("--version");
+  EXPECT_EQ(version.WaitForExit(10), 0);
+  EXPECT_EQ(Output().rfind("qor_live ", 0), 0u) << Output();
+}
+
+}  // namespace
