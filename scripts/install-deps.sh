@@ -12,6 +12,7 @@ packages=(
   fitsverify libcfitsio-dev libjpeg-turbo-progs vsftpd openssl
   xvfb xauth xdotool imagemagick procps time
   chromium
+  dpkg-dev lintian file
 )
 # Node.js and npm for the page test: the machine's own where it has them, Debian's otherwise.
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)

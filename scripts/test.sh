@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: first the normal build with
-# warnings as errors and the live page in headless Chromium, then the same C++ tests under
+# warnings as errors, the Debian package (lintian, installed and run) and the live page in
+# headless Chromium, then the same C++ tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer (with clang), then 60 seconds of fuzzing the
 # FITS reader.
 set -euo pipefail
@@ -12,6 +13,14 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DQOR_WERROR=ON -DQOR_BENCH=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 300
+
+# The Debian package: built, checked by lintian (no errors allowed), installed, and run.
+(umask 022 && cmake --build build --target package >/dev/null)
+lintian --fail-on error build/qor-live_*.deb
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --reinstall ./build/qor-live_*.deb >/dev/null
+bash tests/scripts/installed_package.sh
 
 # The live page in headless Chromium (playwright-core from npm, driving Debian's chromium).
 (cd tests/web && npm ci --no-audit --no-fund --silent)
