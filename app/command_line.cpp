@@ -1,13 +1,19 @@
 #include "app/command_line.h"
 
 #include <charconv>
+#include <cstdint>
 
 const char* const kUsage =
-    "usage: qor_live [--start] [--headless] [--interval SECONDS] [--version] [--help]\n"
+    "usage: qor_live [--start] [--headless] [--interval SECONDS] [--stale-after SECONDS]\n"
+    "                [--archive-floor-mb N] [--version] [--help]\n"
     "  --start             press Start as soon as the window has loaded its settings\n"
     "  --headless          run without a window or display; Start is pressed at launch, every\n"
     "                      status text goes to standard output, qor_live.ini is only read\n"
     "  --interval SECONDS  time between cycles, a whole number of seconds, at least 1 (default 60)\n"
+    "  --stale-after SECONDS  letter \"NO NEW FRAME SINCE\" on the picture when the live frame has\n"
+    "                      not changed for this long (default 600)\n"
+    "  --archive-floor-mb N   write no archive while the archive's disk has less than N MB free\n"
+    "                      (default 1024; 0 turns the check off)\n"
     "  --version           print the version and exit\n"
     "  --help              print this text and exit\n"
     "SIGTERM or SIGINT lets a running cycle finish, presses Stop and exits with status 0.\n";
@@ -21,14 +27,11 @@ CommandLine Error(std::string why) {
   return result;
 }
 
-// A whole number of seconds from 1 up to a day, digits only.
-bool ParseSeconds(const std::string& text, std::chrono::seconds& seconds) {
-  long value = 0;
+// A whole number from `low` to `high`, digits only.
+bool ParseWhole(const std::string& text, uint64_t low, uint64_t high, uint64_t& value) {
   const char* end = text.data() + text.size();
   const auto [stop, failure] = std::from_chars(text.data(), end, value);
-  if (text.empty() || failure != std::errc() || stop != end || value < 1 || value > 86400) return false;
-  seconds = std::chrono::seconds(value);
-  return true;
+  return !text.empty() && failure == std::errc() && stop == end && value >= low && value <= high;
 }
 
 }  // namespace
@@ -57,10 +60,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       result.start = true;
     } else if (name == "--headless" && !inline_value) {
       result.headless = true;
-    } else if (name == "--interval") {
-      if (!takes_value()) return Error("--interval needs a number of seconds");
-      if (!ParseSeconds(value, result.interval))
-        return Error("--interval takes a whole number of seconds from 1 to 86400, not \"" + value + "\"");
+    } else if (name == "--interval" || name == "--stale-after") {
+      uint64_t seconds = 0;
+      if (!takes_value()) return Error(name + " needs a number of seconds");
+      if (!ParseWhole(value, 1, 86400 * 7, seconds))
+        return Error(name + " takes a whole number of seconds from 1 to 604800, not \"" + value + "\"");
+      (name == "--interval" ? result.cycle.interval : result.cycle.stale_after) = std::chrono::seconds(seconds);
+    } else if (name == "--archive-floor-mb") {
+      if (!takes_value()) return Error("--archive-floor-mb needs a number of megabytes");
+      if (!ParseWhole(value, 0, uint64_t{1} << 40, result.cycle.archive_floor_mb))
+        return Error("--archive-floor-mb takes a whole number of megabytes, not \"" + value + "\"");
     } else {
       return Error("unknown option \"" + arguments[i] + "\"");
     }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/live_cycle.h"
+
 struct CommandLine {
   enum class Action { kRun, kHelp, kVersion, kError };
   Action action = Action::kRun;
@@ -13,7 +15,7 @@ struct CommandLine {
 
   bool start = false;     // press Start once the settings are loaded
   bool headless = false;  // no window and no display server; Start pressed at launch
-  std::chrono::seconds interval{60};  // between the starts of two cycles
+  CycleOptions cycle;  // --interval, --stale-after, --archive-floor-mb
 };
 
 /// Reads the arguments after the program name. "--interval 30" and "--interval=30" are the same.

@@ -2,12 +2,12 @@
 
 #include <QCoreApplication>
 
-#include "app/clock_texts.h"
 #include "fits/text_numbers.h"
 
-HeadlessStation::HeadlessStation(FrameStore& store, FtpClient& ftp, std::chrono::seconds interval, std::FILE* out)
+HeadlessStation::HeadlessStation(FrameStore& store, FtpClient& ftp, const CycleOptions& options, std::FILE* out)
     : store_(store), ftp_(ftp), out_(out), cycle_(store, picture_, ftp, *this) {
-  timer_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(interval));
+  timer_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(options.interval));
+  cycle_.set_options(options);
   QObject::connect(&timer_, &QTimer::timeout, [this] { RunCycle(); });
   for (int i = 0; i < kSettingsLines; ++i) texts_[i] = kDefaultSettingsTexts[i];
 }
@@ -55,7 +55,7 @@ void HeadlessStation::RunCycle() {
 }
 
 void HeadlessStation::Print(const QString& line) {
-  const QByteArray text = (IsoLocalTime(QDateTime::currentDateTime()) + QLatin1Char(' ') + line).toUtf8();
+  const QByteArray text = log_.Add(line).toUtf8();
   std::fprintf(out_, "%s\n", text.constData());
   std::fflush(out_);
 }

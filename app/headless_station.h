@@ -12,12 +12,13 @@
 
 #include "app/live_cycle.h"
 #include "app/settings_file.h"
+#include "app/station_log.h"
 #include "publish/ftp_client.h"
 #include "publish/start_stop.h"
 
 class HeadlessStation : public LiveCycleHost, public StationControls {
  public:
-  HeadlessStation(FrameStore& store, FtpClient& ftp, std::chrono::seconds interval, std::FILE* out);
+  HeadlessStation(FrameStore& store, FtpClient& ftp, const CycleOptions& options, std::FILE* out);
 
   /// Reads the settings and presses Start.
   void Start();
@@ -27,6 +28,7 @@ class HeadlessStation : public LiveCycleHost, public StationControls {
   // LiveCycleHost
   void Yield() override;
   void SetStatus(const QString& text) override;
+  void Note(const QString& text) override { log_.Add(text); }
   QString SiteCaption() const override { return DecodeSettingsText(texts_[1]); }
   std::string LiveFileText() const override { return texts_[0]; }
   QDateTime Now() const override { return QDateTime::currentDateTime(); }
@@ -58,5 +60,6 @@ class HeadlessStation : public LiveCycleHost, public StationControls {
   QTimer timer_;
   std::array<std::string, kSettingsLines> texts_;
   QString status_;
+  StationLog log_;
   bool shutdown_pending_ = false;
 };

@@ -1,11 +1,15 @@
 #include "app/live_cycle.h"
 
 #include "app/clock_texts.h"
+#include "app/station_report.h"
 #include "display/display_range.h"
 #include "display/frame_render.h"
 #include "display/lettering.h"
 #include "display/snapshot_export.h"
+#include "fits/atomic_file.h"
 #include "fits/fits_writer.h"
+#include "fits/free_space.h"
+#include "fits/header_text.h"
 #include "publish/start_stop.h"
 
 bool LiveCycle::Run() {
@@ -16,42 +20,85 @@ bool LiveCycle::Run() {
   return true;
 }
 
+void LiveCycle::Status(const QString& text) {
+  last_status_ = text;
+  host_.SetStatus(text);
+}
+
 void LiveCycle::Steps() {
   host_.Yield();
   const ReadResult read = reader_.ReadLiveFrame(store_, host_);
+  if (read.status == ReadStatus::kOk)
+    freshness_.Observe(read.data_digest, QDateTime::fromSecsSinceEpoch(read.modified), host_.Now());
   if (read.status == ReadStatus::kFileError) {
     // A missing, half-written or oversized frame: publishing the last picture again under a fresh
     // time stamp would mislead, so this cycle ends here and the next tick tries again.
-    host_.SetStatus(QStringLiteral("Read live file NG:") + QString::fromUtf8(read.message));
+    Status(QStringLiteral("Read live file NG:") + QString::fromUtf8(read.message));
+    Report(host_.Now(), last_status_);
     return;
   }
   host_.Yield();
   ComputeDisplayRange(store_);
   host_.Yield();
   RenderFrame(store_, picture_);
-  LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(host_.Now()));
+  const QDateTime now = host_.Now();
+  // An old frame published under a fresh time stamp must say that it is old.
+  QString stale_line;
+  if (freshness_.Stale(now, options_.stale_after))
+    stale_line = QStringLiteral("NO NEW FRAME SINCE ") + freshness_.last_change()->toString(QStringLiteral("HH:mm:ss"));
+  LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(now), stale_line);
 
   const Outcome exported = ExportSnapshot(picture_);
   if (exported.ok) {
-    host_.SetStatus(QStringLiteral("FTP Live picture"));
+    Status(QStringLiteral("FTP Live picture"));
     if (publisher_.FtpPutBin(kSnapshotJpeg, kSnapshotJpeg) == -1)
-      host_.SetStatus(QStringLiteral("Put bin OK"));
+      Status(QStringLiteral("Put bin OK"));
     else
-      host_.SetStatus(QStringLiteral("Put bin NG:") + QString::number(publisher_.FtpGetLastError()));
+      Status(QStringLiteral("Put bin NG:") + QString::number(publisher_.FtpGetLastError()));
   } else {
     // Uploading the previous cycle's file would publish a stale picture as a fresh success.
-    host_.SetStatus(QStringLiteral("Save picture NG:") + QString::fromUtf8(exported.reason));
+    Status(QStringLiteral("Save picture NG:") + QString::fromUtf8(exported.reason));
   }
+  Report(now, last_status_);
 
   ++frame_counter_;
   if (frame_counter_ == kArchiveEvery) {
-    host_.SetStatus(QStringLiteral("Picture saving"));
-    store_.ArchiveFilePath = ArchiveDirectoryBytes(host_.LiveFileText(), static_cast<char>(kPathSeparator)) +
-                             ArchiveFileName(host_.Now()).toStdString();
-    const Outcome archived = WriteArchiveFrame(store_);
-    if (!archived.ok)
-      host_.SetStatus(QStringLiteral("Picture saving NG:") + QString::fromUtf8(archived.reason));
+    Archive();
     frame_counter_ = 0;
   }
-  host_.SetStatus(QString::fromStdString(LiveStartText(frame_counter_)));
+  Status(QString::fromStdString(LiveStartText(frame_counter_)));
+}
+
+void LiveCycle::Archive() {
+  Status(QStringLiteral("Picture saving"));
+  const std::string directory = ArchiveDirectoryBytes(host_.LiveFileText(), static_cast<char>(kPathSeparator));
+  store_.ArchiveFilePath = directory + ArchiveFileName(host_.Now()).toStdString();
+  // A disk filled with archives would take the pictures and the settings down with it.
+  if (options_.archive_floor_mb > 0) {
+    const std::optional<uint64_t> free = FreeBytes(directory);
+    if (free && *free < options_.archive_floor_mb * (uint64_t{1} << 20)) {
+      Status(QStringLiteral("Picture saving NG:only %1 MB free").arg(*free >> 20));
+      return;
+    }
+  }
+  const Outcome archived = WriteArchiveFrame(store_);
+  if (!archived.ok) Status(QStringLiteral("Picture saving NG:") + QString::fromUtf8(archived.reason));
+}
+
+void LiveCycle::Report(const QDateTime& when, const QString& status) {
+  StationReport report;
+  report.updated = when;
+  report.frame_changed = freshness_.last_change();
+  report.stale = freshness_.Stale(when, options_.stale_after);
+  report.status = status;
+  report.interval = static_cast<int>(options_.interval.count());
+  if (store_.HeaderCardCount > 0) report.frame_time = HeaderValueText(store_, "DATE-OBS");
+  const QByteArray json = StationReportJson(report);
+  const Outcome written = WriteFileAtomically(kReportFileName, json.constData(), static_cast<size_t>(json.size()), 0644);
+  if (!written.ok) {
+    host_.Note(QStringLiteral("Report NG:") + QString::fromUtf8(written.reason));
+    return;
+  }
+  if (publisher_.FtpPutBin(kReportFileName, kReportFileName) != -1)
+    host_.Note(QStringLiteral("Report upload NG:") + QString::number(publisher_.FtpGetLastError()));
 }

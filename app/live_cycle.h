@@ -2,11 +2,13 @@
 // One live cycle: read the live frame, stretch and draw it, letter it, export it, upload it, and
 // every ninth cycle archive the raw frame. The window drives it from its timer and from Start.
 
+#include <chrono>
 #include <cstdint>
 
 #include <QDateTime>
 #include <QString>
 
+#include "app/frame_freshness.h"
 #include "display/picture_surface.h"
 #include "fits/fits_reader.h"
 #include "fits/frame_store.h"
@@ -18,9 +20,18 @@ class LiveCycleHost : public HeaderErrorSink {
   /// Lets the window handle all its pending events (clicks, edits, repaints).
   virtual void Yield() = 0;
   virtual void SetStatus(const QString& text) = 0;
-  virtual QString SiteCaption() const = 0;   // Text3, read when the picture is lettered
+  /// A line for the log only: the status line does not change.
+  virtual void Note(const QString& text) = 0;
+  virtual QString SiteCaption() const = 0;       // Text3, read when the picture is lettered
   virtual std::string LiveFileText() const = 0;  // Text1's bytes, read when an archive is named
   virtual QDateTime Now() const = 0;
+};
+
+/// The choices an observer can make on the command line.
+struct CycleOptions {
+  std::chrono::seconds interval{60};      // between cycles; reported in live2.json
+  std::chrono::seconds stale_after{600};  // no new frame for this long: the picture says so
+  uint64_t archive_floor_mb = 1024;       // no archive below this much free space; 0: no check
 };
 
 class LiveCycle {
@@ -37,15 +48,24 @@ class LiveCycle {
 
   int16_t frame_counter() const { return frame_counter_; }
   void set_frame_counter(int16_t value) { frame_counter_ = value; }
+  void set_options(const CycleOptions& options) { options_ = options; }
+  const CycleOptions& options() const { return options_; }
 
  private:
   void Steps();
+  void Archive();
+  /// Writes live2.json and uploads it; a failure is noted in the log only.
+  void Report(const QDateTime& when, const QString& status);
+  void Status(const QString& text);
 
   FrameStore& store_;
   PictureSurface& picture_;
   PicturePublisher& publisher_;
   LiveCycleHost& host_;
   FrameReader reader_;
+  FrameFreshness freshness_;
+  CycleOptions options_;
+  QString last_status_;
   int16_t frame_counter_ = 0;
   bool running_ = false;
 };

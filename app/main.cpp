@@ -21,7 +21,7 @@ int RunHeadless(int argc, char** argv, const CommandLine& options, FrameStore& s
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication application(argc, argv);
   FtpClient ftp;
-  HeadlessStation station(store, ftp, options.interval, stdout);
+  HeadlessStation station(store, ftp, options.cycle, stdout);
   StopSignals stop_signals([&station] { station.RequestShutdown(); });
   QTimer::singleShot(0, [&station] { station.Start(); });
   return application.exec();
@@ -31,7 +31,7 @@ int RunWindow(int argc, char** argv, const CommandLine& options, FrameStore& sto
   QApplication application(argc, argv);
   FtpClient ftp;
   Form1 window(store, ftp);
-  window.SetCycleInterval(options.interval);
+  window.SetCycleOptions(options.cycle);
   StopSignals stop_signals([&window] { window.RequestShutdown(); });
   window.show();
   if (options.start) QTimer::singleShot(0, &window, [&window] { window.Command1_Click(); });

@@ -117,6 +117,8 @@ std::string Form1::BoxBytes(int line) const { return settings_texts_.BytesFor(li
 void Form1::Form_Load() {
   const SettingsBytes file = LoadSettingsBytes(kSettingsFileName);
   settings_read_ = file.read;
+  if (!file.read.ok)
+    log_.Add(QStringLiteral("Settings NG:") + QString::fromUtf8(file.read.reason) + QStringLiteral(" (the defaults are used)"));
   const auto boxes = SettingsBoxes();
   for (int i = 0; i < kSettingsLines; ++i) {
     if (!file.lines[i]) continue;  // a box the file does not reach keeps its default
@@ -136,6 +138,7 @@ void Form1::Form_Unload() {
   const Outcome saved = settings_read_.ok ? SaveSettingsBytes(kSettingsFileName, lines)
                                           : Outcome::Failure("it could not be read at start (" +
                                                              settings_read_.reason + "), so it is left as it is");
+  if (!saved.ok) log_.Add(QStringLiteral("Settings NG:") + QString::fromUtf8(saved.reason));
   if (!saved.ok && unattended_close_) {
     std::fprintf(stderr, "qor_live: the settings could not be saved to qor_live.ini: %s\n", saved.reason.c_str());
   } else if (!saved.ok) {
@@ -159,6 +162,7 @@ void Form1::Timer1_Timer() { RunCycleThenPendingClose(); }
 void Form1::Yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 void Form1::ShowHeaderError(const std::string& message) {
+  log_.Add(QString::fromUtf8(message));
   QMessageBox box(QMessageBox::NoIcon, windowTitle(), QString::fromUtf8(message),
                   QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("HeaderErrorBox"));
@@ -177,15 +181,26 @@ void Form1::SetTimerEnabled(bool enabled) {
 }
 
 void Form1::RunCycleThenPendingClose() {
+  if (cycle_.running()) return;  // a tick while a cycle runs is skipped: that cycle carries on
+  failure_in_cycle_ = false;
   cycle_.Run();
-  if (cycle_.running()) return;  // a nested tick, skipped: the outer cycle carries on
+  // The texts stay the design's; red says that something in the last cycle went wrong.
+  label2_->setStyleSheet(failure_in_cycle_ ? QStringLiteral("QLabel { color: red; }") : QString());
   // A shutdown or close asked for while the cycle was suspended is carried out now that it ended.
   if (shutdown_pending_) FinishShutdown();
   else if (close_pending_) close();
 }
 
-void Form1::SetCycleInterval(std::chrono::seconds interval) {
-  timer1_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(interval));
+void Form1::SetCycleOptions(const CycleOptions& options) {
+  timer1_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(options.interval));
+  cycle_.set_options(options);
+}
+
+void Form1::SetStatus(const QString& text) {
+  log_.Add(text);
+  label2_->setText(text);
+  label2_->setToolTip(log_.Recent().join(QLatin1Char('\n')));
+  if (text.contains(QStringLiteral("NG"))) failure_in_cycle_ = true;
 }
 
 void Form1::RequestShutdown() {

@@ -18,6 +18,7 @@
 #include "app/live_cycle.h"
 #include "app/picture_view.h"
 #include "app/settings_file.h"
+#include "app/station_log.h"
 #include "publish/start_stop.h"
 
 inline constexpr const char* kWindowTitle = "Tamsel QOR Live Camera Ver 1.00";
@@ -35,8 +36,9 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
   void Command2_Click();
   void Timer1_Timer();
 
-  /// The time between cycles (the design's minute unless the command line says otherwise).
-  void SetCycleInterval(std::chrono::seconds interval);
+  /// The command line's choices: the time between cycles (the design's minute unless it says
+  /// otherwise), the stale-frame delay, the archive floor.
+  void SetCycleOptions(const CycleOptions& options);
   /// A request to end (SIGTERM, SIGINT): a running cycle finishes, then Stop, the settings are
   /// saved as at a close (a failure goes to standard error, no box waits) and the window closes.
   void RequestShutdown();
@@ -47,7 +49,8 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
 
   // LiveCycleHost
   void Yield() override;
-  void SetStatus(const QString& text) override { label2_->setText(text); }
+  void SetStatus(const QString& text) override;
+  void Note(const QString& text) override { log_.Add(text); }
   QString SiteCaption() const override { return text3_->text(); }
   std::string LiveFileText() const override { return LivePathText(); }
   QDateTime Now() const override { return QDateTime::currentDateTime(); }
@@ -83,6 +86,8 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
   LiveCycle cycle_;
   QTimer timer1_;
   bool close_pending_ = false;
+  bool failure_in_cycle_ = false;  // an "NG" in the cycle that runs, or in the last one
+  StationLog log_;
   bool shutdown_pending_ = false;
   bool unattended_close_ = false;  // no box may wait for an answer
   QMessageBox* header_box_ = nullptr;  // while the header error waits for OK

@@ -6,4 +6,6 @@
 
 #include "display/picture_surface.h"
 
-void LetterPicture(PictureSurface& picture, const QString& caption, const QString& stamp);
+/// A non-empty `second_line` goes under the caption, at (5, 55), in the same font and colour.
+void LetterPicture(PictureSurface& picture, const QString& caption, const QString& stamp,
+                   const QString& second_line = QString());

@@ -24,6 +24,10 @@ enum class ReadStatus {
 struct ReadResult {
   ReadStatus status = ReadStatus::kOk;
   std::string message;  // header error: path + text as shown; file error: short reason
+  /// For an accepted frame: a digest of its data bytes and size, so that a file rewritten with the
+  /// same frame can be told from a new one; and the file's modification time (seconds since 1970).
+  uint64_t data_digest = 0;
+  int64_t modified = 0;
 };
 
 /// Keeps one byte buffer across reads, so that after the first frame a read allocates nothing.

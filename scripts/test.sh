@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
-cmake -S . -B build -G Ninja -DQOR_WERROR=ON -DQOR_BENCH=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOR_WERROR=ON -DQOR_BENCH=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 300
 

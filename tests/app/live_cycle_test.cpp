@@ -2,12 +2,16 @@
 
 #include "app/live_cycle.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
+#include "app/clock_texts.h"
+#include "tests/support/files.h"
 #include "tests/support/fits_builder.h"
 #include "tests/support/temp_dir.h"
 
@@ -19,14 +23,17 @@ class FakeHost : public LiveCycleHost {
  public:
   void Yield() override {}
   void SetStatus(const QString& text) override { statuses.push_back(text.toStdString()); }
+  void Note(const QString& text) override { notes.push_back(text.toStdString()); }
   QString SiteCaption() const override { return caption; }
   std::string LiveFileText() const override { return live_file_text; }
-  QDateTime Now() const override { return QDateTime(QDate(2007, 2, 14), QTime(21, 5, 9)); }
+  QDateTime Now() const override { return now; }
   void ShowHeaderError(const std::string& message) override { header_errors.push_back(message); }
 
   QString caption = QStringLiteral("Kiso");
   std::string live_file_text;
+  QDateTime now = QDateTime(QDate(2007, 2, 14), QTime(21, 5, 9));
   std::vector<std::string> statuses;
+  std::vector<std::string> notes;
   std::vector<std::string> header_errors;
 };
 
@@ -54,6 +61,18 @@ class LiveCycleTest : public ::testing::Test {
     host_.live_file_text = store_.LiveFilePath;
     store_.RangeFactor = 10;
     store_.BackgroundFactor = 1.5;
+    cycle_.set_options({std::chrono::seconds(60), std::chrono::seconds(600), 0});
+  }
+  // Red pixels in a band of the picture.
+  int RedIn(int top, int bottom) const {
+    int red = 0;
+    for (int y = top; y < bottom; ++y)
+      for (int x = 0; x < 150; ++x) red += picture_.Image().pixel(x, y) == qRgb(255, 0, 0);
+    return red;
+  }
+  static std::string Report() {
+    const std::vector<uint8_t> bytes = ReadBytes("live2.json");
+    return {bytes.begin(), bytes.end()};
   }
   ~LiveCycleTest() override {
     if (chdir(previous_dir_.c_str()) != 0) ADD_FAILURE() << "chdir back";
@@ -71,11 +90,8 @@ class LiveCycleTest : public ::testing::Test {
 
 TEST_F(LiveCycleTest, TheCaptionIsLetteredOnTheFreshFrameAndThePictureUploaded) {
   ASSERT_TRUE(cycle_.Run());
-  int red = 0;  // the caption sits at the top left, over the rendered frame
-  for (int y = 0; y < 30; ++y)
-    for (int x = 0; x < 100; ++x) red += picture_.Image().pixel(x, y) == qRgb(255, 0, 0);
-  EXPECT_GT(red, 20);
-  EXPECT_EQ(publisher_.uploads, (std::vector<std::string>{"live2.jpg live2.jpg"}));
+  EXPECT_GT(RedIn(0, 30), 20) << "the caption sits at the top left, over the rendered frame";
+  EXPECT_EQ(publisher_.uploads, (std::vector<std::string>{"live2.jpg live2.jpg", "live2.json live2.json"}));
   EXPECT_TRUE(fs::exists("live2.bmp") && fs::exists("live2.jpg"));
   EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin OK", "Live start    1"}));
 }
@@ -104,6 +120,50 @@ TEST_F(LiveCycleTest, TheNinthCycleArchivesAfterAFailedUploadWhereTheEditedBoxSa
   EXPECT_EQ(statuses.back(), "Live start    0");
 }
 
+// The camera stops sending new frames: once --stale-after has passed, the picture says since when
+// and live2.json says stale; the next new frame clears both. A rewrite with the same data is no
+// new frame.
+TEST_F(LiveCycleTest, AnOldFrameIsMarkedAsOldUntilANewOneArrives) {
+  cycle_.set_options({std::chrono::seconds(60), std::chrono::seconds(300), 0});
+  utimensat(AT_FDCWD, "camera/live.fts", nullptr, 0);  // written now, as far as the station knows
+  host_.now = QDateTime::currentDateTime();
+  ASSERT_TRUE(cycle_.Run());
+  EXPECT_EQ(RedIn(35, 60), 0) << "no second line on a fresh frame";
+  EXPECT_NE(Report().find("\"stale\":false"), std::string::npos) << Report();
+
+  const QDateTime arrived = host_.now;
+  host_.now = arrived.addSecs(301);
+  FitsBuilder::Frame(16, 64, 48).Samples(std::vector<int64_t>(64 * 48, 1000), 2).Write("camera/live.fts");
+  ASSERT_TRUE(cycle_.Run());
+  EXPECT_GT(RedIn(35, 60), 20) << "NO NEW FRAME SINCE under the caption";
+  EXPECT_NE(Report().find("\"stale\":true"), std::string::npos) << Report();
+  EXPECT_NE(Report().find("\"frame_changed\":\"" + IsoLocalTime(arrived).toStdString() + "\""), std::string::npos)
+      << Report();
+  EXPECT_NE(Report().find("\"status\":\"Put bin OK\""), std::string::npos) << Report();
+
+  FitsBuilder::Frame(16, 64, 48, {RawCard("DATE-OBS= '2007-02-14T21:09:00'")})
+      .Samples(std::vector<int64_t>(64 * 48, 1200), 2)
+      .Write("camera/live.fts");
+  const timespec written[2] = {{host_.now.toSecsSinceEpoch(), 0}, {host_.now.toSecsSinceEpoch(), 0}};
+  utimensat(AT_FDCWD, "camera/live.fts", written, 0);  // a new frame, on the test's clock
+  ASSERT_TRUE(cycle_.Run());
+  EXPECT_EQ(RedIn(35, 60), 0);
+  EXPECT_NE(Report().find("\"stale\":false"), std::string::npos) << Report();
+  EXPECT_NE(Report().find("\"frame_time\":\"2007-02-14T21:09:00\""), std::string::npos) << Report();
+}
+
+// Below the archive floor no archive is written, and the status says how much room is left.
+TEST_F(LiveCycleTest, NoArchiveBelowTheFloorOfFreeSpace) {
+  cycle_.set_options({std::chrono::seconds(60), std::chrono::seconds(600), uint64_t{1} << 40});
+  for (int i = 0; i < 9; ++i) ASSERT_TRUE(cycle_.Run());
+  const std::vector<std::string> statuses = TakeStatuses();
+  ASSERT_GE(statuses.size(), 2u);
+  EXPECT_EQ(statuses[statuses.size() - 2].rfind("Picture saving NG:only ", 0), 0u) << statuses[statuses.size() - 2];
+  EXPECT_NE(statuses[statuses.size() - 2].find(" MB free"), std::string::npos);
+  for (const auto& entry : fs::directory_iterator("camera")) EXPECT_EQ(entry.path().extension(), ".fts") << entry.path();
+  EXPECT_EQ(std::distance(fs::directory_iterator("camera"), {}), 1) << "only the live file";
+}
+
 TEST_F(LiveCycleTest, APictureThatCannotBeSavedIsNotUploaded) {
   fs::create_directories("live2.bmp");  // the working directory cannot take the picture
   ASSERT_TRUE(cycle_.Run());
@@ -111,7 +171,7 @@ TEST_F(LiveCycleTest, APictureThatCannotBeSavedIsNotUploaded) {
   ASSERT_EQ(statuses.size(), 2u);
   EXPECT_EQ(statuses[0].rfind("Save picture NG:", 0), 0u) << statuses[0];
   EXPECT_EQ(statuses[1], "Live start    1");
-  EXPECT_TRUE(publisher_.uploads.empty());
+  EXPECT_EQ(publisher_.uploads, (std::vector<std::string>{"live2.json live2.json"})) << "only the report";
 }
 
 }  // namespace

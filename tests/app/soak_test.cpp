@@ -64,6 +64,7 @@ TEST_F(SoakTest, ThreeHundredCyclesWithFaults) {
   Control("Text4")->setText(QString::fromStdString(server.address()));
   Control("Text5")->setText("observer");
   Control("Text6")->setText("secret");
+  Window().SetCycleOptions({std::chrono::seconds(60), std::chrono::seconds(600), 0});  // archive whatever the disk
   QTest::mouseClick(Control<QPushButton>("Command1"), Qt::LeftButton);
 
   // Every message box is answered, as the observer would; the texts are checked below.

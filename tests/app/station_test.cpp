@@ -31,6 +31,7 @@ class StationTest : public WindowTest {
     Control("Text4")->setText(QString::fromStdString(server_->address()));
     Control("Text5")->setText("observer");
     Control("Text6")->setText(QString::fromStdString(password));
+    Window().SetCycleOptions({std::chrono::seconds(60), std::chrono::seconds(600), 0});  // archive whatever the disk
   }
   void ClickStart() { QTest::mouseClick(Control<QPushButton>("Command1"), Qt::LeftButton); }
   std::vector<std::string> TakeStatuses() { return std::exchange(Window().statuses, {}); }
@@ -100,7 +101,8 @@ TEST_F(StationTest, MissingLiveFileEndsTheCycleUntilTheFileComesBack) {
   EXPECT_EQ(statuses.back(), "Read live file NG:cannot open the file: No such file or directory");
   EXPECT_EQ(Window().FrameCounter(), 0) << "a cycle without a frame is not counted";
   EXPECT_TRUE(Window().timer().isActive()) << "the next tick tries again";
-  EXPECT_EQ(server_->Count("STORED"), 0) << "nothing stale is published";
+  EXPECT_EQ(server_->Count("STORED .live2.jpg"), 0) << "no stale picture is published";
+  EXPECT_EQ(server_->Count("STORED .live2.json"), 1) << "the page is told why";
 
   WriteFrame();
   Window().Timer1_Timer();

@@ -254,7 +254,7 @@ TEST(FitsArchiveSweep, EveryArchiveIsCleanForFitsverifyAndAstropy) {
     ASSERT_EQ(reader.ReadLiveFrame(store, sink).status, ReadStatus::kOk) << lives[i];
     store.ArchiveFilePath = lives[i] + ".fts";
     ASSERT_TRUE(WriteArchiveFrame(store).ok) << lives[i];
-    archives += " " + ShellQuote(store.ArchiveFilePath);
+    archives.append(" ").append(ShellQuote(store.ArchiveFilePath));
   }
   EXPECT_EQ(store.HeaderCards[6], ValueCard("NAXIS3", "3")) << "the store keeps the card as read";
 

@@ -1,0 +1,10 @@
+#pragma once
+// How much room a file system has left, for the archive writer's floor.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+/// Bytes available to this user on the file system that holds `directory` ("" is the working
+/// directory); nothing where it cannot be told.
+std::optional<uint64_t> FreeBytes(const std::string& directory);
