@@ -64,7 +64,7 @@ class StationProgramTest : public ::testing::Test {
 TEST_F(StationProgramTest, HeadlessRunPublishesLogsToStandardOutputAndStopsCleanlyOnSigterm) {
   PyFtpServer server(dir_.File("root"), {false, false, "", "", {"--slow-store", "0.5"}});
   const std::string settings = WriteSettings(server);
-  ChildProcess station = Launch("--headless --interval 1");
+  ChildProcess station = Launch("--headless --interval 1 --stale-after 2");
   ASSERT_TRUE(WaitFor([&] { return Count("Put bin OK") >= 1; })) << Output();
   WriteFrame(64);  // a header error in the middle of the night
   ASSERT_TRUE(WaitFor([&] { return Count("BITPIX error") >= 1; })) << Output();
@@ -91,6 +91,16 @@ TEST_F(StationProgramTest, HeadlessRunPublishesLogsToStandardOutputAndStopsClean
     ++status_lines;
   }
   EXPECT_GT(status_lines, 12);
+  // The same frame rewritten is no new frame: the page has been told it is stale.
+  const std::vector<uint8_t> report = ReadBytes(dir_.File("root/homepage/live2.json"));
+  EXPECT_NE(std::string(report.begin(), report.end()).find("\"stale\":true"), std::string::npos);
+  // The log holds what standard output showed, line for line.
+  const std::vector<uint8_t> log = ReadBytes(dir_.File("qor_live.log"));
+  std::string printed;
+  std::istringstream again(output);
+  for (std::string line; std::getline(again, line);)
+    if (line.rfind("QStandardPaths", 0) != 0) printed += line + "\n";
+  EXPECT_EQ(std::string(log.begin(), log.end()), printed);
   const std::vector<uint8_t> after = ReadBytes(dir_.File("qor_live.ini"));
   EXPECT_EQ(std::string(after.begin(), after.end()), settings) << "a headless run never writes the settings";
 }

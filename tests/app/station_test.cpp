@@ -1,5 +1,6 @@
 // The station end to end: the real window, real FITS files, a real pyftpdlib server.
 
+#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -120,6 +121,11 @@ TEST_F(StationTest, WrongPasswordIsReportedInEveryCycle) {
   EXPECT_TRUE(Window().timer().isActive());
   Window().Timer1_Timer();
   EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin NG:530", "Live start    2"}));
+  // The text stays the design's; its colour and tooltip tell of the failure and the night.
+  auto* label = Control<QLabel>("Label2");
+  EXPECT_NE(label->styleSheet().indexOf(QStringLiteral("red")), -1);
+  EXPECT_TRUE(label->toolTip().contains(QStringLiteral("Put bin NG:530")));
+  EXPECT_NE(ReadBytes("qor_live.log").size(), 0u);
 }
 
 TEST_F(StationTest, HeaderErrorIsShownAndTheCycleGoesOnWhileTicksWait) {

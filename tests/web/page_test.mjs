@@ -110,3 +110,57 @@ test("live page shows new pictures and keeps the last good one", { timeout: 1200
     servers.kill();
   }
 });
+
+// live2.json beside the picture: the page says how old the picture is, warns when the camera has
+// sent nothing new, and when the station itself has gone quiet; without the file it shows just the
+// picture, as it did for older stations.
+test("live page tells the picture's age and what went quiet", { timeout: 120000 }, async () => {
+  const work = mkdtempSync(join(tmpdir(), "qor-web-"));
+  const homepage = join(work, "host", "homepage");
+  mkdirSync(homepage, { recursive: true });
+  copyFileSync(join(repo, "web", "index.html"), join(homepage, "index.html"));
+  jpeg(join(homepage, "live2.jpg"), "40, 40, 60");
+  const [ftpPort, httpPort] = [await freePort(), await freePort()];
+  const servers = spawn("/usr/bin/python3", [join(repo, "scripts", "demo_servers.py"), join(work, "host"),
+    String(ftpPort), String(httpPort), "observer", "demo-password"], { stdio: "ignore" });
+  const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox", "--disable-gpu"] });
+  const iso = (minutesAgo) => new Date(Date.now() - minutesAgo * 60000).toISOString();
+  const report = (fields) => writeFileSync(join(homepage, "live2.json"), JSON.stringify({
+    updated: iso(0), frame_changed: iso(3), stale: false, status: "Put bin OK", interval: 60, frame_time: null, ...fields,
+  }));
+  const shown = (page) => page.evaluate(() => ["age", "stale", "offline"].map((id) => {
+    const element = document.getElementById(id);
+    return element.hidden ? null : element.textContent;
+  }));
+  try {
+    await waitForPort(httpPort);
+    const page = await browser.newPage({ viewport: { width: 520, height: 560 } });
+    await page.goto(`http://127.0.0.1:${httpPort}/index.html?every=1`);
+    await page.waitForFunction(() => document.getElementById("live").naturalWidth === 423);
+    assert.deepEqual(await shown(page), [null, null, null], "no live2.json: just the picture");
+
+    report({});
+    await page.waitForFunction(() => !document.getElementById("age").hidden, null, { timeout: 15000 });
+    let [ageText, stale, offline] = await shown(page);
+    assert.match(ageText, /^Picture from \d\d:\d\d \(3 min ago\)$/);
+    assert.equal(stale, null);
+    assert.equal(offline, null);
+
+    report({ stale: true, frame_changed: iso(24) });
+    await page.waitForFunction(() => !document.getElementById("stale").hidden, null, { timeout: 15000 });
+    [ageText, stale, offline] = await shown(page);
+    assert.match(stale, /^The camera has sent no new frame since \d\d:\d\d$/);
+    assert.match(ageText, /\(24 min ago\)/);
+    assert.equal(offline, null);
+    if (process.env.QOR_PAGE_SCREENSHOT) await page.screenshot({ path: process.env.QOR_PAGE_SCREENSHOT });
+
+    report({ updated: iso(10), frame_changed: iso(12) });
+    await page.waitForFunction(() => !document.getElementById("offline").hidden, null, { timeout: 15000 });
+    [ageText, stale, offline] = await shown(page);
+    assert.match(offline, /^The station has not reported since \d\d:\d\d$/);
+    assert.equal(stale, null);
+  } finally {
+    await browser.close();
+    servers.kill();
+  }
+});
