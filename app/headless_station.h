@@ -28,7 +28,7 @@ class HeadlessStation : public LiveCycleHost, public StationControls {
   // LiveCycleHost
   void Yield() override;
   void SetStatus(const QString& text) override;
-  void Note(const QString& text) override { log_.Add(text); }
+  void Note(const QString& text) override { Print(text); }
   QString SiteCaption() const override { return DecodeSettingsText(texts_[1]); }
   std::string LiveFileText() const override { return texts_[0]; }
   QDateTime Now() const override { return QDateTime::currentDateTime(); }
@@ -46,6 +46,7 @@ class HeadlessStation : public LiveCycleHost, public StationControls {
   void SetFrameCounter(int16_t value) override { cycle_.set_frame_counter(value); }
   void RunLiveCycle() override { RunCycle(); }
   void SetTimerEnabled(bool enabled) override;
+  void NoteText(const std::string& text) override { Note(QString::fromUtf8(text)); }
 
  private:
   void RunCycle();

@@ -60,6 +60,7 @@ void LiveCycle::Steps() {
     Status(QStringLiteral("Save picture NG:") + QString::fromUtf8(exported.reason));
   }
   Report(now, last_status_);
+  for (const std::string& note : publisher_.TakeNotes()) host_.Note(QString::fromUtf8(note));
 
   ++frame_counter_;
   if (frame_counter_ == kArchiveEvery) {

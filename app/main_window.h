@@ -67,6 +67,7 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
   void SetFrameCounter(int16_t value) override { cycle_.set_frame_counter(value); }
   void RunLiveCycle() override { RunCycleThenPendingClose(); }
   void SetTimerEnabled(bool enabled) override;
+  void NoteText(const std::string& text) override { Note(QString::fromUtf8(text)); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -25,6 +25,7 @@ std::optional<FtpAddress> ParseFtpAddress(const std::string& server) {
     if (StartsWithNoCase(rest, "ftp://")) address.security = FtpSecurity::kPlain;
     else if (StartsWithNoCase(rest, "ftpes://")) address.security = FtpSecurity::kExplicit;
     else if (StartsWithNoCase(rest, "ftps://")) address.security = FtpSecurity::kImplicit;
+    else if (StartsWithNoCase(rest, "sftp://")) address.security = FtpSecurity::kSftp;
     else return std::nullopt;
     rest = rest.substr(scheme_end + 3);
   }
@@ -33,6 +34,28 @@ std::optional<FtpAddress> ParseFtpAddress(const std::string& server) {
   if (rest.find_first_of("/@?#") != std::string::npos) return std::nullopt;
   address.host_and_port = rest;
   return address;
+}
+
+std::string FtpAddress::Host() const {
+  if (!host_and_port.empty() && host_and_port.front() == '[') {
+    const size_t close = host_and_port.find(']');
+    return host_and_port.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+  }
+  const size_t colon = host_and_port.find(':');
+  // More than one colon without brackets: an IPv6 address with no port.
+  if (colon == std::string::npos || host_and_port.find(':', colon + 1) != std::string::npos) return host_and_port;
+  return host_and_port.substr(0, colon);
+}
+
+int FtpAddress::Port() const {
+  const size_t close = host_and_port.rfind(']');
+  const size_t colon = host_and_port.rfind(':');
+  if (colon == std::string::npos || (close != std::string::npos && colon < close)) return 0;
+  if (close == std::string::npos && host_and_port.find(':') != colon) return 0;
+  const std::string digits = host_and_port.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+  const int port = std::stoi(digits);
+  return port >= 1 && port <= 65535 ? port : -1;
 }
 
 bool HasUnsafeCharacters(const std::string& text) {

@@ -8,6 +8,7 @@ enum class FtpSecurity {
   kPlain,     // none or "ftp://": plain FTP
   kExplicit,  // "ftpes://": AUTH TLS on the FTP port, required
   kImplicit,  // "ftps://": TLS from the first byte
+  kSftp,      // "sftp://": SFTP over SSH, the host's key checked against known_hosts
 };
 
 struct FtpAddress {
@@ -15,9 +16,13 @@ struct FtpAddress {
   std::string host_and_port;  // "host", "host:port", "[::1]:2121"
   /// The URL of the login directory, for libcurl.
   std::string BaseUrl() const;
+  /// The host without brackets, and the port (0 where none is given).
+  std::string Host() const;
+  int Port() const;
 };
 
 /// Splits "scheme://host:port" (scheme optional, letter case ignored, trailing "/" dropped).
+/// The schemes are ftp, ftpes, ftps and sftp.
 /// Unknown schemes give nothing.
 std::optional<FtpAddress> ParseFtpAddress(const std::string& server);
 

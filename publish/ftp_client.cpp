@@ -3,12 +3,14 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <utility>
 #include <mutex>
 #include <vector>
 
 #include "fits/regular_file.h"
 #include "publish/ftp_address.h"
 #include "publish/ftp_errors.h"
+#include "publish/sftp_session.h"
 
 namespace {
 
@@ -335,13 +337,14 @@ int16_t FtpClient::Fail(int32_t error) {
 }
 
 bool FtpClient::Usable() {
-  if (session_) return true;
+  if (session_ || sftp_) return true;
   Fail(connect_error_ != 0 ? connect_error_ : ftp_error::kNotConnected);
   return false;
 }
 
 int16_t FtpClient::FtpConnect(const std::string& server, const std::string& account, const std::string& password) {
   session_.reset();
+  sftp_.reset();
   const auto failed = [this](int32_t error) {
     connect_error_ = error;
     return Fail(error);
@@ -350,6 +353,18 @@ int16_t FtpClient::FtpConnect(const std::string& server, const std::string& acco
     return failed(ftp_error::kUnsafeText);
   const auto address = ParseFtpAddress(server);
   if (!address) return failed(ftp_error::kBadServerText);
+  if (address->security == FtpSecurity::kSftp) {
+    auto sftp = std::make_unique<SftpSession>(*address, account, password, timeouts_, SshFiles{known_hosts_, ssh_dir_});
+    const int32_t opened = sftp->Open(Clock::now() + timeouts_.operation);
+    sftp_ = std::move(sftp);  // kept for its notes; usable only when opened
+    if (opened != 0) {
+      notes_ = sftp_->TakeNotes();
+      sftp_.reset();
+      return failed(opened);
+    }
+    connect_error_ = 0;
+    return -1;
+  }
 
   auto session = std::make_unique<Session>(*address, account, password, timeouts_, ca_file_);
   if (!session->ok()) return failed(ftp_error::kNoHandle);
@@ -363,6 +378,10 @@ int16_t FtpClient::FtpConnect(const std::string& server, const std::string& acco
 int16_t FtpClient::FtpSetCD(const std::string& directory) {
   if (HasUnsafeCharacters(directory)) return Fail(ftp_error::kUnsafeText);
   if (!Usable()) return 0;
+  if (sftp_) {
+    const int32_t changed = sftp_->ChangeDirectory(directory, Clock::now() + timeouts_.operation);
+    return changed == 0 ? -1 : Fail(changed);
+  }
   std::vector<std::string> target = ResolveDirectory(session_->directory(), directory);
   const Session::Result result = session_->Visit(target, Clock::now() + timeouts_.operation);
   if (!result.ok()) return Fail(result.Error());
@@ -377,9 +396,13 @@ int16_t FtpClient::FtpPutBin(const std::string& local, const std::string& remote
   if (!Usable()) return 0;
   std::string file;
   if (!ReadRegularFile(local, kLargestUpload, file).ok) return Fail(ftp_error::kLocalFile);
+  const auto deadline = Clock::now() + timeouts_.operation;
+  if (sftp_) {
+    const int32_t uploaded = sftp_->Upload(file, remote, deadline);
+    return uploaded == 0 ? -1 : Fail(uploaded);
+  }
   const std::vector<char> bytes(file.begin(), file.end());
 
-  const auto deadline = Clock::now() + timeouts_.operation;
   // A name web visitors do not ask for; the rename makes the new picture appear whole at once.
   const std::string temporary = "." + remote + ".part";
   Session::Result result = session_->Upload(bytes, temporary, remote, deadline);
@@ -397,6 +420,16 @@ int16_t FtpClient::FtpPutBin(const std::string& local, const std::string& remote
 
 int16_t FtpClient::FtpDisconnect() {
   session_.reset();
+  sftp_.reset();
   connect_error_ = 0;
   return -1;
+}
+
+std::vector<std::string> FtpClient::TakeNotes() {
+  std::vector<std::string> notes = std::exchange(notes_, {});
+  if (sftp_) {
+    std::vector<std::string> more = sftp_->TakeNotes();
+    notes.insert(notes.end(), more.begin(), more.end());
+  }
+  return notes;
 }

@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "publish/picture_publisher.h"
+
+class SftpSession;
 
 struct FtpTimeouts {
   std::chrono::seconds connect{15};    // TCP connect plus greeting and login
@@ -23,7 +26,8 @@ class FtpClient : public PicturePublisher {
   FtpClient& operator=(const FtpClient&) = delete;
 
   /// Connects and logs in now, closing any earlier session first. The server is a host name or
-  /// address with optional ":port" and optional scheme ("ftp://", "ftpes://", "ftps://").
+  /// address with optional ":port" and optional scheme ("ftp://", "ftpes://", "ftps://", or
+  /// "sftp://", where an empty password means the user's SSH keys).
   int16_t FtpConnect(const std::string& server, const std::string& account, const std::string& password);
   /// Changes directory on the server now; later uploads go there. A failure keeps the directory.
   int16_t FtpSetCD(const std::string& directory);
@@ -36,8 +40,16 @@ class FtpClient : public PicturePublisher {
   /// The number of the last failure: a server reply code, a libcurl code or one of ftp_errors.h.
   int32_t FtpGetLastError() const override { return last_error_; }
 
+  /// Lines for the log about the session (an SFTP host recorded, the way of renaming).
+  std::vector<std::string> TakeNotes() override;
+
   /// For tests only: trust this CA file instead of the system's store for TLS servers.
   void SetCertificateAuthorityForTesting(const std::string& ca_file) { ca_file_ = ca_file; }
+  /// For tests only: SSH files other than the user's own.
+  void SetSshFilesForTesting(const std::string& known_hosts, const std::string& ssh_dir) {
+    known_hosts_ = known_hosts;
+    ssh_dir_ = ssh_dir;
+  }
 
  private:
   class Session;
@@ -47,6 +59,9 @@ class FtpClient : public PicturePublisher {
   FtpTimeouts timeouts_;
   std::string ca_file_;
   std::unique_ptr<Session> session_;
+  std::unique_ptr<SftpSession> sftp_;
+  std::string known_hosts_, ssh_dir_;
+  std::vector<std::string> notes_;
   int32_t last_error_ = 0;
   int32_t connect_error_ = 0;  // why the last connect failed; later calls report it
 };

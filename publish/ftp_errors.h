@@ -11,6 +11,8 @@ inline constexpr int32_t kUnsafeText = 901;       // CR, LF or NUL in a server, 
 inline constexpr int32_t kLocalFile = 902;        // the local file cannot be read
 inline constexpr int32_t kSizeMismatch = 903;     // the server holds another size than was sent
 inline constexpr int32_t kBadServerText = 904;    // unknown scheme, or a path or "@" in the server text
-inline constexpr int32_t kNoHandle = 905;         // libcurl could not start a session
+inline constexpr int32_t kNoHandle = 905;         // libcurl (or libssh) could not start a session
+inline constexpr int32_t kHostKeyChanged = 906;   // SFTP: the host's key differs from known_hosts
+inline constexpr int32_t kKnownHostsUnusable = 907;  // SFTP: known_hosts cannot be read or written
 
 }  // namespace ftp_error

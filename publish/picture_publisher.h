@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class PicturePublisher {
  public:
@@ -12,4 +13,6 @@ class PicturePublisher {
   virtual int16_t FtpPutBin(const std::string& local, const std::string& remote) = 0;
   /// The error number of the last failed call.
   virtual int32_t FtpGetLastError() const = 0;
+  /// Lines for the log that the publishing side has gathered since the last call.
+  virtual std::vector<std::string> TakeNotes() { return {}; }
 };

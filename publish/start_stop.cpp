@@ -11,7 +11,9 @@ void Command1_Click(StationControls& window, FtpClient& ftp, FrameStore& store) 
   const std::string account = window.AccountText();
   const std::string password = window.PasswordText();
 
-  if (ftp.FtpConnect(server, account, password) == -1)
+  const bool connected = ftp.FtpConnect(server, account, password) == -1;
+  for (const std::string& note : ftp.TakeNotes()) window.NoteText(note);
+  if (connected)
     window.SetStatusText("FTP open OK");
   else
     window.SetStatusText("FTP open NG:" + std::to_string(ftp.FtpGetLastError()));

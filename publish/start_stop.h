@@ -26,6 +26,8 @@ class StationControls {
   /// Runs one live cycle now and returns when it has ended.
   virtual void RunLiveCycle() = 0;
   virtual void SetTimerEnabled(bool enabled) = 0;
+  /// A line for the log only (an SFTP host recorded, say); the status line does not change.
+  virtual void NoteText(const std::string& text) = 0;
 };
 
 /// The status text that ends every cycle and begins Start: "Live start   " and the counter.

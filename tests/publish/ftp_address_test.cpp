@@ -22,8 +22,21 @@ TEST(FtpAddress, SchemesHostsAndPorts) {
     EXPECT_EQ(address->security, c.security) << c.server;
     EXPECT_EQ(address->BaseUrl(), c.url) << c.server;
   }
-  for (const char* refused : {"http://host", "sftp://host", "host/dir", "user:pw@host", "host?x"})
+  for (const char* refused : {"http://host", "scp://host", "host/dir", "user:pw@host", "host?x"})
     EXPECT_FALSE(ParseFtpAddress(refused)) << refused;
+  const struct {
+    const char* server;
+    const char* host;
+    int port;
+  } sftp[] = {{"sftp://web.example.net", "web.example.net", 0}, {"SFTP://host:2222/", "host", 2222},
+              {"sftp://[::1]:22", "::1", 22}, {"sftp://host:99999", "host", -1}, {"sftp://host:x", "host", -1}};
+  for (const auto& c : sftp) {
+    const auto address = ParseFtpAddress(c.server);
+    ASSERT_TRUE(address) << c.server;
+    EXPECT_EQ(address->security, FtpSecurity::kSftp) << c.server;
+    EXPECT_EQ(address->Host(), c.host) << c.server;
+    EXPECT_EQ(address->Port(), c.port) << c.server;
+  }
 }
 
 TEST(FtpAddress, UnsafeCharacters) {

@@ -48,6 +48,27 @@ void ChildProcess::Kill() {
   pid_ = -1;
 }
 
+void ChildProcess::KillTree() {
+  if (pid_ <= 0) return;
+  // Every process whose chain of parents leads to this one, found through /proc.
+  std::vector<int> tree = {pid_};
+  for (size_t i = 0; i < tree.size(); ++i)
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string line;
+      if (!std::getline(stat, line)) continue;
+      const size_t close = line.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream fields(line.substr(close + 2));
+      char state;
+      int parent = 0;
+      fields >> state >> parent;
+      if (parent == tree[i]) tree.push_back(std::atoi(entry.path().filename().c_str()));
+    }
+  for (size_t i = 1; i < tree.size(); ++i) kill(tree[i], SIGKILL);
+  Kill();
+}
+
 void ChildProcess::Signal(int signal_number) {
   if (pid_ > 0) kill(pid_, signal_number);
 }

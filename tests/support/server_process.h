@@ -13,6 +13,8 @@ class ChildProcess {
   ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
   ChildProcess& operator=(ChildProcess&& other) noexcept;
   void Kill();
+  /// Kills the process and every process it started (a server's per-connection children).
+  void KillTree();
   void Signal(int signal_number);
   /// The exit status once the process has ended, or -1 if it is still running after `seconds`.
   int WaitForExit(double seconds);

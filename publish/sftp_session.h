@@ -1,0 +1,58 @@
+#pragma once
+// One SFTP session (libssh): connect, check the host's key against known_hosts, log in, and then
+// change directory and upload as the FTP side does, with the same guarantees and time bounds.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "publish/ftp_address.h"
+#include "publish/ftp_client.h"
+
+/// Where the SSH files are; empty fields mean the user's own, as OpenSSH finds them.
+struct SshFiles {
+  std::string known_hosts;  // ~/.ssh/known_hosts
+  std::string ssh_dir;      // ~/.ssh, for the keys id_ed25519, id_ecdsa, id_rsa
+};
+
+class SftpSession {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  SftpSession(FtpAddress address, std::string user, std::string password, const FtpTimeouts& timeouts,
+              SshFiles files);
+  ~SftpSession();
+  SftpSession(const SftpSession&) = delete;
+  SftpSession& operator=(const SftpSession&) = delete;
+
+  /// Connects, checks the host key (recording a host seen for the first time, refusing a changed
+  /// key before any credential is sent), logs in and starts SFTP. 0, or an error number.
+  int32_t Open(Clock::time_point deadline);
+  /// Makes `directory` (absolute, or relative to the current one) the upload directory if it is
+  /// a directory on the server. 0, or an error number.
+  int32_t ChangeDirectory(const std::string& directory, Clock::time_point deadline);
+  /// Uploads `bytes` as `remote` in the upload directory: under a temporary name, then renamed
+  /// over `remote`, then its size checked. A session the server dropped is opened again once.
+  int32_t Upload(const std::string& bytes, const std::string& remote, Clock::time_point deadline);
+
+  /// Lines worth a place in the log since the last call (a host recorded, the way of renaming).
+  std::vector<std::string> TakeNotes();
+
+ private:
+  class Connection;
+  int32_t UploadOnce(const std::string& bytes, const std::string& remote, Clock::time_point deadline);
+  int32_t Replace(const std::string& temporary, const std::string& remote, Clock::time_point deadline);
+  std::string PathOf(const std::string& name) const;
+
+  FtpAddress address_;
+  std::string user_;
+  std::string password_;
+  FtpTimeouts timeouts_;
+  SshFiles files_;
+  std::unique_ptr<Connection> connection_;
+  std::string directory_;  // absolute; empty: the login directory
+  std::vector<std::string> notes_;
+  bool rename_way_noted_ = false;
+};

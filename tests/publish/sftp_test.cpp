@@ -1,0 +1,187 @@
+// Publishing by SFTP against OpenSSH's sshd (started by the tests, keys of their own) and, for
+// password logins, an asyncssh server.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "publish/ftp_client.h"
+#include "publish/ftp_errors.h"
+#include "tests/support/files.h"
+#include "tests/support/ssh_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> Picture(size_t size, uint8_t seed) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 13 + seed + (i >> 9));
+  return bytes;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
+class SftpTest : public ::testing::Test {
+ protected:
+  SftpTest() {
+    fs::create_directories(homepage_);
+    WriteBytes(local_, Picture(30000, 1));
+  }
+  // A client that keeps its known_hosts here and logs in with the server's authorized key.
+  void Trusting(FtpClient& client, const OpenSshServer& server) {
+    client.SetSshFilesForTesting(known_hosts_, server.client_ssh_dir());
+  }
+  bool Start(FtpClient& client, const OpenSshServer& server) {
+    return client.FtpConnect(server.address(), OpenSshServer::User(), "") == -1 && client.FtpSetCD(homepage_) == -1;
+  }
+
+  TempDir dir_;
+  std::string homepage_ = dir_.File("site/homepage");
+  std::string local_ = dir_.File("live2.jpg");
+  std::string known_hosts_ = dir_.File("known_hosts");
+};
+
+// One login serves every upload; each lands whole under its name, replaced in one step, and a
+// watcher of the published name never sees it short or missing. The host, new to the station,
+// is recorded as OpenSSH records a host on another port.
+TEST_F(SftpTest, OneLoginServesManyUploadsAndThePictureIsNeverMissing) {
+  OpenSshServer server(dir_.path().string());
+  FtpClient client;
+  Trusting(client, server);
+  ASSERT_TRUE(Start(client, server)) << client.FtpGetLastError() << "\n" << server.log();
+  const std::string known = [&] {
+    const std::vector<uint8_t> bytes = ReadBytes(known_hosts_);
+    return std::string(bytes.begin(), bytes.end());
+  }();
+  EXPECT_EQ(known.rfind("[127.0.0.1]:" + std::to_string(server.port()) + " ssh-ed25519 ", 0), 0u) << known;
+  EXPECT_NE(Joined(client.TakeNotes()).find("seen for the first time"), std::string::npos);
+
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    const std::vector<uint8_t> picture = Picture(20000 + cycle * 101, static_cast<uint8_t>(cycle));
+    WriteBytes(local_, picture);
+    ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << cycle << ": " << client.FtpGetLastError();
+    ASSERT_EQ(ReadBytes(homepage_ + "/live2.jpg"), picture) << cycle;
+  }
+
+  const std::vector<uint8_t> a = Picture(3'000'000, 1), b = Picture(4'000'000, 2);
+  WriteBytes(local_, a);
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0}, bad{0};
+  std::thread watcher([&] {
+    while (!done) {
+      try {
+        const std::vector<uint8_t> seen = ReadBytes(homepage_ + "/live2.jpg");
+        ++reads;
+        if (seen.size() != a.size() && seen.size() != b.size()) ++bad;
+      } catch (...) {
+        ++bad;  // missing
+      }
+    }
+  });
+  for (int i = 0; i < 6 || (reads <= 5 && i < 200); ++i) {
+    WriteBytes(local_, i % 2 ? a : b);
+    ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+  }
+  done = true;
+  watcher.join();
+  EXPECT_EQ(bad, 0);
+  EXPECT_EQ(server.Count("Accepted publickey"), 1) << server.log();
+  EXPECT_NE(Joined(client.TakeNotes()).find("posix-rename"), std::string::npos) << "replaced in one step";
+  EXPECT_FALSE(fs::exists(homepage_ + "/.live2.jpg.part"));
+  EXPECT_EQ(client.FtpDisconnect(), -1);
+}
+
+// A key the server does not know is refused with 530. A host whose key changed is refused with
+// 906 before any credential is sent: the server logs no login attempt at all.
+TEST_F(SftpTest, AWrongKeyAndAChangedHostKeyAreRefused) {
+  OpenSshServer server(dir_.path().string());
+  fs::create_directories(dir_.File("stranger"));
+  RunCommand("ssh-keygen -q -t ed25519 -N '' -f " + ShellQuote(dir_.File("stranger/id_ed25519")) + " >/dev/null 2>&1");
+  FtpClient stranger;
+  stranger.SetSshFilesForTesting(known_hosts_, dir_.File("stranger"));
+  EXPECT_EQ(stranger.FtpConnect(server.address(), OpenSshServer::User(), ""), 0);
+  EXPECT_EQ(stranger.FtpGetLastError(), 530);
+
+  server.Restart(true);  // the same address, another host key
+  const int attempts_before = server.Count("Failed") + server.Count("Accepted") + server.Count("Postponed");
+  FtpClient client;
+  Trusting(client, server);
+  EXPECT_EQ(client.FtpConnect(server.address(), OpenSshServer::User(), ""), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kHostKeyChanged);
+  EXPECT_NE(Joined(client.TakeNotes()).find("differs"), std::string::npos);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the server's last log lines
+  EXPECT_EQ(server.Count("Failed") + server.Count("Accepted") + server.Count("Postponed"), attempts_before)
+      << server.log();
+}
+
+// The server goes away and comes back between two cycles: the next upload logs in again.
+TEST_F(SftpTest, ServerRestartedBetweenUploadsIsLoggedIntoAgain) {
+  OpenSshServer server(dir_.path().string());
+  FtpClient client;
+  Trusting(client, server);
+  ASSERT_TRUE(Start(client, server)) << client.FtpGetLastError();
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1);
+  server.Restart();
+  WriteBytes(local_, Picture(25000, 9));
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+  EXPECT_EQ(ReadBytes(homepage_ + "/live2.jpg"), ReadBytes(local_));
+  EXPECT_EQ(server.Count("Accepted publickey"), 2);
+}
+
+TEST_F(SftpTest, ASilentListenerFailsWithinTheConnectBound) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(fd, 4), 0);  // the kernel accepts; no server ever greets
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+
+  FtpClient client(FtpTimeouts{std::chrono::seconds(2), std::chrono::seconds(2), std::chrono::seconds(5)});
+  client.SetSshFilesForTesting(known_hosts_, dir_.File("no-keys"));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.FtpConnect("sftp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "a", "b"), 0);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.5);
+  EXPECT_EQ(client.FtpGetLastError(), 28);
+  close(fd);
+}
+
+// Password logins, against a second SSH implementation that takes its password from the test.
+TEST_F(SftpTest, PasswordLoginsUploadAndAWrongPasswordGives530) {
+  PasswordSftpServer server(dir_.File("site"), "observer", "s3cret pass");
+  FtpClient wrong;
+  wrong.SetSshFilesForTesting(known_hosts_, dir_.File("no-keys"));
+  EXPECT_EQ(wrong.FtpConnect(server.address(), "observer", "nope"), 0);
+  EXPECT_EQ(wrong.FtpGetLastError(), 530);
+
+  FtpClient client;
+  client.SetSshFilesForTesting(known_hosts_, dir_.File("no-keys"));
+  ASSERT_EQ(client.FtpConnect(server.address(), "observer", "s3cret pass"), -1) << client.FtpGetLastError();
+  ASSERT_EQ(client.FtpSetCD("/homepage"), -1) << client.FtpGetLastError();
+  for (uint8_t i = 0; i < 3; ++i) {
+    WriteBytes(local_, Picture(12000 + i, i));
+    ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+    EXPECT_EQ(ReadBytes(homepage_ + "/live2.jpg"), ReadBytes(local_));
+  }
+  EXPECT_EQ(client.FtpSetCD("/missing"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), 550);
+  EXPECT_EQ(server.Count("LOGIN observer"), 1);
+}
+
+}  // namespace
