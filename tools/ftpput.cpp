@@ -1,5 +1,6 @@
 // Uploads one file the way the station does (connect, change directory, upload under a
-// temporary name and rename), to check a server's settings by hand or from scripts. The password
+// temporary name and rename), to check a server's settings by hand or from scripts. SERVER takes
+// the station's schemes, sftp:// included (an empty password line then means the SSH keys). The password
 // is read from standard input, so that it appears in no process list.
 // usage: ftpput SERVER ACCOUNT DIRECTORY FILE < password
 
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
 
   FtpClient ftp;
   const auto step = [&ftp](const char* what, int16_t result) {
+    for (const std::string& note : ftp.TakeNotes()) std::fprintf(stderr, "ftpput: %s\n", note.c_str());
     if (result == -1) return true;
     std::fprintf(stderr, "ftpput: %s NG:%d\n", what, ftp.FtpGetLastError());
     return false;
