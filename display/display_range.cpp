@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -34,7 +35,21 @@ void CountByTable(const FrameStore& store, FrameExtent extent, int64_t range, do
                   std::array<int64_t, kBins>& counts) {
   static thread_local std::vector<int16_t> table;
   table.resize(static_cast<size_t>(range) + 1);
-  for (int64_t d = 0; d <= range; ++d) table[d] = static_cast<int16_t>(HistogramBin(static_cast<double>(d), width));
+  // The bin grows with d (each step of the formula is monotonic), so the table is 300 runs of
+  // equal bins: find where each bin starts with the formula itself, then fill the runs.
+  const auto raw_bin = [width](int64_t d) { return std::floor(static_cast<double>(d) / width + 0.5); };
+  int64_t start = 0;
+  for (int bin = 0; bin <= 300; ++bin) {
+    int64_t low = start, high = range + 1;  // the first d in [low, high) whose bin reaches `bin`
+    while (low < high) {
+      const int64_t middle = low + (high - low) / 2;
+      if (raw_bin(middle) >= bin) high = middle;
+      else low = middle + 1;
+    }
+    std::fill(table.begin() + start, table.begin() + low, static_cast<int16_t>(bin - 1));
+    start = low;
+  }
+  std::fill(table.begin() + start, table.end(), static_cast<int16_t>(-1));  // bin 300 and above
   const int32_t low = store.PixelMin;
   const uint32_t span = static_cast<uint32_t>(range);
   // Sky frames crowd into a few bins: four sets of counters keep consecutive increments of the

@@ -1,5 +1,9 @@
 #include "display/frame_render.h"
 
+#include <algorithm>
+#include <climits>
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "tests/support/filled_frame.h"
@@ -87,6 +91,31 @@ TEST_F(FrameRenderTest, RepeatedRescalingWithoutAQualifyingBinSaturates) {
   }
   EXPECT_EQ(store_.DisplaySpan, 2147483647);
   EXPECT_EQ(At(0, 0), Grey(0));
+}
+
+// Every pixel's grey is the formula's, whatever band and values: random bands from one unit to
+// the whole 32-bit range, values spread around them and at the ends of the range.
+TEST_F(FrameRenderTest, EveryGreyIsTheFormulasOnRandomBands) {
+  std::mt19937_64 random(11);
+  store_.RangeFactor = 1;
+  store_.BackgroundFactor = 1;
+  for (int trial = 0; trial < 60; ++trial) {
+    const int32_t low = static_cast<int32_t>(random());
+    const int32_t span = std::max<int32_t>(1, static_cast<int32_t>(random() >> (33 + trial % 31)));
+    Frame(423, 316, 0);
+    for (int y = 0; y < 316; ++y)
+      for (int x = 0; x < 423; ++x) {
+        const int64_t near = int64_t{low} + static_cast<int64_t>(random() % (3 * uint64_t(span) + 3)) - span;
+        const int64_t value = (x + y) % 97 == 0 ? static_cast<int32_t>(random()) : near;
+        store_.Pixel(x, y) = static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+      }
+    store_.DisplayLow = low;
+    store_.DisplaySpan = span;
+    RenderFrame(store_, picture_);
+    for (int y = 0; y < 316; ++y)
+      for (int x = 0; x < 423; ++x)
+        ASSERT_EQ(At(x, y), Grey(GreyLevel(store_.Pixel(x, y), low, span))) << trial << " " << x << "," << y;
+  }
 }
 
 TEST_F(FrameRenderTest, ExtremePixelsAndFrameSizes) {
