@@ -95,7 +95,8 @@ void LiveCycle::Report(const QDateTime& when, const QString& status) {
   report.interval = static_cast<int>(options_.interval.count());
   if (store_.HeaderCardCount > 0) report.frame_time = HeaderValueText(store_, "DATE-OBS");
   const QByteArray json = StationReportJson(report);
-  const Outcome written = WriteFileAtomically(kReportFileName, json.constData(), static_cast<size_t>(json.size()), 0644);
+  const Outcome written = WriteFileAtomically(kReportFileName, json.constData(), static_cast<size_t>(json.size()), 0644,
+                                            Durability::kReplaceOnly);
   if (!written.ok) {
     host_.Note(QStringLiteral("Report NG:") + QString::fromUtf8(written.reason));
     return;

@@ -17,6 +17,26 @@ struct TjBufferFree {
 
 std::string TjReason(void* handle) { return tjGetErrorStr2(handle); }
 
+// Encodes `height` rows of packed pixels and writes the JPEG so that it appears whole or not at
+// all. It is not flushed to the disk: it is read back at once for the upload and made anew
+// every cycle, and a flush would cost the cycle milliseconds on a slow card.
+Outcome EncodeJpeg(const unsigned char* pixels, int width, int pitch, int height, int format,
+                   const std::string& jpeg_path, uint8_t quality, int32_t progressive) {
+  std::unique_ptr<void, TjHandleCloser> encoder(tjInitCompress());
+  if (!encoder) return Outcome::Failure("cannot start the JPEG encoder");
+  unsigned char* jpeg = nullptr;
+  unsigned long jpeg_size = 0;
+  const int flags = progressive != 0 ? TJFLAG_PROGRESSIVE : 0;
+  const int status = tjCompress2(encoder.get(), pixels, width, pitch, height, format, &jpeg, &jpeg_size,
+                                 TJSAMP_444, quality, flags);
+  std::unique_ptr<unsigned char, TjBufferFree> owned_jpeg(jpeg);
+  if (status != 0) return Outcome::Failure("cannot encode the JPEG: " + TjReason(encoder.get()));
+
+  const Outcome written = WriteFileAtomically(jpeg_path, jpeg, jpeg_size, 0644, Durability::kReplaceOnly);
+  if (!written.ok) return Outcome::Failure(jpeg_path + ": " + written.reason);
+  return written;
+}
+
 }  // namespace
 
 Outcome SavetoJPEG(const std::string& bmp_path, const std::string& jpeg_path, uint8_t quality,
@@ -25,25 +45,15 @@ Outcome SavetoJPEG(const std::string& bmp_path, const std::string& jpeg_path, ui
   std::unique_ptr<unsigned char, TjBufferFree> pixels(
       tjLoadImage(bmp_path.c_str(), &width, 1, &height, &format, 0));
   if (!pixels) return Outcome::Failure("cannot read " + bmp_path + ": " + TjReason(nullptr));
-
-  std::unique_ptr<void, TjHandleCloser> encoder(tjInitCompress());
-  if (!encoder) return Outcome::Failure("cannot start the JPEG encoder");
-  unsigned char* jpeg = nullptr;
-  unsigned long jpeg_size = 0;
-  const int flags = progressive != 0 ? TJFLAG_PROGRESSIVE : 0;
-  const int status = tjCompress2(encoder.get(), pixels.get(), width, 0, height, format, &jpeg,
-                                 &jpeg_size, TJSAMP_444, quality, flags);
-  std::unique_ptr<unsigned char, TjBufferFree> owned_jpeg(jpeg);
-  if (status != 0) return Outcome::Failure("cannot encode the JPEG: " + TjReason(encoder.get()));
-
-  const Outcome written = WriteFileAtomically(jpeg_path, jpeg, jpeg_size, 0644);
-  if (!written.ok) return Outcome::Failure(jpeg_path + ": " + written.reason);
-  return written;
+  return EncodeJpeg(pixels.get(), width, 0, height, format, jpeg_path, quality, progressive);
 }
 
 Outcome ExportSnapshot(const PictureSurface& picture, const std::string& directory) {
   const std::string prefix = directory.empty() ? "" : directory + "/";
   const std::string bmp = prefix + kSnapshotBmp;
-  if (!picture.SavePicture(bmp)) return Outcome::Failure("cannot write " + bmp);
-  return SavetoJPEG(bmp, prefix + kSnapshotJpeg, 50, 0);
+  // The JPEG is encoded from the very pixels that the BMP holds, without reading the BMP back.
+  const QImage rgb = picture.Image().convertToFormat(QImage::Format_RGB888);
+  if (!rgb.save(QString::fromStdString(bmp), "BMP")) return Outcome::Failure("cannot write " + bmp);
+  return EncodeJpeg(rgb.constBits(), rgb.width(), static_cast<int>(rgb.bytesPerLine()), rgb.height(), TJPF_RGB,
+                    prefix + kSnapshotJpeg, 50, 0);
 }

@@ -60,7 +60,8 @@ Outcome SystemFailure(const char* what) {
 
 }  // namespace
 
-Outcome WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode) {
+Outcome WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode,
+                            Durability durability) {
   TemporaryFile temporary(path);
   if (!temporary.ok()) return SystemFailure("cannot create a file beside it");
   const mode_t mask = umask(0);
@@ -68,7 +69,7 @@ Outcome WriteFileAtomically(const std::string& path, const void* data, size_t si
   if (fchmod(temporary.fd(), mode & ~mask) != 0) return SystemFailure("cannot set its mode");
   if (!WriteAll(temporary.fd(), static_cast<const unsigned char*>(data), size))
     return SystemFailure("cannot write it");
-  if (fsync(temporary.fd()) != 0) return SystemFailure("cannot flush it");
+  if (durability == Durability::kFlushed && fsync(temporary.fd()) != 0) return SystemFailure("cannot flush it");
   if (!temporary.Close()) return SystemFailure("cannot close it");
   if (std::rename(temporary.path().c_str(), path.c_str()) != 0)
     return SystemFailure("cannot put it in place");

@@ -61,6 +61,10 @@ TEST(SnapshotExport, BmpHoldsTheExactPixelsAndJpegDecodesClose) {
   EXPECT_NE(header.find("Start Of Frame 0xc0: width=423, height=316, components=3"), std::string::npos)
       << "a baseline frame of the surface's size: " << header;
   EXPECT_NE(header.find("Component 1: 1hx1v"), std::string::npos) << "no chroma subsampling: " << header;
+
+  // Encoded from memory, the JPEG is byte for byte the one converted from the BMP file.
+  ASSERT_TRUE(SavetoJPEG(dir.File("live2.bmp"), dir.File("from-bmp.jpg"), 50, 0).ok);
+  EXPECT_EQ(ReadBytes(dir.File("live2.jpg")), ReadBytes(dir.File("from-bmp.jpg")));
 }
 
 TEST(SnapshotExport, FailuresAreReportedAndLeaveNoHalfJpeg) {
