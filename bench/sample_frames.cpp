@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 
@@ -30,7 +32,24 @@ std::vector<uint16_t> SkyFrame(int width, int height, unsigned seed) {
   return frame;
 }
 
+const char* FormatName(SampleFormat format) {
+  switch (format) {
+    case SampleFormat::k8: return "8";
+    case SampleFormat::k16: return "16";
+    case SampleFormat::k16Unsigned: return "16u";
+    case SampleFormat::k32: return "32";
+    case SampleFormat::k32Unsigned: return "32u";
+    case SampleFormat::kFloat: return "-32";
+  }
+  return "?";
+}
+
 std::string WriteSkyFits(const std::string& path, int width, int height, int bitpix) {
+  return WriteSkyFits(path, width, height,
+                      bitpix == 8 ? SampleFormat::k8 : bitpix == 16 ? SampleFormat::k16 : SampleFormat::k32);
+}
+
+std::string WriteSkyFits(const std::string& path, int width, int height, SampleFormat format) {
   const std::vector<uint16_t> sky = SkyFrame(width, height);
   std::string header;
   const auto card = [&header](const std::string& keyword, const std::string& value) {
@@ -42,17 +61,33 @@ std::string WriteSkyFits(const std::string& path, int width, int height, int bit
     }
     header += c;
   };
+  const int bitpix = format == SampleFormat::k8 ? 8 : format == SampleFormat::k16 || format == SampleFormat::k16Unsigned ? 16
+                     : format == SampleFormat::kFloat ? -32 : 32;
   card("SIMPLE", "T");
   card("BITPIX", std::to_string(bitpix));
   card("NAXIS", "2");
   card("NAXIS1", std::to_string(width));
   card("NAXIS2", std::to_string(height));
+  if (format == SampleFormat::k16Unsigned) card("BZERO", "32768");
+  if (format == SampleFormat::k32Unsigned) card("BZERO", "2147483648");
   card("END", "");
   header.resize((header.size() + 2879) / 2880 * 2880, ' ');
   std::vector<uint8_t> data;
-  const int bytes = bitpix / 8;
+  const int bytes = std::abs(bitpix) / 8;
   for (uint16_t v : sky) {
-    const uint32_t sample = bytes == 1 ? v >> 8 : bytes == 2 ? v : uint32_t{v} * 16;
+    uint32_t sample = 0;
+    switch (format) {
+      case SampleFormat::k8: sample = v >> 8; break;
+      case SampleFormat::k16: sample = v; break;
+      case SampleFormat::k16Unsigned: sample = static_cast<uint16_t>(v - 32768); break;
+      case SampleFormat::k32: sample = uint32_t{v} * 16; break;
+      case SampleFormat::k32Unsigned: sample = uint32_t{v} * 16 - 2147483648u; break;
+      case SampleFormat::kFloat: {
+        const float f = static_cast<float>(v) + 0.25f;
+        std::memcpy(&sample, &f, 4);
+        break;
+      }
+    }
     for (int i = bytes - 1; i >= 0; --i) data.push_back(static_cast<uint8_t>(sample >> (8 * i)));
   }
   data.resize((data.size() + 2879) / 2880 * 2880, 0);

@@ -15,6 +15,7 @@
 
 #include "fits/fits_format.h"
 #include "fits/regular_file.h"
+#include "fits/sample_decoder.h"
 #include "fits/text_numbers.h"
 
 namespace {
@@ -24,40 +25,37 @@ using namespace fits_format;
 ReadResult FileError(std::string reason) { return {ReadStatus::kFileError, std::move(reason)}; }
 std::nullopt_t Changed() { return std::nullopt; }
 
-// True when any big-endian 32-bit sample has its top bit set: the high bit of every fourth byte,
-// gathered eight bytes at a time so that the compiler can use wide registers.
-bool AnyTopBit(const uint8_t* data, size_t size) {
-  uint64_t gathered = 0;
-  size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, data + i, 8);
-    gathered |= word;
+// A fast 64-bit digest of the data bytes (multiply and rotate over 8-byte words), taken piece by
+// piece: enough to tell one camera frame from the next, not meant to resist anyone.
+class FrameDigest {
+ public:
+  explicit FrameDigest(uint64_t seed) : lanes_{seed ^ kPrime, kPrime, ~kPrime, seed} {}
+  /// Every piece but the last must be a multiple of 32 bytes long.
+  void Update(const uint8_t* data, size_t size) {
+    size_t i = 0;
+    // Four independent lanes, so that the multiplications overlap instead of waiting in turn.
+    for (; i + 32 <= size; i += 32)
+      for (int lane = 0; lane < 4; ++lane) {
+        uint64_t word;
+        std::memcpy(&word, data + i + 8 * lane, 8);
+        lanes_[lane] = std::rotl((lanes_[lane] ^ word) * kPrime, 29 + lane);
+      }
+    for (; i < size; ++i) lanes_[0] = std::rotl((lanes_[0] ^ data[i]) * kPrime, 7);
+    size_ += size;
   }
-  uint8_t rest = 0;
-  for (; i < size; i += 4) rest |= data[i];
-  // Bytes 0 and 4 of each word are the samples' first bytes, whatever the machine's byte order.
-  uint8_t first[8];
-  std::memcpy(first, &gathered, 8);
-  return ((first[0] | first[4] | rest) & 0x80) != 0;
-}
+  uint64_t Finish() const {
+    return (lanes_[0] ^ std::rotl(lanes_[1], 17) ^ std::rotl(lanes_[2], 31) ^ std::rotl(lanes_[3] ^ size_, 47)) * kPrime;
+  }
 
-// A fast 64-bit digest of the data bytes (multiply and rotate over 8-byte words): enough to tell
-// one camera frame from the next, not meant to resist anyone.
-uint64_t Digest(const uint8_t* data, size_t size, uint64_t seed) {
-  constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
-  uint64_t a = seed ^ kPrime, b = size * kPrime;
-  size_t i = 0;
-  for (; i + 16 <= size; i += 16) {
-    uint64_t x, y;
-    std::memcpy(&x, data + i, 8);
-    std::memcpy(&y, data + i + 8, 8);
-    a = std::rotl((a ^ x) * kPrime, 29);
-    b = std::rotl((b ^ y) * kPrime, 31);
-  }
-  for (; i < size; ++i) a = std::rotl((a ^ data[i]) * kPrime, 7);
-  return (a ^ std::rotl(b, 17)) * kPrime;
-}
+ private:
+  static constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
+  uint64_t lanes_[4];
+  uint64_t size_ = 0;
+};
+
+// The data are read and decoded a piece at a time, so that each piece is decoded while it is
+// still in the processor's cache; a multiple of every sample width and of the digest's 32 bytes.
+constexpr size_t kPieceBytes = 128 * 1024;
 
 double CardValue(std::string_view card) {
   return NumericValueOfText(card.substr(kValueStart, kValueLength));
@@ -97,135 +95,6 @@ std::string HeaderFault(const FrameStore& store) {
   if (store.Naxis1 == -1) return "NAXIS1 error";
   if (store.Naxis2 == -1) return "NAXIS2 error";
   return {};
-}
-
-// How the samples of an accepted header turn into stored values.
-struct SampleRule {
-  int bytes = 2;
-  bool is_float = false;  // BITPIX -32: IEEE single precision
-  bool is_signed = false;  // with a BZERO offset the samples are signed, as the FITS standard has it
-  bool is_identity = false;  // no offset, no scale: the raw value is stored as it is
-  bool is_offset = false;    // a whole-number offset and no scale: integer arithmetic suffices
-  double zero = 0;
-  double scale = 1;
-};
-
-inline uint32_t BigEndian32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-inline double RawSample(const uint8_t* p, const SampleRule& rule) {
-  switch (rule.bytes) {
-    case 1:
-      return p[0];
-    case 2: {
-      const uint16_t word = static_cast<uint16_t>((p[0] << 8) | p[1]);
-      return rule.is_signed ? static_cast<int16_t>(word) : word;
-    }
-    default: {
-      const uint32_t bits = BigEndian32(p);
-      if (rule.is_float) {
-        float sample;
-        std::memcpy(&sample, &bits, sizeof sample);
-        return sample;
-      }
-      return rule.is_signed ? static_cast<double>(static_cast<int32_t>(bits)) : bits;
-    }
-  }
-}
-
-struct Extremes {
-  int32_t max = -1;
-  int32_t min = std::numeric_limits<int32_t>::max();
-};
-
-// In a 16-bit frame values of 60000 and more are taken as saturated and never become the maximum.
-template <bool kSixteenBit>
-inline void Account(Extremes& e, int32_t value) {
-  const int32_t candidate = (!kSixteenBit || value < 60000) ? value : -1;
-  e.max = std::max(e.max, candidate);
-  e.min = std::min(e.min, value);
-}
-
-template <bool kSixteenBit>
-Extremes DecodeScaled(const uint8_t* data, int width, int height, const SampleRule& rule,
-                      FrameStore& store) {
-  Extremes e;
-  for (int y = 0; y < height; ++y) {
-    int32_t* row = &store.Pixel(0, y);
-    const uint8_t* p = data + static_cast<size_t>(y) * width * rule.bytes;
-    for (int x = 0; x < width; ++x, p += rule.bytes) {
-      const double raw = RawSample(p, rule);
-      const int32_t value = rule.is_float && std::isnan(raw)
-                                ? 0
-                                : RoundToInt32(rule.zero + rule.scale * raw);
-      row[x] = value;
-      Account<kSixteenBit>(e, value);
-    }
-  }
-  return e;
-}
-
-// The common case, unscaled unsigned integers, without any floating point.
-template <int kBytes>
-Extremes DecodeIdentity(const uint8_t* data, int width, int height, FrameStore& store) {
-  Extremes e;
-  for (int y = 0; y < height; ++y) {
-    int32_t* row = &store.Pixel(0, y);
-    const uint8_t* p = data + static_cast<size_t>(y) * width * kBytes;
-    for (int x = 0; x < width; ++x, p += kBytes) {
-      int32_t value;
-      if constexpr (kBytes == 1) value = p[0];
-      if constexpr (kBytes == 2) value = (p[0] << 8) | p[1];
-      if constexpr (kBytes == 4) value = static_cast<int32_t>(BigEndian32(p));
-      row[x] = value;
-      Account<kBytes == 2>(e, value);
-    }
-  }
-  return e;
-}
-
-// A whole-number BZERO with BSCALE 1 (unsigned 16-bit data written as BZERO 32768, unsigned
-// 32-bit as BZERO 2147483648): the same values as the scaled path, in integers.
-template <int kBytes, bool kSigned>
-Extremes DecodeOffset(const uint8_t* data, int width, int height, int64_t offset, FrameStore& store) {
-  Extremes e;
-  constexpr int64_t kLow = std::numeric_limits<int32_t>::min(), kHigh = std::numeric_limits<int32_t>::max();
-  for (int y = 0; y < height; ++y) {
-    int32_t* row = &store.Pixel(0, y);
-    const uint8_t* p = data + static_cast<size_t>(y) * width * kBytes;
-    for (int x = 0; x < width; ++x, p += kBytes) {
-      int64_t raw;
-      if constexpr (kBytes == 1) raw = p[0];
-      if constexpr (kBytes == 2) raw = kSigned ? int64_t{static_cast<int16_t>((p[0] << 8) | p[1])} : (p[0] << 8) | p[1];
-      if constexpr (kBytes == 4)
-        raw = kSigned ? int64_t{static_cast<int32_t>(BigEndian32(p))} : int64_t{BigEndian32(p)};
-      const int32_t value = static_cast<int32_t>(std::clamp(raw + offset, kLow, kHigh));
-      row[x] = value;
-      Account<kBytes == 2>(e, value);
-    }
-  }
-  return e;
-}
-
-Extremes Decode(const uint8_t* data, int width, int height, const SampleRule& rule,
-                FrameStore& store) {
-  if (rule.is_offset) {
-    const auto offset = static_cast<int64_t>(rule.zero);
-    if (rule.bytes == 1) return DecodeOffset<1, false>(data, width, height, offset, store);
-    if (rule.bytes == 2)
-      return rule.is_signed ? DecodeOffset<2, true>(data, width, height, offset, store)
-                            : DecodeOffset<2, false>(data, width, height, offset, store);
-    return rule.is_signed ? DecodeOffset<4, true>(data, width, height, offset, store)
-                          : DecodeOffset<4, false>(data, width, height, offset, store);
-  }
-  if (rule.is_identity) {
-    if (rule.bytes == 1) return DecodeIdentity<1>(data, width, height, store);
-    if (rule.bytes == 2) return DecodeIdentity<2>(data, width, height, store);
-    return DecodeIdentity<4>(data, width, height, store);
-  }
-  if (rule.bytes == 2) return DecodeScaled<true>(data, width, height, rule, store);
-  return DecodeScaled<false>(data, width, height, rule, store);
 }
 
 }  // namespace
@@ -337,37 +206,37 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
     return empty;
   }
 
-  SampleRule rule;
-  rule.bytes = static_cast<int>(store.BitPix) / 8;
-  rule.is_float = bitpix_negative && rule.bytes == 4;
-  rule.is_signed = store.BZero != 0 && rule.bytes != 1;
-  rule.zero = store.BZero;
-  rule.scale = store.BScale;
-  rule.is_identity = !rule.is_float && store.BZero == 0 && store.BScale == 1;
-  rule.is_offset = !rule.is_float && !rule.is_identity && store.BScale == 1 &&
-                   std::fabs(store.BZero) <= 4503599627370496.0 && std::floor(store.BZero) == store.BZero;
-
+  const SampleRule rule = RuleFor(store, bitpix_negative);
   const uint64_t data_offset = RoundedCardCount(static_cast<size_t>(end_card)) * kCardLength;
   const size_t data_bytes = static_cast<size_t>(*width) * *height * rule.bytes;
   if (file_size < data_offset + data_bytes)
     return FileError("the file is shorter than its header promises (" + std::to_string(file_size) +
                      " of " + std::to_string(data_offset + data_bytes) + " bytes)");
 
-  buffer_.resize(std::max(buffer_.size(), data_bytes));
-  const Outcome read = file.ReadAt(data_offset, buffer_.data(), data_bytes);
+  // A file refused here (a top-bit sample, a short or changing file) may have left the rows
+  // decoded before the fault in the store; its extremes say that no frame was read.
+  buffer_.resize(std::max(buffer_.size(), std::min(kPieceBytes, data_bytes)));
+  SampleDecoder decoder(rule, *width, store);
+  FrameDigest digest(static_cast<uint64_t>(*width) << 32 | static_cast<uint64_t>(*height));
+  Outcome read = Outcome::Success();
+  bool top_bit = false;
+  for (size_t done = 0; done < data_bytes && read.ok && !top_bit;) {
+    const size_t piece = std::min(kPieceBytes, data_bytes - done);
+    read = file.ReadAt(data_offset + done, buffer_.data(), piece);
+    if (!read.ok) break;
+    top_bit = !decoder.Feed(buffer_.data(), piece);
+    digest.Update(buffer_.data(), piece);
+    done += piece;
+  }
   if (!settled()) return Changed();
   if (!read.ok) return FileError("cannot read the data: " + read.reason);
+  // Unsigned 32-bit samples of 2^31 and more have no signed 32-bit value.
+  if (top_bit) return FileError("a 32-bit sample has its top bit set");
 
-  // Unsigned 32-bit samples of 2^31 and more have no signed 32-bit value: refuse the frame before
-  // any pixel is overwritten.
-  if (rule.bytes == 4 && !rule.is_float && !rule.is_signed && AnyTopBit(buffer_.data(), data_bytes))
-    return FileError("a 32-bit sample has its top bit set");
-
-  const Extremes e = Decode(buffer_.data(), *width, *height, rule, store);
-  store.PixelMax = e.max;
-  store.PixelMin = e.min;
+  store.PixelMax = decoder.max();
+  store.PixelMin = decoder.min();
   ReadResult accepted;
-  accepted.data_digest = Digest(buffer_.data(), data_bytes, static_cast<uint64_t>(*width) << 32 | *height);
+  accepted.data_digest = digest.Finish();
   accepted.modified = before.st_mtim.tv_sec;
   return accepted;
 }

@@ -98,14 +98,6 @@ std::string NumberAsText(double value) {
   return text;
 }
 
-int32_t RoundToInt32(double value) {
-  if (std::isnan(value)) return 0;
-  const double rounded = std::nearbyint(value);
-  if (rounded >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-  if (rounded <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(rounded);
-}
-
 int32_t SaturateToInt32(int64_t value) {
   if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
   if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
