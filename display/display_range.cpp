@@ -33,7 +33,7 @@ void CountDirect(const FrameStore& store, FrameExtent extent, double width,
 
 void CountByTable(const FrameStore& store, FrameExtent extent, int64_t range, double width,
                   std::array<int64_t, kBins>& counts) {
-  static thread_local std::vector<int16_t> table;
+  static thread_local std::vector<uint16_t> table;
   table.resize(static_cast<size_t>(range) + 1);
   // The bin grows with d (each step of the formula is monotonic), so the table is 300 runs of
   // equal bins: find where each bin starts with the formula itself, then fill the runs.
@@ -46,34 +46,33 @@ void CountByTable(const FrameStore& store, FrameExtent extent, int64_t range, do
       if (raw_bin(middle) >= bin) high = middle;
       else low = middle + 1;
     }
-    std::fill(table.begin() + start, table.begin() + low, static_cast<int16_t>(bin - 1));
+    std::fill(table.begin() + start, table.begin() + low, static_cast<uint16_t>(bin - 1));
     start = low;
   }
-  std::fill(table.begin() + start, table.end(), static_cast<int16_t>(-1));  // bin 300 and above
+  // Bin 300 and above are never counted: they go to an extra counter at the end.
+  std::fill(table.begin() + start, table.end(), static_cast<uint16_t>(kBins));
   const int32_t low = store.PixelMin;
   const uint32_t span = static_cast<uint32_t>(range);
-  // Sky frames crowd into a few bins: four sets of counters keep consecutive increments of the
+  // Sky frames crowd into a few bins: eight sets of counters keep consecutive increments of the
   // same bin from waiting on each other.
-  std::array<std::array<uint32_t, kBins + 1>, 4> lanes{};
+  std::array<std::array<uint32_t, kBins + 1>, 8> lanes{};
   const auto bin_of = [&](int32_t value) -> int {
     const uint32_t d = static_cast<uint32_t>(value) - static_cast<uint32_t>(low);
     // Inside [PixelMin, PixelMax] the table holds the bin; values outside (above: never counted;
     // just below PixelMin of a very wide range: bin 0) take the formula.
-    const int bin = d <= span ? table[d] : HistogramBin(static_cast<double>(int64_t{value} - low), width);
-    return bin >= 0 ? bin : kBins;  // the extra last counter collects the uncounted
+    if (d <= span) [[likely]] return table[d];
+    const int bin = HistogramBin(static_cast<double>(int64_t{value} - low), width);
+    return bin >= 0 ? bin : kBins;
   };
   for (int y = 0; y < extent.height; ++y) {
     const int32_t* row = &store.Pixel(0, y);
     int x = 0;
-    for (; x + 4 <= extent.width; x += 4) {
-      ++lanes[0][bin_of(row[x])];
-      ++lanes[1][bin_of(row[x + 1])];
-      ++lanes[2][bin_of(row[x + 2])];
-      ++lanes[3][bin_of(row[x + 3])];
-    }
+    for (; x + 8 <= extent.width; x += 8)
+      for (int lane = 0; lane < 8; ++lane) ++lanes[lane][bin_of(row[x + lane])];
     for (; x < extent.width; ++x) ++lanes[0][bin_of(row[x])];
   }
-  for (int i = 0; i < kBins; ++i) counts[i] += int64_t{lanes[0][i]} + lanes[1][i] + lanes[2][i] + lanes[3][i];
+  for (const auto& lane : lanes)
+    for (int i = 0; i < kBins; ++i) counts[i] += lane[i];
 }
 
 }  // namespace
