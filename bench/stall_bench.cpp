@@ -1,0 +1,84 @@
+// The longest stretch in which the window could not handle events: the live cycle on a 1537 x 1537
+// 16-bit frame, uploading to a loopback FTP server, timed between its yields (and from the last
+// yield to its end), over 18 cycles so that two are archive cycles.
+// usage: stall_bench [CYCLES]   prints "longest MS archive-cycle MS other-cycles MS"
+
+#include <unistd.h>
+
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "app/live_cycle.h"
+#include "bench/sample_frames.h"
+#include "publish/ftp_client.h"
+#include "tests/support/server_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class TimingHost : public LiveCycleHost {
+ public:
+  void Yield() override { Mark(); }
+  void SetStatus(const QString&) override {}
+  void Note(const QString&) override {}
+  QString SiteCaption() const override { return QStringLiteral("Tamsel Observatory"); }
+  std::string LiveFileText() const override { return live; }
+  QDateTime Now() const override { return QDateTime::currentDateTime(); }
+  void ShowHeaderError(const std::string&) override {}
+
+  void Mark() {
+    const Clock::time_point now = Clock::now();
+    longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+    last = now;
+  }
+  std::string live;
+  Clock::time_point last = Clock::now();
+  double longest = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  const int cycles = argc > 1 ? std::stoi(argv[1]) : 18;
+  TempDir dir;
+  std::filesystem::create_directories(dir.File("root/homepage"));
+  PyFtpServer server(dir.File("root"));
+  if (chdir(dir.path().c_str()) != 0) return 1;
+  static FrameStore store;
+  store.LiveFilePath = WriteSkyFits(dir.File("live.fts"), 1537, 1537, SampleFormat::k16);
+  store.RangeFactor = 10;
+  store.BackgroundFactor = 1.5;
+  FtpClient ftp;
+  if (ftp.FtpConnect(server.address(), "observer", "secret") != -1 || ftp.FtpSetCD("/homepage") != -1) {
+    std::fprintf(stderr, "stall_bench: cannot reach the loopback server\n");
+    return 1;
+  }
+  PictureSurface picture;
+  TimingHost host;
+  host.live = store.LiveFilePath;
+  LiveCycle cycle(store, picture, ftp, host);
+  cycle.set_options({std::chrono::seconds(60), std::chrono::seconds(600), 0});
+  cycle.Run();  // warm the page cache and the connection
+  double longest = 0, archive_longest = 0, other_longest = 0;
+  for (int i = 0; i < cycles; ++i) {
+    const bool archives = cycle.frame_counter() == LiveCycle::kArchiveEvery - 1;
+    host.longest = 0;
+    host.last = Clock::now();
+    cycle.Run();
+    host.Mark();  // the stretch from the last yield to the cycle's end
+    longest = std::max(longest, host.longest);
+    if (archives) archive_longest = std::max(archive_longest, host.longest);
+    else other_longest = std::max(other_longest, host.longest);
+  }
+  std::printf("longest %.2f archive-cycle %.2f other-cycles %.2f\n", longest, archive_longest, other_longest);
+  return 0;
+}
