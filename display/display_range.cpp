@@ -53,23 +53,41 @@ void CountByTable(const FrameStore& store, FrameExtent extent, int64_t range, do
   std::fill(table.begin() + start, table.end(), static_cast<uint16_t>(kBins));
   const int32_t low = store.PixelMin;
   const uint32_t span = static_cast<uint32_t>(range);
-  // Sky frames crowd into a few bins: eight sets of counters keep consecutive increments of the
-  // same bin from waiting on each other.
-  std::array<std::array<uint32_t, kBins + 1>, 8> lanes{};
-  const auto bin_of = [&](int32_t value) -> int {
-    const uint32_t d = static_cast<uint32_t>(value) - static_cast<uint32_t>(low);
-    // Inside [PixelMin, PixelMax] the table holds the bin; values outside (above: never counted;
-    // just below PixelMin of a very wide range: bin 0) take the formula.
-    if (d <= span) [[likely]] return table[d];
+  // Bin 300 and above are never counted: they go to an extra counter at the end.
+  const auto bin_outside = [&](int32_t value) -> int {
     const int bin = HistogramBin(static_cast<double>(int64_t{value} - low), width);
     return bin >= 0 ? bin : kBins;
   };
-  for (int y = 0; y < extent.height; ++y) {
-    const int32_t* row = &store.Pixel(0, y);
-    int x = 0;
-    for (; x + 8 <= extent.width; x += 8)
-      for (int lane = 0; lane < 8; ++lane) ++lanes[lane][bin_of(row[x + lane])];
-    for (; x < extent.width; ++x) ++lanes[0][bin_of(row[x])];
+  std::array<std::array<uint32_t, kBins + 1>, 8> lanes{};
+  if (range < 65536) {
+    // At most 65536 distinct values: count each value, then add the counts up bin by bin, which
+    // spares every pixel the look-up of its bin.
+    static thread_local std::vector<uint32_t> values;
+    values.assign(static_cast<size_t>(range) + 1, 0);
+    for (int y = 0; y < extent.height; ++y) {
+      const int32_t* row = &store.Pixel(0, y);
+      for (int x = 0; x < extent.width; ++x) {
+        const uint32_t d = static_cast<uint32_t>(row[x]) - static_cast<uint32_t>(low);
+        if (d <= span) [[likely]] ++values[d];
+        else ++lanes[1][bin_outside(row[x])];
+      }
+    }
+    for (size_t d = 0; d < values.size(); ++d) lanes[0][table[d]] += values[d];
+  } else {
+    // Sky frames crowd into a few bins: eight sets of counters keep consecutive increments of
+    // the same bin from waiting on each other.
+    const auto bin_of = [&](int32_t value) -> int {
+      const uint32_t d = static_cast<uint32_t>(value) - static_cast<uint32_t>(low);
+      if (d <= span) [[likely]] return table[d];
+      return bin_outside(value);
+    };
+    for (int y = 0; y < extent.height; ++y) {
+      const int32_t* row = &store.Pixel(0, y);
+      int x = 0;
+      for (; x + 8 <= extent.width; x += 8)
+        for (int lane = 0; lane < 8; ++lane) ++lanes[lane][bin_of(row[x + lane])];
+      for (; x < extent.width; ++x) ++lanes[0][bin_of(row[x])];
+    }
   }
   for (const auto& lane : lanes)
     for (int i = 0; i < kBins; ++i) counts[i] += lane[i];
