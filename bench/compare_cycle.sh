@@ -35,7 +35,7 @@ PY
     server=$!
     sleep 1
     theirs=$(/usr/bin/time -v -o "$work/theirs.time" /usr/bin/python3 "$root/bench/reference_chain.py" \
-      "$work/live.fts" "$work" "$repeats" "127.0.0.1:$port" observer secret)
+      "$work/live.fts" "$work" "$repeats" --ftp "127.0.0.1:$port" observer secret)
     kill "$server"
     ratio=$(/usr/bin/python3 -c "print(f'{$theirs / $ours:.1f}')")
     echo "| $1 x $2, $bitpix bits | $ours | $(peak "$work/ours.time") | $theirs | $(peak "$work/theirs.time") | $ratio |"

@@ -3,11 +3,13 @@
 stored values, the same 301-bin display range, the same greys, then the lettering, the BMP and the
 JPEG. Prints the median milliseconds per chain, measured in this process.
 
-usage: reference_chain.py FITS OUTDIR [REPEATS] [--check FRAMETOOL]
+usage: reference_chain.py FITS OUTDIR [REPEATS] [--check FRAMETOOL] [--ftp HOST:PORT USER PASSWORD]
 
 --check runs the station's frametool on the same file and exits with an error unless the display
-range and every grey of the picture (before lettering) are the same.
+range and every grey of the picture (before lettering) are the same. --ftp also uploads each JPEG
+into /homepage with ftplib (one login, reused), as the whole cycle does.
 """
+import ftplib
 import json
 import statistics
 import subprocess
@@ -78,7 +80,7 @@ def greys(values, low, span, range_factor=10.0, background_factor=1.5):
     return np.clip(grey, 0, 255).astype(np.uint8), low, span
 
 
-def chain(path, outdir, font):
+def chain(path, outdir, font, ftp=None):
     values, bitpix = stored_values(path)
     low, span = display_range(values, bitpix)
     grey, _, _ = greys(values, low, span)
@@ -89,6 +91,10 @@ def chain(path, outdir, font):
     draw.text((132, 286), "02-14-2007 21:05:09", fill=(255, 0, 0), font=font)
     picture.save(f"{outdir}/ref-live2.bmp")
     picture.save(f"{outdir}/ref-live2.jpg", quality=50, subsampling=0)
+    if ftp is not None:
+        with open(f"{outdir}/ref-live2.jpg", "rb") as picture_file:
+            ftp.storbinary("STOR .live2.jpg.part", picture_file)
+        ftp.rename(".live2.jpg.part", "live2.jpg")
 
 
 def check(path, outdir, frametool):
@@ -108,21 +114,30 @@ def check(path, outdir, frametool):
 
 
 def main():
-    args = [a for a in sys.argv[1:] if a != "--check"]
-    frametool = None
-    if "--check" in sys.argv:
-        frametool = sys.argv[sys.argv.index("--check") + 1]
-        args.remove(frametool)
+    args = sys.argv[1:]
+    frametool = ftp = None
+    if "--check" in args:
+        at = args.index("--check")
+        frametool = args[at + 1]
+        del args[at:at + 2]
+    if "--ftp" in args:
+        at = args.index("--ftp")
+        host, port = args[at + 1].rsplit(":", 1)
+        ftp = ftplib.FTP()
+        ftp.connect(host, int(port))
+        ftp.login(args[at + 2], args[at + 3])
+        ftp.cwd("/homepage")
+        del args[at:at + 4]
     path, outdir = args[0], args[1]
     repeats = int(args[2]) if len(args) > 2 else 10
     if frametool:
         check(path, outdir, frametool)
     font = ImageFont.truetype(FONT, 27)
-    chain(path, outdir, font)
+    chain(path, outdir, font, ftp)
     times = []
     for _ in range(repeats):
         start = time.perf_counter()
-        chain(path, outdir, font)
+        chain(path, outdir, font, ftp)
         times.append((time.perf_counter() - start) * 1000)
     print(f"{statistics.median(times):.2f}")
 
