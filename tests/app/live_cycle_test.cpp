@@ -52,9 +52,6 @@ class FakePublisher : public PicturePublisher {
 class LiveCycleTest : public ::testing::Test {
  protected:
   LiveCycleTest() {
-    char previous[4096];
-    previous_dir_ = getcwd(previous, sizeof previous) ? previous : "/";
-    if (chdir(dir_.path().c_str()) != 0) ADD_FAILURE() << "chdir";
     fs::create_directories("camera");
     FitsBuilder::Frame(16, 64, 48).Samples(std::vector<int64_t>(64 * 48, 1000), 2).Write("camera/live.fts");
     store_.LiveFilePath = "camera/live.fts";  // as Start copied it
@@ -74,13 +71,10 @@ class LiveCycleTest : public ::testing::Test {
     const std::vector<uint8_t> bytes = ReadBytes("live2.json");
     return {bytes.begin(), bytes.end()};
   }
-  ~LiveCycleTest() override {
-    if (chdir(previous_dir_.c_str()) != 0) ADD_FAILURE() << "chdir back";
-  }
   std::vector<std::string> TakeStatuses() { return std::exchange(host_.statuses, {}); }
 
   TempDir dir_;
-  std::string previous_dir_;
+  ScopedWorkingDirectory working_directory_{dir_.path()};
   static inline FrameStore store_;
   PictureSurface picture_;
   FakeHost host_;

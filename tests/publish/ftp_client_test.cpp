@@ -124,22 +124,13 @@ TEST_F(FtpClientTest, ServerRestartedBetweenUploadsIsLoggedIntoAgain) {
 }
 
 TEST_F(FtpClientTest, SilentListenerFailsWithinTheBound) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(fd, 4), 0);  // the kernel accepts; nobody ever answers
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-
+  SilentListener listener;  // the kernel accepts; nobody ever answers
   FtpClient client(FtpTimeouts{std::chrono::seconds(2), std::chrono::seconds(2), std::chrono::seconds(5)});
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(client.FtpConnect("127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "a", "b"), 0);
+  EXPECT_EQ(client.FtpConnect("127.0.0.1:" + std::to_string(listener.port()), "a", "b"), 0);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(client.FtpGetLastError(), 28);
   EXPECT_LT(seconds, 4.5);
-  close(fd);
 }
 
 TEST_F(FtpClientTest, WatcherOfTheFinalNameNeverSeesAPartialPicture) {

@@ -1,11 +1,6 @@
 // Publishing by SFTP against OpenSSH's sshd (started by the tests, keys of their own) and, for
 // password logins, an asyncssh server.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -16,6 +11,7 @@
 #include "publish/ftp_client.h"
 #include "publish/ftp_errors.h"
 #include "tests/support/files.h"
+#include "tests/support/server_process.h"
 #include "tests/support/ssh_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -144,22 +140,13 @@ TEST_F(SftpTest, ServerRestartedBetweenUploadsIsLoggedIntoAgain) {
 }
 
 TEST_F(SftpTest, ASilentListenerFailsWithinTheConnectBound) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(fd, 4), 0);  // the kernel accepts; no server ever greets
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-
+  SilentListener listener;  // the kernel accepts; no server ever greets
   FtpClient client(FtpTimeouts{std::chrono::seconds(2), std::chrono::seconds(2), std::chrono::seconds(5)});
   client.SetSshFilesForTesting(known_hosts_, dir_.File("no-keys"));
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(client.FtpConnect("sftp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "a", "b"), 0);
+  EXPECT_EQ(client.FtpConnect("sftp://127.0.0.1:" + std::to_string(listener.port()), "a", "b"), 0);
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.5);
   EXPECT_EQ(client.FtpGetLastError(), 28);
-  close(fd);
 }
 
 // Password logins, against a second SSH implementation that takes its password from the test.

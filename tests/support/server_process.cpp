@@ -87,6 +87,20 @@ int ChildProcess::WaitForExit(double seconds) {
   return -1;
 }
 
+SilentListener::SilentListener() {
+  fd_ = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd_, 4) != 0)
+    throw std::runtime_error("cannot listen on 127.0.0.1");
+  socklen_t length = sizeof address;
+  getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
+}
+
+SilentListener::~SilentListener() { close(fd_); }
+
 int FreePort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};

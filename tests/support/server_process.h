@@ -24,6 +24,21 @@ class ChildProcess {
   int pid_ = -1;
 };
 
+/// A socket on 127.0.0.1 that the kernel lets clients connect to but that never answers: a server
+/// that hangs.
+class SilentListener {
+ public:
+  SilentListener();
+  ~SilentListener();
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
 /// A free TCP port on 127.0.0.1 (bound, read back and released).
 int FreePort();
 /// Waits until something accepts connections on 127.0.0.1:port; false after `seconds`.

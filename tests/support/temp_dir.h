@@ -17,3 +17,15 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+/// Makes `directory` the working directory for its lifetime, then goes back.
+class ScopedWorkingDirectory {
+ public:
+  explicit ScopedWorkingDirectory(const std::filesystem::path& directory);
+  ~ScopedWorkingDirectory();
+  ScopedWorkingDirectory(const ScopedWorkingDirectory&) = delete;
+  ScopedWorkingDirectory& operator=(const ScopedWorkingDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
