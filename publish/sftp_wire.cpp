@@ -8,7 +8,8 @@ namespace {
 constexpr uint8_t kInit = 1, kVersion = 2, kOpen = 3, kClose = 4, kWrite = 6, kRemove = 13, kRealPath = 16,
                   kStat = 17, kRename = 18, kStatus = 101, kHandle = 102, kName = 104, kAttrs = 105, kExtended = 200;
 constexpr uint32_t kOpenWrite = 0x02, kOpenCreate = 0x08, kOpenTruncate = 0x10;
-constexpr uint32_t kAttrSize = 0x1, kAttrUidGid = 0x2, kAttrPermissions = 0x4, kAttrTimes = 0x8, kAttrExtended = 0x80000000;
+// Attribute flags; extended attributes, if any, come last and nothing here needs them.
+constexpr uint32_t kAttrSize = 0x1, kAttrUidGid = 0x2, kAttrPermissions = 0x4, kAttrTimes = 0x8;
 constexpr uint32_t kLongestPacket = 256 * 1024;
 
 void PutU32(std::string& out, uint32_t value) {
@@ -212,7 +213,6 @@ SftpWire::Result SftpWire::Stat(const std::string& path, Clock::time_point deadl
   if (flags & kAttrUidGid) fields.U64();
   if (flags & kAttrPermissions) result.is_directory = (fields.U32() & 0170000) == 0040000;
   if (flags & kAttrTimes) fields.U64();
-  (void)kAttrExtended;  // extended attributes follow; nothing here needs them
   if (fields.bad()) return Failed(56);
   return result;
 }
