@@ -106,17 +106,21 @@ QOR_WITH_AVX2_COPY void Unsigned32Span(const uint8_t* data, int count, int32_t* 
 // IEEE floats with no offset and no scale, rounded halves to even in single precision (a float
 // of 2^23 or more is whole already), saturated; NaN is stored as 0. The same values as the
 // double-precision path, with twice as many samples in a register.
-QOR_WITH_AVX2_COPY void FloatSpan(const uint8_t* data, int count, int32_t* out, int32_t& min,
-                                                         int32_t& max) {
+QOR_WITH_AVX2_COPY void FloatSpan(const uint8_t* data, int count, int32_t* out, int32_t& min, int32_t& max) {
   int32_t low = min, high = max;
   for (int i = 0; i < count; ++i) {
-    const uint32_t bits = BigEndian32(data + 4 * i);
+    // A NaN (all exponent bits and a fraction) becomes 0 before any conversion: converting it to
+    // an integer is undefined. Tested on the bits, so that the loop keeps its wide registers.
+    const uint32_t raw_bits = BigEndian32(data + 4 * i);
+    const uint32_t keep = 0u - static_cast<uint32_t>((raw_bits & 0x7FFFFFFFu) <= 0x7F800000u);
+    const uint32_t bits = raw_bits & keep;
     float sample;
     std::memcpy(&sample, &bits, sizeof sample);
     const float rounded = std::nearbyint(sample);
-    int32_t value = static_cast<int32_t>(std::clamp(rounded, -2147483648.0f, 2147483520.0f));
-    value = rounded >= 2147483648.0f ? 2147483647 : value;
-    value = sample == sample ? value : 0;
+    // 2147483520 is the largest float below 2^31; from 2^31 on the value saturates.
+    const int32_t inside = static_cast<int32_t>(std::max(-2147483648.0f, std::min(rounded, 2147483520.0f)));
+    const int32_t over = -static_cast<int32_t>(rounded >= 2147483648.0f);
+    const int32_t value = (inside & ~over) | (2147483647 & over);
     out[i] = value;
     low = std::min(low, value);
     high = std::max(high, value);

@@ -291,6 +291,22 @@ TEST_F(FitsReaderTest, AFileRewrittenWhileReadIsNeverAcceptedTorn) {
   RecordProperty("whole", whole);
 }
 
+// Floats round halves to even and saturate; NaN is 0 (and must not reach an integer conversion).
+TEST_F(FitsReaderTest, FloatEdgesRoundAndSaturate) {
+  const struct {
+    uint32_t bits;
+    int32_t value;
+  } cases[] = {{0x7FC00000, 0},           {0xFFFFFFFF, 0},          {0x7F800000, kIntMax},
+               {0xFF800000, -kIntMax - 1}, {0x4F000000, kIntMax},     {0x4EFFFFFF, 2147483520},
+               {0xCF000000, -kIntMax - 1}, {0x3F000000, 0},           {0xC0200000, -2},
+               {0x4B000001, 8388609},      {0x4A800001, 4194304}};  // 2^23 + 1; 2^22 + 0.5 to even
+  std::vector<int64_t> samples;
+  for (const auto& c : cases) samples.push_back(c.bits);
+  ASSERT_EQ(Read(FitsBuilder::Frame(-32, static_cast<int>(samples.size()), 1).Samples(samples, 4)).status,
+            ReadStatus::kOk);
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(store_.Pixel(static_cast<int>(i), 0), cases[i].value) << i;
+}
+
 TEST_F(FitsReaderTest, DataMayEndWithoutPaddingToTheBlock) {
   // Only the samples themselves must be present; a reader that demands whole blocks would refuse.
   ASSERT_EQ(Read(FitsBuilder::Frame(16, 3, 1).Samples({1, 2, 3}, 2), false).status, ReadStatus::kOk);
