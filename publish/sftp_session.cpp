@@ -154,6 +154,8 @@ int32_t SftpSession::Upload(const std::string& bytes, const std::string& remote,
     result = Open(deadline);
     if (result == 0) result = UploadOnce(bytes, remote, deadline);
   }
+  // A session left waiting for a reply is out of step with the server: the next call opens a new one.
+  if (result == 28 || result == 56) connection_.reset();
   return result;
 }
 

@@ -139,6 +139,24 @@ TEST_F(SftpTest, ServerRestartedBetweenUploadsIsLoggedIntoAgain) {
   EXPECT_EQ(server.Count("Accepted publickey"), 2);
 }
 
+// A server that stops answering in the middle of the session: the upload fails with 28 after the
+// stall bound (scaled down to 2 s), and the next one, once the server answers again, goes through.
+TEST_F(SftpTest, AStalledSessionFailsWithinTheStallBound) {
+  OpenSshServer server(dir_.path().string());
+  FtpClient client(FtpTimeouts{std::chrono::seconds(2), std::chrono::seconds(2), std::chrono::seconds(6)});
+  Trusting(client, server);
+  ASSERT_TRUE(Start(client, server)) << client.FtpGetLastError();
+  server.FreezeConnections(true);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.FtpPutBin(local_, "live2.jpg"), 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  server.FreezeConnections(false);
+  EXPECT_EQ(client.FtpGetLastError(), 28);
+  EXPECT_LT(seconds, 2 + 1.0);
+  EXPECT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+  EXPECT_EQ(ReadBytes(homepage_ + "/live2.jpg"), ReadBytes(local_));
+}
+
 TEST_F(SftpTest, ASilentListenerFailsWithinTheConnectBound) {
   SilentListener listener;  // the kernel accepts; no server ever greets
   FtpClient client(FtpTimeouts{std::chrono::seconds(2), std::chrono::seconds(2), std::chrono::seconds(5)});

@@ -48,8 +48,7 @@ void ChildProcess::Kill() {
   pid_ = -1;
 }
 
-void ChildProcess::KillTree() {
-  if (pid_ <= 0) return;
+std::vector<int> ChildProcess::Descendants() const {
   // Every process whose chain of parents leads to this one, found through /proc.
   std::vector<int> tree = {pid_};
   for (size_t i = 0; i < tree.size(); ++i)
@@ -65,8 +64,19 @@ void ChildProcess::KillTree() {
       fields >> state >> parent;
       if (parent == tree[i]) tree.push_back(std::atoi(entry.path().filename().c_str()));
     }
-  for (size_t i = 1; i < tree.size(); ++i) kill(tree[i], SIGKILL);
+  tree.erase(tree.begin());
+  return tree;
+}
+
+void ChildProcess::KillTree() {
+  if (pid_ <= 0) return;
+  for (int pid : Descendants()) kill(pid, SIGKILL);
   Kill();
+}
+
+void ChildProcess::SignalDescendants(int signal_number) {
+  if (pid_ <= 0) return;
+  for (int pid : Descendants()) kill(pid, signal_number);
 }
 
 void ChildProcess::Signal(int signal_number) {

@@ -15,12 +15,15 @@ class ChildProcess {
   void Kill();
   /// Kills the process and every process it started (a server's per-connection children).
   void KillTree();
+  /// Sends `signal_number` to every process this one started, not to itself.
+  void SignalDescendants(int signal_number);
   void Signal(int signal_number);
   /// The exit status once the process has ended, or -1 if it is still running after `seconds`.
   int WaitForExit(double seconds);
   bool running() const { return pid_ > 0; }
 
  private:
+  std::vector<int> Descendants() const;
   int pid_ = -1;
 };
 

@@ -2,6 +2,7 @@
 // OpenSSH's sshd for the SFTP tests, with a config, host key and authorized key of its own, on a
 // free port of 127.0.0.1; never the machine's own sshd or its users' files.
 
+#include <csignal>
 #include <string>
 
 #include "tests/support/server_process.h"
@@ -10,6 +11,9 @@ class OpenSshServer {
  public:
   /// Keys and config go to `work_dir`/sshd; the client's own key to `work_dir`/sshd/client.
   explicit OpenSshServer(const std::string& work_dir);
+  /// Freezes or thaws the processes that serve the open connections (SIGSTOP, SIGCONT): a server
+  /// that stalls in the middle of a session.
+  void FreezeConnections(bool frozen) { process_.SignalDescendants(frozen ? SIGSTOP : SIGCONT); }
   /// Kills the server and starts it again on the same port, with a new host key if asked.
   void Restart(bool new_host_key = false);
   ~OpenSshServer() { process_.KillTree(); }
