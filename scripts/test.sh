@@ -37,6 +37,12 @@ corpus=build-sanitize/fuzz-corpus
 rm -rf "$corpus" && mkdir -p "$corpus"
 /usr/bin/python3 tests/scripts/fits_peer.py make "$corpus" >/dev/null
 rm -f "$corpus"/*.expected "$corpus"/full_size_*
-build-sanitize/fuzz/fits_reader_fuzzer -max_total_time=60 -max_len=16384 -print_final_stats=1 \
-  "$corpus" 2>&1 | tail -n 15
+# The crash's own report (sanitizer, stack, input file) is shown when there is one.
+if ! build-sanitize/fuzz/fits_reader_fuzzer -max_total_time=60 -max_len=16384 -print_final_stats=1 \
+  -artifact_prefix=build-sanitize/ "$corpus" >build-sanitize/fuzz.log 2>&1; then
+  grep -E -A25 "runtime error|ERROR|deadly signal" build-sanitize/fuzz.log | head -n 60
+  echo "fuzzing found a crash; the input is in build-sanitize/crash-*"
+  exit 1
+fi
+tail -n 15 build-sanitize/fuzz.log
 echo "fuzzing: 60 seconds, no crash"
