@@ -11,9 +11,9 @@ const char* const kUsage =
     "                      status text goes to standard output, qor_live.ini is only read\n"
     "  --interval SECONDS  time between cycles, a whole number of seconds, at least 1 (default 60)\n"
     "  --stale-after SECONDS  letter \"NO NEW FRAME SINCE\" on the picture when the live frame has\n"
-    "                      not changed for this long (default 600)\n"
+    "                      not changed for this long (off unless given; 600 suits long exposures)\n"
     "  --archive-floor-mb N   write no archive while the archive's disk has less than N MB free\n"
-    "                      (default 1024; 0 turns the check off)\n"
+    "                      (off unless given, or 0; 1024 suits a 1537 x 1537 camera)\n"
     "  --version           print the version and exit\n"
     "  --help              print this text and exit\n"
     "SIGTERM or SIGINT lets a running cycle finish, presses Stop and exits with status 0.\n";

@@ -44,7 +44,7 @@ void LiveCycle::Steps() {
   const QDateTime now = host_.Now();
   // An old frame published under a fresh time stamp must say that it is old.
   QString stale_line;
-  if (freshness_.Stale(now, options_.stale_after))
+  if (Stale(now))
     stale_line = QStringLiteral("NO NEW FRAME SINCE ") + freshness_.last_change()->toString(QStringLiteral("HH:mm:ss"));
   LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(now), stale_line);
 
@@ -70,6 +70,10 @@ void LiveCycle::Steps() {
   Status(QString::fromStdString(LiveStartText(frame_counter_)));
 }
 
+bool LiveCycle::Stale(const QDateTime& now) const {
+  return options_.stale_after.count() > 0 && freshness_.Stale(now, options_.stale_after);
+}
+
 void LiveCycle::Archive() {
   Status(QStringLiteral("Picture saving"));
   const std::string directory = ArchiveDirectoryBytes(host_.LiveFileText(), static_cast<char>(kPathSeparator));
@@ -90,7 +94,7 @@ void LiveCycle::Report(const QDateTime& when, const QString& status) {
   StationReport report;
   report.updated = when;
   report.frame_changed = freshness_.last_change();
-  report.stale = freshness_.Stale(when, options_.stale_after);
+  report.stale = Stale(when);
   report.status = status;
   report.interval = static_cast<int>(options_.interval.count());
   if (store_.HeaderCardCount > 0) report.frame_time = HeaderValueText(store_, "DATE-OBS");

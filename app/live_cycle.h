@@ -27,11 +27,13 @@ class LiveCycleHost : public HeaderErrorSink {
   virtual QDateTime Now() const = 0;
 };
 
-/// The choices an observer can make on the command line.
+/// The choices an observer can make on the command line. Without them the cycle does what it was
+/// designed to do: the stale line and the archive floor change its picture and its archives, so
+/// they are only there when asked for.
 struct CycleOptions {
-  std::chrono::seconds interval{60};      // between cycles; reported in live2.json
-  std::chrono::seconds stale_after{600};  // no new frame for this long: the picture says so
-  uint64_t archive_floor_mb = 1024;       // no archive below this much free space; 0: no check
+  std::chrono::seconds interval{60};    // between cycles; reported in live2.json
+  std::chrono::seconds stale_after{0};  // no new frame for this long: the picture says so; 0: never
+  uint64_t archive_floor_mb = 0;        // no archive below this much free space; 0: no check
 };
 
 class LiveCycle {
@@ -57,6 +59,8 @@ class LiveCycle {
   /// Writes live2.json and uploads it; a failure is noted in the log only.
   void Report(const QDateTime& when, const QString& status);
   void Status(const QString& text);
+  /// True when the stale line is asked for and no new frame has come for that long.
+  bool Stale(const QDateTime& now) const;
 
   FrameStore& store_;
   PictureSurface& picture_;

@@ -118,6 +118,13 @@ TEST_F(LiveCycleTest, TheNinthCycleArchivesAfterAFailedUploadWhereTheEditedBoxSa
 // and live2.json says stale; the next new frame clears both. A rewrite with the same data is no
 // new frame.
 TEST_F(LiveCycleTest, AnOldFrameIsMarkedAsOldUntilANewOneArrives) {
+  // Without the option the picture stays as designed, however old the frame.
+  LiveCycle without_option(store_, picture_, publisher_, host_);
+  host_.now = QDateTime::currentDateTime().addDays(1);
+  ASSERT_TRUE(without_option.Run());
+  EXPECT_EQ(RedIn(35, 60), 0);
+  EXPECT_NE(Report().find("\"stale\":false"), std::string::npos) << Report();
+
   cycle_.set_options({std::chrono::seconds(60), std::chrono::seconds(300), 0});
   utimensat(AT_FDCWD, "camera/live.fts", nullptr, 0);  // written now, as far as the station knows
   host_.now = QDateTime::currentDateTime();
