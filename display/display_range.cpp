@@ -6,91 +6,85 @@
 #include <cstdint>
 #include <vector>
 
+#include "display/pixel_formulas.h"
 #include "fits/text_numbers.h"
 
 namespace {
 
 constexpr int kBins = 301;
-// Frames whose value range is at most this wide get their bins from a table computed with the
-// very same formula per value, instead of two divisions per pixel.
-constexpr int64_t kTableLimit = int64_t{1} << 22;
 
 // The pixel value that the walks turn a bin into: (i / 300) x r + PixelMin + 0.5, rounded down.
 int64_t BinValue(int bin, double r, int32_t pixel_min) {
   return static_cast<int64_t>(std::floor(bin / 300.0 * r + pixel_min + 0.5));
 }
 
-void CountDirect(const FrameStore& store, FrameExtent extent, double width,
-                 std::array<int64_t, kBins>& counts) {
-  for (int y = 0; y < extent.height; ++y) {
-    const int32_t* row = &store.Pixel(0, y);
-    for (int x = 0; x < extent.width; ++x) {
-      const int bin = HistogramBin(static_cast<double>(int64_t{row[x]} - store.PixelMin), width);
-      if (bin >= 0) ++counts[bin];
-    }
-  }
+// Sky frames crowd into a few bins or values: several sets of counters, taken in turn, keep
+// consecutive increments of one counter from waiting on each other.
+template <int kSets>
+void CountInSets(const uint16_t* indexes, int count, uint32_t* counters, size_t set_size) {
+  int i = 0;
+  for (; i + kSets <= count; i += kSets)
+    for (int set = 0; set < kSets; ++set) ++counters[set * set_size + indexes[i + set]];
+  for (; i < count; ++i) ++counters[indexes[i]];
 }
 
-void CountByTable(const FrameStore& store, FrameExtent extent, int64_t range, double width,
-                  std::array<int64_t, kBins>& counts) {
-  static thread_local std::vector<uint16_t> table;
-  table.resize(static_cast<size_t>(range) + 1);
-  // The bin grows with d (each step of the formula is monotonic), so the table is 300 runs of
-  // equal bins: find where each bin starts with the formula itself, then fill the runs.
-  const auto raw_bin = [width](int64_t d) { return std::floor(static_cast<double>(d) / width + 0.5); };
-  int64_t start = 0;
-  for (int bin = 0; bin <= 300; ++bin) {
-    int64_t low = start, high = range + 1;  // the first d in [low, high) whose bin reaches `bin`
-    while (low < high) {
-      const int64_t middle = low + (high - low) / 2;
-      if (raw_bin(middle) >= bin) high = middle;
-      else low = middle + 1;
-    }
-    std::fill(table.begin() + start, table.begin() + low, static_cast<uint16_t>(bin - 1));
-    start = low;
-  }
-  // Bin 300 and above are never counted: they go to an extra counter at the end.
-  std::fill(table.begin() + start, table.end(), static_cast<uint16_t>(kBins));
-  const int32_t low = store.PixelMin;
-  const uint32_t span = static_cast<uint32_t>(range);
-  // Bin 300 and above are never counted: they go to an extra counter at the end.
-  const auto bin_outside = [&](int32_t value) -> int {
-    const int bin = HistogramBin(static_cast<double>(int64_t{value} - low), width);
-    return bin >= 0 ? bin : kBins;
+// Counts every value of the frame by its difference from `low` (below `values`) in kSets sets of
+// counters, one after the other; a pixel outside goes to `outside`.
+template <int kSets, typename Outside>
+void CountValues(const FrameStore& store, FrameExtent extent, int32_t low, size_t values,
+                 std::vector<uint32_t>& counters, Outside outside) {
+  counters.assign(values * kSets, 0);
+  uint32_t* sets[kSets];
+  for (int set = 0; set < kSets; ++set) sets[set] = counters.data() + set * values;
+  const auto count = [&](uint32_t* set, const int32_t* value) {
+    const uint32_t d = static_cast<uint32_t>(*value) - static_cast<uint32_t>(low);
+    if (d < values) [[likely]] ++set[d];
+    else outside(value);
   };
-  std::array<std::array<uint32_t, kBins + 1>, 8> lanes{};
+  for (int y = 0; y < extent.height; ++y) {
+    const int32_t* row = &store.Pixel(0, y);
+    int x = 0;
+    for (; x + kSets <= extent.width; x += kSets)
+      for (int set = 0; set < kSets; ++set) count(sets[set], row + x + set);
+    for (; x < extent.width; ++x) count(sets[0], row + x);
+  }
+  for (int set = 1; set < kSets; ++set)
+    for (size_t d = 0; d < values; ++d) counters[d] += sets[set][d];
+}
+
+void CountBins(const FrameStore& store, FrameExtent extent, int64_t range, double width,
+               std::array<int64_t, kBins>& counts) {
+  constexpr int kSets = 4;
+  std::array<uint32_t, kSets * kBins> bins{};
+  const int32_t low = store.PixelMin;
   if (range < 65536) {
-    // At most 65536 distinct values: count each value, then add the counts up bin by bin, which
-    // spares every pixel the look-up of its bin.
-    static thread_local std::vector<uint32_t> values;
-    values.assign(static_cast<size_t>(range) + 1, 0);
-    for (int y = 0; y < extent.height; ++y) {
-      const int32_t* row = &store.Pixel(0, y);
-      for (int x = 0; x < extent.width; ++x) {
-        const uint32_t d = static_cast<uint32_t>(row[x]) - static_cast<uint32_t>(low);
-        if (d <= span) [[likely]] ++values[d];
-        else ++lanes[1][bin_outside(row[x])];
-      }
-    }
-    for (size_t d = 0; d < values.size(); ++d) lanes[0][table[d]] += values[d];
-  } else {
-    // Sky frames crowd into a few bins: eight sets of counters keep consecutive increments of
-    // the same bin from waiting on each other.
-    const auto bin_of = [&](int32_t value) -> int {
-      const uint32_t d = static_cast<uint32_t>(value) - static_cast<uint32_t>(low);
-      if (d <= span) [[likely]] return table[d];
-      return bin_outside(value);
+    // At most 65536 distinct values: count each value, then find the bins of the values once.
+    // Few values (8-bit frames) crowd the most, and their sets are small.
+    const size_t values = static_cast<size_t>(range) + 1;
+    static thread_local std::vector<uint32_t> value_counts;
+    // Outside the extremes (the reader never leaves such a pixel): the formula itself.
+    const auto outside = [&](const int32_t* value) {
+      uint16_t bin;
+      HistogramBins(value, 1, low, width, &bin);
+      ++bins[bin];
     };
+    if (values <= 4096) CountValues<8>(store, extent, low, values, value_counts, outside);
+    else CountValues<4>(store, extent, low, values, value_counts, outside);
+    std::vector<int32_t> every_value(values);
+    for (size_t d = 0; d < values; ++d) every_value[d] = static_cast<int32_t>(low + static_cast<int64_t>(d));
+    std::vector<uint16_t> value_bins(values);
+    HistogramBins(every_value.data(), static_cast<int>(values), low, width, value_bins.data());
+    for (size_t d = 0; d < values; ++d) bins[value_bins[d]] += value_counts[d];
+  } else {
+    static thread_local std::vector<uint16_t> row_bins;
+    row_bins.resize(static_cast<size_t>(extent.width));
     for (int y = 0; y < extent.height; ++y) {
-      const int32_t* row = &store.Pixel(0, y);
-      int x = 0;
-      for (; x + 8 <= extent.width; x += 8)
-        for (int lane = 0; lane < 8; ++lane) ++lanes[lane][bin_of(row[x + lane])];
-      for (; x < extent.width; ++x) ++lanes[0][bin_of(row[x])];
+      HistogramBins(&store.Pixel(0, y), extent.width, low, width, row_bins.data());
+      CountInSets<kSets>(row_bins.data(), extent.width, bins.data(), kBins);
     }
   }
-  for (const auto& lane : lanes)
-    for (int i = 0; i < kBins; ++i) counts[i] += lane[i];
+  for (int set = 0; set < kSets; ++set)
+    for (int i = 0; i < kNoBin; ++i) counts[i] += bins[set * kBins + i];
 }
 
 }  // namespace
@@ -107,8 +101,7 @@ std::array<int64_t, kBins> CountHistogram(const FrameStore& store) {
   // A width of zero or below has no histogram: nothing is counted and the range is kept.
   if (range > 0 && extent.width > 0 && extent.height > 0) {
     const double width = static_cast<double>(range) / 300;
-    if (range <= kTableLimit) CountByTable(store, extent, range, width, counts);
-    else CountDirect(store, extent, width, counts);
+    CountBins(store, extent, range, width, counts);
   }
   return counts;
 }

@@ -1,7 +1,6 @@
 #include "fits/fits_reader.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -14,6 +13,7 @@
 #include <thread>
 
 #include "fits/fits_format.h"
+#include "fits/frame_digest.h"
 #include "fits/regular_file.h"
 #include "fits/sample_decoder.h"
 #include "fits/text_numbers.h"
@@ -25,36 +25,8 @@ using namespace fits_format;
 ReadResult FileError(std::string reason) { return {ReadStatus::kFileError, std::move(reason)}; }
 std::nullopt_t Changed() { return std::nullopt; }
 
-// A fast 64-bit digest of the data bytes (multiply and rotate over 8-byte words), taken piece by
-// piece: enough to tell one camera frame from the next, not meant to resist anyone.
-class FrameDigest {
- public:
-  explicit FrameDigest(uint64_t seed) : lanes_{seed ^ kPrime, kPrime, ~kPrime, seed} {}
-  /// Every piece but the last must be a multiple of 32 bytes long.
-  void Update(const uint8_t* data, size_t size) {
-    size_t i = 0;
-    // Four independent lanes, so that the multiplications overlap instead of waiting in turn.
-    for (; i + 32 <= size; i += 32)
-      for (int lane = 0; lane < 4; ++lane) {
-        uint64_t word;
-        std::memcpy(&word, data + i + 8 * lane, 8);
-        lanes_[lane] = std::rotl((lanes_[lane] ^ word) * kPrime, 29 + lane);
-      }
-    for (; i < size; ++i) lanes_[0] = std::rotl((lanes_[0] ^ data[i]) * kPrime, 7);
-    size_ += size;
-  }
-  uint64_t Finish() const {
-    return (lanes_[0] ^ std::rotl(lanes_[1], 17) ^ std::rotl(lanes_[2], 31) ^ std::rotl(lanes_[3] ^ size_, 47)) * kPrime;
-  }
-
- private:
-  static constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
-  uint64_t lanes_[4];
-  uint64_t size_ = 0;
-};
-
 // The data are read and decoded a piece at a time, so that each piece is decoded while it is
-// still in the processor's cache; a multiple of every sample width and of the digest's 32 bytes.
+// still in the processor's cache; a multiple of every sample width and of the digest's 64 bytes.
 constexpr size_t kPieceBytes = 128 * 1024;
 
 double CardValue(std::string_view card) {

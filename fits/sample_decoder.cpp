@@ -6,14 +6,7 @@
 #include <limits>
 
 #include "fits/text_numbers.h"
-
-// GCC makes an AVX2 copy of a loop and picks it when the program starts; clang (the sanitizer
-// and fuzzing builds) cannot yet do that for templates, and gets the plain loops.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define QOR_WITH_AVX2_COPY [[gnu::target_clones("avx2", "default")]]
-#else
-#define QOR_WITH_AVX2_COPY
-#endif
+#include "fits/wide_loops.h"
 
 namespace {
 
@@ -94,7 +87,9 @@ QOR_WITH_AVX2_COPY void Unsigned32Span(const uint8_t* data, int count, int32_t* 
   int32_t low = min, high = max;
   for (int i = 0; i < count; ++i) {
     const uint32_t unsigned_value = BigEndian32(data + 4 * i) ^ 0x80000000u;
-    const int32_t value = static_cast<int32_t>(std::min<uint32_t>(unsigned_value, 0x7FFFFFFFu));
+    // All ones where the top bit is set, so that those values become 0x7FFFFFFF without a branch.
+    const uint32_t over = static_cast<uint32_t>(static_cast<int32_t>(unsigned_value) >> 31);
+    const int32_t value = static_cast<int32_t>((unsigned_value | over) & 0x7FFFFFFFu);
     out[i] = value;
     low = std::min(low, value);
     high = std::max(high, value);

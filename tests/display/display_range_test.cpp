@@ -174,17 +174,27 @@ TEST_F(DisplayRangeTest, FastHistogramEqualsTheFormulaEverywhere) {
       ASSERT_EQ(CountHistogram(store_), ReferenceHistogram(store_)) << low << " " << range;
     }
   }
+  // Every third trial spans up to the whole 32-bit range, with half its pixels right at the
+  // edges between bins, where a shortcut would first go wrong.
   std::mt19937 random(11);
-  for (int trial = 0; trial < 200; ++trial) {
+  for (int trial = 0; trial < 300; ++trial) {
     const int width = 1 + static_cast<int>(random() % 300), height = 1 + static_cast<int>(random() % 50);
-    const int32_t low = static_cast<int32_t>(random() % 70000) - 1000;
-    const int32_t range = 1 + static_cast<int32_t>(random() % (trial % 2 ? 70000 : 5000000));
-    std::uniform_int_distribution<int64_t> value(int64_t{low} - 3, int64_t{low} + range + 3);
+    const bool wide = trial % 3 == 2;
+    const int64_t range = wide ? 1 + static_cast<int64_t>(random() % 0xFFFFFFFFu) : 1 + static_cast<int64_t>(random() % (trial % 3 ? 70000 : 5000000));
+    const int64_t low = wide ? std::numeric_limits<int32_t>::min() + static_cast<int64_t>(random() % ((uint64_t{1} << 32) - range))
+                             : static_cast<int64_t>(random() % 70000) - 1000;
+    std::uniform_int_distribution<int64_t> value(wide ? low : low - 3, wide ? low + range : low + range + 3);
+    std::uniform_int_distribution<int> bin(0, 300), near(-1, 1);
     Frame(width, height, 0);
     for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x) store_.Pixel(x, y) = static_cast<int32_t>(value(random));
-    store_.PixelMin = low;
-    store_.PixelMax = low + range;
+      for (int x = 0; x < width; ++x) {
+        int64_t v = value(random);
+        if (wide && random() % 2)
+          v = std::clamp<int64_t>(low + static_cast<int64_t>((bin(random) - 0.5) * (static_cast<double>(range) / 300)) + near(random), low, low + range);
+        store_.Pixel(x, y) = static_cast<int32_t>(v);
+      }
+    store_.PixelMin = static_cast<int32_t>(low);
+    store_.PixelMax = static_cast<int32_t>(low + range);
     ASSERT_EQ(CountHistogram(store_), ReferenceHistogram(store_)) << "trial " << trial;
   }
 }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -292,6 +293,32 @@ TEST_F(FitsReaderTest, AFileRewrittenWhileReadIsNeverAcceptedTorn) {
 }
 
 // Floats round halves to even and saturate; NaN is 0 (and must not reach an integer conversion).
+// The digest tells frames apart for the stale check: the same data rewritten keeps it, a change
+// of one sample anywhere (in the first piece, across the 128 KB pieces, in the last bytes, which
+// fill no whole stripe) or two rows swapped gives another. 300 x 300 16-bit: 180000 data bytes.
+TEST_F(FitsReaderTest, TheDigestChangesWithAnySampleAndOnlyWithTheData) {
+  std::vector<int64_t> samples(300 * 300);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = 1000 + static_cast<int64_t>(i * 7919 % 500);
+  const auto digest = [&](const std::vector<int64_t>& data) {
+    const ReadResult read = Read(FitsBuilder::Frame(16, 300, 300).Samples(data, 2));
+    EXPECT_EQ(read.status, ReadStatus::kOk);
+    return read.data_digest;
+  };
+  const uint64_t original = digest(samples);
+  EXPECT_EQ(digest(samples), original);
+  std::vector<uint64_t> seen = {original};
+  for (size_t at : {size_t{0}, size_t{65535}, size_t{65536}, samples.size() - 1}) {
+    std::vector<int64_t> changed = samples;
+    ++changed[at];
+    seen.push_back(digest(changed));
+  }
+  std::vector<int64_t> swapped = samples;
+  std::swap_ranges(swapped.begin(), swapped.begin() + 300, swapped.begin() + 300);
+  seen.push_back(digest(swapped));
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
+}
+
 TEST_F(FitsReaderTest, FloatEdgesRoundAndSaturate) {
   const struct {
     uint32_t bits;
@@ -319,6 +346,15 @@ TEST_F(FitsReaderTest, OffsetSamplesAreSignedAndScaledValuesSaturate) {
   EXPECT_EQ(store_.Pixel(0, 0), 0);
   EXPECT_EQ(store_.Pixel(1, 0), 32768);
   EXPECT_EQ(store_.Pixel(2, 0), 65535);
+
+  // Unsigned 32-bit data: the values from 2^31 on saturate.
+  ASSERT_EQ(Read(FitsBuilder::Frame(32, 4, 1, {ValueCard("BZERO", "2147483648")})
+                     .Samples({0x80000005LL, 0xFFFFFFFFLL, 0x00000000, 0x7FFFFFFF}, 4)).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.Pixel(0, 0), 5);
+  EXPECT_EQ(store_.Pixel(1, 0), kIntMax);
+  EXPECT_EQ(store_.Pixel(2, 0), kIntMax);
+  EXPECT_EQ(store_.Pixel(3, 0), kIntMax);
+  EXPECT_EQ(store_.PixelMin, 5);
 
   ASSERT_EQ(Read(FitsBuilder::Frame(32, 2, 1, {ValueCard("BSCALE", "1000")})
                      .Samples({3000000, 5}, 4)).status, ReadStatus::kOk);

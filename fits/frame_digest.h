@@ -1,0 +1,20 @@
+#pragma once
+// A fast 64-bit digest of a frame's data bytes, taken piece by piece as the reader reads them:
+// enough to tell one camera frame from the next, not meant to resist anyone.
+
+#include <cstddef>
+#include <cstdint>
+
+class FrameDigest {
+ public:
+  explicit FrameDigest(uint64_t seed);
+
+  /// Every piece but the last must be a multiple of 64 bytes long.
+  void Update(const uint8_t* data, size_t size);
+  uint64_t Finish() const;
+
+ private:
+  uint64_t lanes_[8];
+  uint64_t stripes_ = 0;  // 64-byte stripes taken so far: each weighs its words by its position
+  uint64_t size_ = 0;
+};
