@@ -1,5 +1,8 @@
 #include "app/live_cycle.h"
 
+#include <future>
+#include <system_error>
+
 #include "app/clock_texts.h"
 #include "app/station_report.h"
 #include "display/display_range.h"
@@ -47,8 +50,10 @@ void LiveCycle::Steps() {
   if (Stale(now))
     stale_line = QStringLiteral("NO NEW FRAME SINCE ") + freshness_.last_change()->toString(QStringLiteral("HH:mm:ss"));
   LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(now), stale_line);
+  host_.Breathe();
 
   const Outcome exported = ExportSnapshot(picture_);
+  host_.Breathe();
   if (exported.ok) {
     Status(QStringLiteral("FTP Live picture"));
     if (publisher_.FtpPutBin(kSnapshotJpeg, kSnapshotJpeg) == -1)
@@ -59,6 +64,7 @@ void LiveCycle::Steps() {
     // Uploading the previous cycle's file would publish a stale picture as a fresh success.
     Status(QStringLiteral("Save picture NG:") + QString::fromUtf8(exported.reason));
   }
+  host_.Breathe();
   Report(now, last_status_);
   for (const std::string& note : publisher_.TakeNotes()) host_.Note(QString::fromUtf8(note));
 
@@ -86,8 +92,22 @@ void LiveCycle::Archive() {
       return;
     }
   }
-  const Outcome archived = WriteArchiveFrame(store_);
+  const Outcome archived = WriteArchiveBeside();
   if (!archived.ok) Status(QStringLiteral("Picture saving NG:") + QString::fromUtf8(archived.reason));
+}
+
+Outcome LiveCycle::WriteArchiveBeside() {
+  // The archive's write and its flush to the disk take tens of milliseconds on a slow disk: they
+  // run on a thread of their own while the window repaints. Nothing else touches the store
+  // meanwhile: no other cycle starts while this one runs, and clicks and keys wait for its end.
+  std::future<Outcome> writing;
+  try {
+    writing = std::async(std::launch::async, [this] { return WriteArchiveFrame(store_); });
+  } catch (const std::system_error&) {
+    return WriteArchiveFrame(store_);  // no thread to be had: written here, as it always was
+  }
+  while (writing.wait_for(std::chrono::milliseconds(4)) != std::future_status::ready) host_.Breathe();
+  return writing.get();
 }
 
 void LiveCycle::Report(const QDateTime& when, const QString& status) {

@@ -12,6 +12,7 @@
 #include "display/picture_surface.h"
 #include "fits/fits_reader.h"
 #include "fits/frame_store.h"
+#include "fits/outcome.h"
 #include "publish/picture_publisher.h"
 
 /// What the cycle reaches of the window.
@@ -19,6 +20,10 @@ class LiveCycleHost : public HeaderErrorSink {
  public:
   /// Lets the window handle all its pending events (clicks, edits, repaints).
   virtual void Yield() = 0;
+  /// Lets the window repaint and take its timers and signals, but leaves clicks and keys for the
+  /// next yield: between the steps that the design runs without a break, so that the window
+  /// never freezes for long while a click still takes effect where it always did.
+  virtual void Breathe() { Yield(); }
   virtual void SetStatus(const QString& text) = 0;
   /// A line for the log only: the status line does not change.
   virtual void Note(const QString& text) = 0;
@@ -56,6 +61,7 @@ class LiveCycle {
  private:
   void Steps();
   void Archive();
+  Outcome WriteArchiveBeside();
   /// Writes live2.json and uploads it; a failure is noted in the log only.
   void Report(const QDateTime& when, const QString& status);
   void Status(const QString& text);

@@ -160,6 +160,7 @@ void Form1::Command2_Click() { ::Command2_Click(*this, ftp_); }
 void Form1::Timer1_Timer() { RunCycleThenPendingClose(); }
 
 void Form1::Yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void Form1::Breathe() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
 
 void Form1::ShowHeaderError(const std::string& message) {
   log_.Add(QString::fromUtf8(message));

@@ -49,6 +49,7 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
 
   // LiveCycleHost
   void Yield() override;
+  void Breathe() override;
   void SetStatus(const QString& text) override;
   void Note(const QString& text) override { log_.Add(text); }
   QString SiteCaption() const override { return text3_->text(); }
