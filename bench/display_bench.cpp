@@ -59,6 +59,16 @@ void Chain(benchmark::State& state, SampleFormat format) {
   }
 }
 
+FrameStore& LoadedStore(SampleFormat format = SampleFormat::k16) {
+  FrameStore& store = Store();
+  store.LiveFilePath = FramePath(format);
+  NoSink sink;
+  FrameReader().ReadLiveFrame(store, sink);
+  store.RangeFactor = 10;
+  store.BackgroundFactor = 1.5;
+  return store;
+}
+
 // One decoding pass over a piece of the file: byte order, the offset's top bit, the float's
 // rounding, and the extremes; as plain as the work allows, with the same AVX2 copies as the reader.
 template <int kBytes, uint32_t kFlip, bool kFloat>
@@ -114,8 +124,15 @@ void Floor(benchmark::State& state, SampleFormat format) {
   constexpr int kPieceSamples = 32768;
   std::vector<uint8_t> piece(static_cast<size_t>(kPieceSamples) * bytes);
   std::vector<int32_t> values(1537 * 1537);
-  QImage rgb(423, 316, QImage::Format_RGB888);
-  rgb.fill(Qt::gray);
+  // The chain's own picture of this frame, so that the JPEG encodes the same content.
+  PictureSurface picture;
+  {
+    FrameStore& store = LoadedStore(format);
+    ComputeDisplayRange(store);
+    RenderFrame(store, picture);
+    LetterPicture(picture, "Tamsel Observatory", "02-14-2007 21:05:09");
+  }
+  const QImage& image = picture.Image();
   tjhandle encoder = tjInitCompress();
   for (auto _ : state) {
     int32_t low = std::numeric_limits<int32_t>::max(), high = std::numeric_limits<int32_t>::min();
@@ -131,23 +148,13 @@ void Floor(benchmark::State& state, SampleFormat format) {
     benchmark::DoNotOptimize(high);
     unsigned char* jpeg = nullptr;
     unsigned long jpeg_size = 0;
-    tjCompress2(encoder, rgb.constBits(), 423, static_cast<int>(rgb.bytesPerLine()), 316, TJPF_RGB, &jpeg, &jpeg_size,
-                TJSAMP_444, 50, 0);
+    tjCompress2(encoder, image.constBits(), 423, static_cast<int>(image.bytesPerLine()), 316, TJPF_BGRX, &jpeg,
+                &jpeg_size, TJSAMP_444, 50, 0);
     tjFree(jpeg);
-    if (!rgb.save("/tmp/qor-bench-floor.bmp", "BMP")) state.SkipWithError("bmp failed");
+    if (!image.save("/tmp/qor-bench-floor.bmp", "BMP")) state.SkipWithError("bmp failed");
   }
   tjDestroy(encoder);
   close(fd);
-}
-
-FrameStore& LoadedStore(SampleFormat format = SampleFormat::k16) {
-  FrameStore& store = Store();
-  store.LiveFilePath = FramePath(format);
-  NoSink sink;
-  FrameReader().ReadLiveFrame(store, sink);
-  store.RangeFactor = 10;
-  store.BackgroundFactor = 1.5;
-  return store;
 }
 
 void Range(benchmark::State& state, SampleFormat format) {

@@ -51,9 +51,13 @@ Outcome SavetoJPEG(const std::string& bmp_path, const std::string& jpeg_path, ui
 Outcome ExportSnapshot(const PictureSurface& picture, const std::string& directory) {
   const std::string prefix = directory.empty() ? "" : directory + "/";
   const std::string bmp = prefix + kSnapshotBmp;
-  // The JPEG is encoded from the very pixels that the BMP holds, without reading the BMP back.
-  const QImage rgb = picture.Image().convertToFormat(QImage::Format_RGB888);
-  if (!rgb.save(QString::fromStdString(bmp), "BMP")) return Outcome::Failure("cannot write " + bmp);
-  return EncodeJpeg(rgb.constBits(), rgb.width(), static_cast<int>(rgb.bytesPerLine()), rgb.height(), TJPF_RGB,
+  // The JPEG is encoded from the very pixels that the BMP holds, without reading the BMP back and
+  // without a converted copy: the surface's 0xFFRRGGBB words are B, G, R, X in memory, and a
+  // 24-bit BMP is what the surface's format is saved as.
+  const QImage& image = picture.Image();
+  static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the surface's words are read as B, G, R, X bytes");
+  if (image.format() != QImage::Format_RGB32) return Outcome::Failure("the picture is not a 32-bit RGB raster");
+  if (!image.save(QString::fromStdString(bmp), "BMP")) return Outcome::Failure("cannot write " + bmp);
+  return EncodeJpeg(image.constBits(), image.width(), static_cast<int>(image.bytesPerLine()), image.height(), TJPF_BGRX,
                     prefix + kSnapshotJpeg, 50, 0);
 }
