@@ -196,8 +196,8 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
     const size_t piece = std::min(kPieceBytes, data_bytes - done);
     read = file.ReadAt(data_offset + done, buffer_.data(), piece);
     if (!read.ok) break;
-    top_bit = !decoder.Feed(buffer_.data(), piece);
-    digest.Update(buffer_.data(), piece);
+    // The digest's pass also gathers the bits that the decoder checks before it decodes.
+    top_bit = !decoder.Feed(buffer_.data(), piece, digest.Update(buffer_.data(), piece));
     done += piece;
   }
   if (!settled()) return Changed();

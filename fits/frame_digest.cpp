@@ -18,7 +18,8 @@ constexpr uint64_t kStripeStep = 0xC2B2AE3D27D4EB4Full;
 // waits on another; the key's stripe term makes the order of the stripes count.
 inline uint64_t KeyOf(int lane) { return kPrime * static_cast<uint64_t>(lane + 1); }
 
-void AddStripesPlain(const uint8_t* data, size_t stripes, uint64_t first_stripe, uint64_t* lanes) {
+uint64_t AddStripesPlain(const uint8_t* data, size_t stripes, uint64_t first_stripe, uint64_t* lanes) {
+  uint64_t ored = 0;
   for (size_t s = 0; s < stripes; ++s) {
     const uint64_t position = (first_stripe + s) * kStripeStep;
     for (int lane = 0; lane < 8; ++lane) {
@@ -26,8 +27,10 @@ void AddStripesPlain(const uint8_t* data, size_t stripes, uint64_t first_stripe,
       std::memcpy(&word, data + 64 * s + 8 * lane, 8);
       const uint64_t keyed = word ^ (KeyOf(lane) + position);
       lanes[lane] += word + (keyed & 0xFFFFFFFFu) * (keyed >> 32);
+      ored |= word;
     }
   }
+  return ored;
 }
 
 #if defined(__x86_64__)
@@ -38,7 +41,7 @@ void AddStripesPlain(const uint8_t* data, size_t stripes, uint64_t first_stripe,
 }
 
 // The same sums, four lanes to a register.
-[[gnu::target("avx2")]] void AddStripesAvx2(const uint8_t* data, size_t stripes, uint64_t first_stripe,
+[[gnu::target("avx2")]] uint64_t AddStripesAvx2(const uint8_t* data, size_t stripes, uint64_t first_stripe,
                                             uint64_t* lanes) {
   __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
   __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes + 4));
@@ -46,23 +49,29 @@ void AddStripesPlain(const uint8_t* data, size_t stripes, uint64_t first_stripe,
                                              static_cast<int64_t>(KeyOf(1)), static_cast<int64_t>(KeyOf(0)));
   const __m256i high_keys = _mm256_set_epi64x(static_cast<int64_t>(KeyOf(7)), static_cast<int64_t>(KeyOf(6)),
                                               static_cast<int64_t>(KeyOf(5)), static_cast<int64_t>(KeyOf(4)));
+  __m256i ored = _mm256_setzero_si256();
   for (size_t s = 0; s < stripes; ++s) {
     const __m256i position = _mm256_set1_epi64x(static_cast<int64_t>((first_stripe + s) * kStripeStep));
     const auto* stripe = reinterpret_cast<const __m256i*>(data + 64 * s);
-    low = AddWords(low, _mm256_loadu_si256(stripe), _mm256_add_epi64(low_keys, position));
-    high = AddWords(high, _mm256_loadu_si256(stripe + 1), _mm256_add_epi64(high_keys, position));
+    const __m256i first = _mm256_loadu_si256(stripe), second = _mm256_loadu_si256(stripe + 1);
+    low = AddWords(low, first, _mm256_add_epi64(low_keys, position));
+    high = AddWords(high, second, _mm256_add_epi64(high_keys, position));
+    ored = _mm256_or_si256(ored, _mm256_or_si256(first, second));
   }
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), low);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes + 4), high);
+  uint64_t words[4];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(words), ored);
+  return words[0] | words[1] | words[2] | words[3];
 }
 #endif
 
-void AddStripes(const uint8_t* data, size_t stripes, uint64_t first_stripe, uint64_t* lanes) {
+uint64_t AddStripes(const uint8_t* data, size_t stripes, uint64_t first_stripe, uint64_t* lanes) {
 #if defined(__x86_64__)
   static const bool avx2 = __builtin_cpu_supports("avx2");
   if (avx2) return AddStripesAvx2(data, stripes, first_stripe, lanes);
 #endif
-  AddStripesPlain(data, stripes, first_stripe, lanes);
+  return AddStripesPlain(data, stripes, first_stripe, lanes);
 }
 
 uint64_t Mix(uint64_t value) {
@@ -78,12 +87,19 @@ FrameDigest::FrameDigest(uint64_t seed) {
   for (int lane = 0; lane < 8; ++lane) lanes_[lane] = Mix(seed + static_cast<uint64_t>(lane));
 }
 
-void FrameDigest::Update(const uint8_t* data, size_t size) {
+uint64_t FrameDigest::Update(const uint8_t* data, size_t size) {
   const size_t stripes = size / 64;
-  AddStripes(data, stripes, stripes_, lanes_);
+  uint64_t ored = AddStripes(data, stripes, stripes_, lanes_);
   stripes_ += stripes;
-  for (size_t i = stripes * 64; i < size; ++i) lanes_[i % 8] = std::rotl((lanes_[i % 8] ^ data[i]) * kPrime, 31);
+  uint8_t rest[8] = {};
+  for (size_t i = stripes * 64; i < size; ++i) {
+    lanes_[i % 8] = std::rotl((lanes_[i % 8] ^ data[i]) * kPrime, 31);
+    rest[i % 8] |= data[i];
+  }
+  uint64_t rest_word;
+  std::memcpy(&rest_word, rest, 8);
   size_ += size;
+  return ored | rest_word;
 }
 
 uint64_t FrameDigest::Finish() const {

@@ -9,8 +9,10 @@ class FrameDigest {
  public:
   explicit FrameDigest(uint64_t seed);
 
-  /// Every piece but the last must be a multiple of 64 bytes long.
-  void Update(const uint8_t* data, size_t size);
+  /// Every piece but the last must be a multiple of 64 bytes long. Returns the piece's 8-byte
+  /// words OR-ed together (a last short word padded with zeros), so that a check of every sample's
+  /// bits needs no pass of its own.
+  uint64_t Update(const uint8_t* data, size_t size);
   uint64_t Finish() const;
 
  private:

@@ -15,22 +15,13 @@ inline uint32_t BigEndian32(const uint8_t* p) {
 }
 inline uint32_t BigEndian16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
 
-// True when any big-endian 32-bit sample has its top bit set: the high bit of every fourth byte,
-// gathered eight bytes at a time so that the compiler can use wide registers.
-QOR_WITH_AVX2_COPY bool AnyTopBit(const uint8_t* data, size_t size) {
-  uint64_t gathered = 0;
-  size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, data + i, 8);
-    gathered |= word;
-  }
-  uint8_t rest = 0;
-  for (; i < size; i += 4) rest |= data[i];
-  // Bytes 0 and 4 of each word are the samples' first bytes, whatever the machine's byte order.
+// True when any big-endian 32-bit sample of a piece has its top bit set, from the OR of the piece's
+// 8-byte words: bytes 0 and 4 of each word are the samples' first bytes, whatever the machine's
+// byte order.
+bool AnyTopBit(uint64_t words_ored) {
   uint8_t first[8];
-  std::memcpy(first, &gathered, 8);
-  return ((first[0] | first[4] | rest) & 0x80) != 0;
+  std::memcpy(first, &words_ored, 8);
+  return ((first[0] | first[4]) & 0x80) != 0;
 }
 
 // In a 16-bit frame values of 60000 and more are taken as saturated and never become the maximum.
@@ -198,8 +189,8 @@ SampleDecoder::SampleDecoder(const SampleRule& rule, int width, FrameStore& stor
   }
 }
 
-bool SampleDecoder::Feed(const uint8_t* data, size_t size) {
-  if (check_top_bit_ && AnyTopBit(data, size)) return false;
+bool SampleDecoder::Feed(const uint8_t* data, size_t size, uint64_t words_ored) {
+  if (check_top_bit_ && AnyTopBit(words_ored)) return false;
   size_t samples = size / static_cast<size_t>(rule_.bytes);
   while (samples > 0) {
     const int count = static_cast<int>(std::min<size_t>(samples, static_cast<size_t>(width_ - x_)));

@@ -25,8 +25,9 @@ class SampleDecoder {
 
   /// Decodes `size` bytes of whole samples into the next pixels, row after row. Returns false,
   /// having decoded nothing of this piece, at an unsigned 32-bit sample of 2^31 or more, which has
-  /// no signed 32-bit value.
-  bool Feed(const uint8_t* data, size_t size);
+  /// no signed 32-bit value. `words_ored`: the piece's 8-byte words OR-ed together, as
+  /// FrameDigest::Update returns them; the piece must start at a sample.
+  bool Feed(const uint8_t* data, size_t size, uint64_t words_ored);
 
   /// The frame's extremes so far: in a 16-bit frame no value of 60000 or more is the maximum.
   int32_t max() const { return max_; }

@@ -192,6 +192,9 @@ TEST_F(FitsReaderTest, FileFaultsLeaveTheStoreAsAfterARejectedHeader) {
   late_end.cards.push_back(RawCard("END"));
   FitsBuilder short_data = FitsBuilder::Frame(16, 100, 100).Samples(std::vector<int64_t>(5000, 1), 2);
   FitsBuilder top_bit = FitsBuilder::Frame(32, 2, 1).Samples({1, 0x80000000LL}, 4);
+  std::vector<int64_t> wide(100 * 100, 1);
+  wide[17] = 0x80000000LL;  // the second half of a word inside the wide check, not in its short tail
+  FitsBuilder top_bit_wide = FitsBuilder::Frame(32, 100, 100).Samples(wide, 4);
   const struct {
     std::vector<uint8_t> bytes;
     const char* reason;
@@ -203,6 +206,7 @@ TEST_F(FitsReaderTest, FileFaultsLeaveTheStoreAsAfterARejectedHeader) {
       {fractional.Bytes(), "NAXIS2 of 2.5 cannot be read"},
       {short_data.Bytes(false), "the file is shorter than its header promises"},
       {top_bit.Bytes(), "a 32-bit sample has its top bit set"},
+      {top_bit_wide.Bytes(), "a 32-bit sample has its top bit set"},
   };
   for (const auto& c : cases) {
     PreviousFrame(42);
