@@ -15,6 +15,27 @@
 #include "fits/header_text.h"
 #include "publish/start_stop.h"
 
+namespace {
+
+// Runs `job` on a thread of its own while the window breathes, and returns its result: an upload
+// or the archive's flush may wait on a slow server or disk for long, and the window keeps
+// repainting meanwhile. Nothing else uses the store or the connection in the meantime: no other
+// cycle starts while this one runs, and clicks and keys wait for the cycle's end. Without a
+// thread to be had, the job runs here, as it always did.
+template <typename Job>
+auto Beside(LiveCycleHost& host, Job job) -> decltype(job()) {
+  std::future<decltype(job())> running;
+  try {
+    running = std::async(std::launch::async, job);
+  } catch (const std::system_error&) {
+    return job();
+  }
+  while (running.wait_for(std::chrono::milliseconds(4)) != std::future_status::ready) host.Breathe();
+  return running.get();
+}
+
+}  // namespace
+
 bool LiveCycle::Run() {
   if (running_) return false;
   running_ = true;
@@ -56,7 +77,7 @@ void LiveCycle::Steps() {
   host_.Breathe();
   if (exported.ok) {
     Status(QStringLiteral("FTP Live picture"));
-    if (publisher_.FtpPutBin(kSnapshotJpeg, kSnapshotJpeg) == -1)
+    if (Beside(host_, [this] { return publisher_.FtpPutBin(kSnapshotJpeg, kSnapshotJpeg); }) == -1)
       Status(QStringLiteral("Put bin OK"));
     else
       Status(QStringLiteral("Put bin NG:") + QString::number(publisher_.FtpGetLastError()));
@@ -92,22 +113,8 @@ void LiveCycle::Archive() {
       return;
     }
   }
-  const Outcome archived = WriteArchiveBeside();
+  const Outcome archived = Beside(host_, [this] { return WriteArchiveFrame(store_); });
   if (!archived.ok) Status(QStringLiteral("Picture saving NG:") + QString::fromUtf8(archived.reason));
-}
-
-Outcome LiveCycle::WriteArchiveBeside() {
-  // The archive's write and its flush to the disk take tens of milliseconds on a slow disk: they
-  // run on a thread of their own while the window repaints. Nothing else touches the store
-  // meanwhile: no other cycle starts while this one runs, and clicks and keys wait for its end.
-  std::future<Outcome> writing;
-  try {
-    writing = std::async(std::launch::async, [this] { return WriteArchiveFrame(store_); });
-  } catch (const std::system_error&) {
-    return WriteArchiveFrame(store_);  // no thread to be had: written here, as it always was
-  }
-  while (writing.wait_for(std::chrono::milliseconds(4)) != std::future_status::ready) host_.Breathe();
-  return writing.get();
 }
 
 void LiveCycle::Report(const QDateTime& when, const QString& status) {
@@ -125,6 +132,6 @@ void LiveCycle::Report(const QDateTime& when, const QString& status) {
     host_.Note(QStringLiteral("Report NG:") + QString::fromUtf8(written.reason));
     return;
   }
-  if (publisher_.FtpPutBin(kReportFileName, kReportFileName) != -1)
+  if (Beside(host_, [this] { return publisher_.FtpPutBin(kReportFileName, kReportFileName); }) != -1)
     host_.Note(QStringLiteral("Report upload NG:") + QString::number(publisher_.FtpGetLastError()));
 }

@@ -61,7 +61,6 @@ class LiveCycle {
  private:
   void Steps();
   void Archive();
-  Outcome WriteArchiveBeside();
   /// Writes live2.json and uploads it; a failure is noted in the log only.
   void Report(const QDateTime& when, const QString& status);
   void Status(const QString& text);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@ namespace fs = std::filesystem;
 class FakeHost : public LiveCycleHost {
  public:
   void Yield() override {}
+  void Breathe() override { ++breaths; }
   void SetStatus(const QString& text) override { statuses.push_back(text.toStdString()); }
   void Note(const QString& text) override { notes.push_back(text.toStdString()); }
   QString SiteCaption() const override { return caption; }
@@ -35,17 +37,20 @@ class FakeHost : public LiveCycleHost {
   std::vector<std::string> statuses;
   std::vector<std::string> notes;
   std::vector<std::string> header_errors;
+  int breaths = 0;
 };
 
 class FakePublisher : public PicturePublisher {
  public:
   int16_t FtpPutBin(const std::string& local, const std::string& remote) override {
     uploads.push_back(local + " " + remote);
+    std::this_thread::sleep_for(delay);
     return error == 0 ? -1 : 0;
   }
   int32_t FtpGetLastError() const override { return error; }
 
   int32_t error = 0;
+  std::chrono::milliseconds delay{0};
   std::vector<std::string> uploads;
 };
 
@@ -163,6 +168,15 @@ TEST_F(LiveCycleTest, NoArchiveBelowTheFloorOfFreeSpace) {
   EXPECT_NE(statuses[statuses.size() - 2].find(" MB free"), std::string::npos);
   for (const auto& entry : fs::directory_iterator("camera")) EXPECT_EQ(entry.path().extension(), ".fts") << entry.path();
   EXPECT_EQ(std::distance(fs::directory_iterator("camera"), {}), 1) << "only the live file";
+}
+
+// A slow server must not freeze the window: while an upload waits, the window keeps breathing.
+TEST_F(LiveCycleTest, TheWindowBreathesWhileASlowUploadWaits) {
+  publisher_.delay = std::chrono::milliseconds(200);
+  cycle_.Run();
+  EXPECT_EQ(TakeStatuses().back(), "Live start    1");
+  EXPECT_EQ(publisher_.uploads.size(), 2u);
+  EXPECT_GE(host_.breaths, 40) << "two uploads of 200 ms, a breath every few milliseconds";
 }
 
 TEST_F(LiveCycleTest, APictureThatCannotBeSavedIsNotUploaded) {
