@@ -1,7 +1,8 @@
 // The cycle's chain (read, range, render, letter, BMP, JPEG) on a 1537 x 1537 frame of every
 // sample format, beside its floor measured in the same binary and run: reading the file from the
 // page cache with one decoding pass that keeps the extremes, encoding the 423 x 316 JPEG and
-// writing the BMP. Benchmark names: Chain/FORMAT and Floor/FORMAT; also each stage on 16 bits.
+// writing the BMP. Benchmark names: Chain/FORMAT, Floor/FORMAT and Range/FORMAT (the display
+// range alone); also the other stages on 16 bits.
 
 #include <benchmark/benchmark.h>
 

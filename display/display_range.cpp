@@ -1,6 +1,7 @@
 #include "display/display_range.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <algorithm>
 #include <cstdint>
@@ -52,29 +53,82 @@ void CountValues(const FrameStore& store, FrameExtent extent, int32_t low, size_
     for (size_t d = 0; d < values; ++d) counters[d] += sets[set][d];
 }
 
+// The same for differences that are all multiples of 2^shift (shift above 0), counted by
+// d / 2^shift. The test of the step would cost more than the count: each row is tested first in
+// wide registers, and counted without a test where all of it is on the step and within span.
+template <typename Outside>
+void CountSteppedValues(const FrameStore& store, FrameExtent extent, int32_t low, uint32_t span, int shift,
+                        std::vector<uint32_t>& counters, Outside outside) {
+  constexpr int kSets = 4;
+  const size_t values = (span >> shift) + 1;
+  const uint32_t from = static_cast<uint32_t>(low), below_step = (uint32_t{1} << shift) - 1;
+  counters.assign(values * kSets, 0);
+  uint32_t* sets[kSets];
+  for (int set = 0; set < kSets; ++set) sets[set] = counters.data() + set * values;
+  for (int y = 0; y < extent.height; ++y) {
+    const int32_t* row = &store.Pixel(0, y);
+    uint32_t off_step = 0, beyond = 0;
+    for (int x = 0; x < extent.width; ++x) {
+      const uint32_t d = static_cast<uint32_t>(row[x]) - from;
+      off_step |= d & below_step;
+      beyond |= static_cast<uint32_t>(d > span);
+    }
+    if ((off_step | beyond) != 0) [[unlikely]] {
+      for (int x = 0; x < extent.width; ++x) {
+        const uint32_t d = static_cast<uint32_t>(row[x]) - from;
+        if ((d & below_step) == 0 && d <= span) ++sets[0][d >> shift];
+        else outside(row + x);
+      }
+      continue;
+    }
+    int x = 0;
+    for (; x + kSets <= extent.width; x += kSets)
+      for (int set = 0; set < kSets; ++set) ++sets[set][(static_cast<uint32_t>(row[x + set]) - from) >> shift];
+    for (; x < extent.width; ++x) ++sets[0][(static_cast<uint32_t>(row[x]) - from) >> shift];
+  }
+  for (int set = 1; set < kSets; ++set)
+    for (size_t d = 0; d < values; ++d) counters[d] += sets[set][d];
+}
+
+// Frames of 32-bit samples often hold fewer significant bits moved up (a 16-bit camera's values
+// times 16, say), so that every difference from the minimum is a multiple of 2^k. The step is
+// guessed from every 37th row; a pixel that does not follow it is still counted exactly, one by one.
+int StepOfValues(const FrameStore& store, FrameExtent extent, int32_t low) {
+  uint32_t differences = 0;
+  for (int y = 0; y < extent.height; y += 37) {
+    const int32_t* row = &store.Pixel(0, y);
+    for (int x = 0; x < extent.width; ++x) differences |= static_cast<uint32_t>(row[x]) - static_cast<uint32_t>(low);
+  }
+  return differences == 0 ? 0 : std::countr_zero(differences);
+}
+
 void CountBins(const FrameStore& store, FrameExtent extent, int64_t range, double width,
                std::array<int64_t, kBins>& counts) {
   constexpr int kSets = 4;
   std::array<uint32_t, kSets * kBins> bins{};
   const int32_t low = store.PixelMin;
-  if (range < 65536) {
+  const uint32_t span = static_cast<uint32_t>(range);
+  const int shift = range < 65536 ? 0 : StepOfValues(store, extent, low);
+  if ((span >> shift) < 65536) {
     // At most 65536 distinct values: count each value, then find the bins of the values once.
     // Few values (8-bit frames) crowd the most, and their sets are small.
-    const size_t values = static_cast<size_t>(range) + 1;
+    const size_t values = (span >> shift) + 1;
     static thread_local std::vector<uint32_t> value_counts;
-    // Outside the extremes (the reader never leaves such a pixel): the formula itself.
+    // Outside the extremes (the reader never leaves such a pixel) or off the step: the formula.
     const auto outside = [&](const int32_t* value) {
       uint16_t bin;
       HistogramBins(value, 1, low, width, &bin);
       ++bins[bin];
     };
-    if (values <= 4096) CountValues<8>(store, extent, low, values, value_counts, outside);
+    if (shift > 0) CountSteppedValues(store, extent, low, span, shift, value_counts, outside);
+    else if (values <= 4096) CountValues<8>(store, extent, low, values, value_counts, outside);
     else CountValues<4>(store, extent, low, values, value_counts, outside);
     std::vector<int32_t> every_value(values);
-    for (size_t d = 0; d < values; ++d) every_value[d] = static_cast<int32_t>(low + static_cast<int64_t>(d));
+    for (size_t i = 0; i < values; ++i)
+      every_value[i] = static_cast<int32_t>(low + (static_cast<int64_t>(i) << shift));
     std::vector<uint16_t> value_bins(values);
     HistogramBins(every_value.data(), static_cast<int>(values), low, width, value_bins.data());
-    for (size_t d = 0; d < values; ++d) bins[value_bins[d]] += value_counts[d];
+    for (size_t i = 0; i < values; ++i) bins[value_bins[i]] += value_counts[i];
   } else {
     static thread_local std::vector<uint16_t> row_bins;
     row_bins.resize(static_cast<size_t>(extent.width));
