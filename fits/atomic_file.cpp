@@ -54,6 +54,34 @@ bool WriteAll(int fd, const unsigned char* data, size_t size) {
   return true;
 }
 
+// The process's file mode mask, read without setting it: setting it, even back at once, would race
+// with a file created meanwhile on another thread (the archive is written beside the window).
+mode_t ProcessUmask() {
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+// Swaps the new file with the earlier regular file at `path`, then removes the earlier one. On ext4
+// a rename over a file starts the new file's write-back at once (a guard for programs that never
+// flush), which costs a fifth of a millisecond that a file made anew every cycle does not need;
+// an exchange is as atomic for readers of `path` and does not do it.
+bool ExchangeWithEarlier(const std::string& temporary, const std::string& path) {
+  struct stat earlier {};
+  if (lstat(path.c_str(), &earlier) != 0 || !S_ISREG(earlier.st_mode)) return false;
+  if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) != 0) return false;
+  unlink(temporary.c_str());
+  return true;
+}
+
 Outcome SystemFailure(const char* what) {
   return Outcome::Failure(std::string(what) + ": " + std::strerror(errno));
 }
@@ -64,13 +92,15 @@ Outcome WriteFileAtomically(const std::string& path, const void* data, size_t si
                             Durability durability) {
   TemporaryFile temporary(path);
   if (!temporary.ok()) return SystemFailure("cannot create a file beside it");
-  const mode_t mask = umask(0);
-  umask(mask);
-  if (fchmod(temporary.fd(), mode & ~mask) != 0) return SystemFailure("cannot set its mode");
+  if (fchmod(temporary.fd(), mode & ~ProcessUmask()) != 0) return SystemFailure("cannot set its mode");
   if (!WriteAll(temporary.fd(), static_cast<const unsigned char*>(data), size))
     return SystemFailure("cannot write it");
   if (durability == Durability::kFlushed && fsync(temporary.fd()) != 0) return SystemFailure("cannot flush it");
   if (!temporary.Close()) return SystemFailure("cannot close it");
+  if (durability == Durability::kReplaceOnly && ExchangeWithEarlier(temporary.path(), path)) {
+    temporary.Release();
+    return Outcome::Success();
+  }
   if (std::rename(temporary.path().c_str(), path.c_str()) != 0)
     return SystemFailure("cannot put it in place");
   temporary.Release();

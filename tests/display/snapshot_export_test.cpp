@@ -81,6 +81,18 @@ TEST(SnapshotExport, FailuresAreReportedAndLeaveNoHalfJpeg) {
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(ReadBytes(dir.File("live2.jpg")), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+
+  // An earlier JPEG is replaced without a trace of it or of the new one's temporary name; a
+  // directory in its place is refused and stays.
+  ASSERT_TRUE(ExportSnapshot(picture, dir.path().string()).ok);
+  EXPECT_NE(ReadBytes(dir.File("live2.jpg")), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+  std::filesystem::remove(dir.File("live2.jpg"));
+  std::filesystem::create_directory(dir.File("live2.jpg"));
+  result = ExportSnapshot(picture, dir.path().string());
+  EXPECT_FALSE(result.ok);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("live2.jpg")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
 TEST(Lettering, StampLiesInsideTheSurfaceInRed) {
