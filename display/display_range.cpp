@@ -9,6 +9,7 @@
 
 #include "display/pixel_formulas.h"
 #include "fits/text_numbers.h"
+#include "fits/wide_loops.h"
 
 namespace {
 
@@ -53,6 +54,18 @@ void CountValues(const FrameStore& store, FrameExtent extent, int32_t low, size_
     for (size_t d = 0; d < values; ++d) counters[d] += sets[set][d];
 }
 
+// True when every difference d = value - from of the row is at most `span` and has no bit of
+// `below_step` set.
+QOR_WITH_AVX2_COPY bool RowOnStep(const int32_t* row, int width, uint32_t from, uint32_t below_step, uint32_t span) {
+  uint32_t off_step = 0, beyond = 0;
+  for (int x = 0; x < width; ++x) {
+    const uint32_t d = static_cast<uint32_t>(row[x]) - from;
+    off_step |= d & below_step;
+    beyond |= static_cast<uint32_t>(d > span);
+  }
+  return (off_step | beyond) == 0;
+}
+
 // The same for differences that are all multiples of 2^shift (shift above 0), counted by
 // d / 2^shift. The test of the step would cost more than the count: each row is tested first in
 // wide registers, and counted without a test where all of it is on the step and within span.
@@ -67,13 +80,7 @@ void CountSteppedValues(const FrameStore& store, FrameExtent extent, int32_t low
   for (int set = 0; set < kSets; ++set) sets[set] = counters.data() + set * values;
   for (int y = 0; y < extent.height; ++y) {
     const int32_t* row = &store.Pixel(0, y);
-    uint32_t off_step = 0, beyond = 0;
-    for (int x = 0; x < extent.width; ++x) {
-      const uint32_t d = static_cast<uint32_t>(row[x]) - from;
-      off_step |= d & below_step;
-      beyond |= static_cast<uint32_t>(d > span);
-    }
-    if ((off_step | beyond) != 0) [[unlikely]] {
+    if (!RowOnStep(row, extent.width, from, below_step, span)) [[unlikely]] {
       for (int x = 0; x < extent.width; ++x) {
         const uint32_t d = static_cast<uint32_t>(row[x]) - from;
         if ((d & below_step) == 0 && d <= span) ++sets[0][d >> shift];
