@@ -5,6 +5,9 @@
 #include <cmath>
 #include <algorithm>
 #include <cstdint>
+#include <future>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "display/pixel_formulas.h"
@@ -30,28 +33,61 @@ void CountInSets(const uint16_t* indexes, int count, uint32_t* counters, size_t 
   for (; i < count; ++i) ++counters[indexes[i]];
 }
 
-// Counts every value of the frame by its difference from `low` (below `values`) in kSets sets of
-// counters, one after the other; a pixel outside goes to `outside`.
-template <int kSets, typename Outside>
-void CountValues(const FrameStore& store, FrameExtent extent, int32_t low, size_t values,
-                 std::vector<uint32_t>& counters, Outside outside) {
-  counters.assign(values * kSets, 0);
+// How a frame's pixels are counted: by value (at most 65536 of them, d / 2^shift for a difference
+// d from the minimum) or straight into their bins.
+struct CountPlan {
+  int32_t low = 0;
+  uint32_t span = 0;
+  int shift = 0;
+  double width = 0;
+  bool by_value = false;
+  size_t values = 0;
+};
+
+// What one thread counts over its rows: values, and pixels that went straight to their bins.
+constexpr int kBinSets = 4;
+struct Tally {
+  std::array<uint32_t, kBinSets * kBins> bins{};
+  std::vector<uint32_t> value_counts;  // kSets sets of `values` counters; the sum in the first
+};
+
+// The rows [first_row, end_row) of the frame, `width` pixels each.
+struct Rows {
+  const FrameStore& store;
+  int width, first_row, end_row;
+  const int32_t* Row(int y) const { return &store.Pixel(0, y); }
+};
+
+// A pixel outside the extremes (the reader never leaves one) or off the step: the formula itself.
+void CountOutside(const CountPlan& plan, const int32_t* value, Tally& tally) {
+  uint16_t bin;
+  HistogramBins(value, 1, plan.low, plan.width, &bin);
+  ++tally.bins[bin];
+}
+
+// Counts every value by its difference from the minimum in kSets sets of counters, taken one
+// after the other.
+template <int kSets>
+void CountValues(const Rows& rows, const CountPlan& plan, Tally& tally) {
+  const size_t values = plan.values;
+  tally.value_counts.assign(values * kSets, 0);
   uint32_t* sets[kSets];
-  for (int set = 0; set < kSets; ++set) sets[set] = counters.data() + set * values;
+  for (int set = 0; set < kSets; ++set) sets[set] = tally.value_counts.data() + set * values;
+  const uint32_t from = static_cast<uint32_t>(plan.low);
   const auto count = [&](uint32_t* set, const int32_t* value) {
-    const uint32_t d = static_cast<uint32_t>(*value) - static_cast<uint32_t>(low);
+    const uint32_t d = static_cast<uint32_t>(*value) - from;
     if (d < values) [[likely]] ++set[d];
-    else outside(value);
+    else CountOutside(plan, value, tally);
   };
-  for (int y = 0; y < extent.height; ++y) {
-    const int32_t* row = &store.Pixel(0, y);
+  for (int y = rows.first_row; y < rows.end_row; ++y) {
+    const int32_t* row = rows.Row(y);
     int x = 0;
-    for (; x + kSets <= extent.width; x += kSets)
+    for (; x + kSets <= rows.width; x += kSets)
       for (int set = 0; set < kSets; ++set) count(sets[set], row + x + set);
-    for (; x < extent.width; ++x) count(sets[0], row + x);
+    for (; x < rows.width; ++x) count(sets[0], row + x);
   }
   for (int set = 1; set < kSets; ++set)
-    for (size_t d = 0; d < values; ++d) counters[d] += sets[set][d];
+    for (size_t d = 0; d < values; ++d) sets[0][d] += sets[set][d];
 }
 
 // True when every difference d = value - from of the row is at most `span` and has no bit of
@@ -69,32 +105,48 @@ QOR_WITH_AVX2_COPY bool RowOnStep(const int32_t* row, int width, uint32_t from, 
 // The same for differences that are all multiples of 2^shift (shift above 0), counted by
 // d / 2^shift. The test of the step would cost more than the count: each row is tested first in
 // wide registers, and counted without a test where all of it is on the step and within span.
-template <typename Outside>
-void CountSteppedValues(const FrameStore& store, FrameExtent extent, int32_t low, uint32_t span, int shift,
-                        std::vector<uint32_t>& counters, Outside outside) {
+void CountSteppedValues(const Rows& rows, const CountPlan& plan, Tally& tally) {
   constexpr int kSets = 4;
-  const size_t values = (span >> shift) + 1;
-  const uint32_t from = static_cast<uint32_t>(low), below_step = (uint32_t{1} << shift) - 1;
-  counters.assign(values * kSets, 0);
+  const size_t values = plan.values;
+  const int shift = plan.shift;
+  const uint32_t from = static_cast<uint32_t>(plan.low), below_step = (uint32_t{1} << shift) - 1, span = plan.span;
+  tally.value_counts.assign(values * kSets, 0);
   uint32_t* sets[kSets];
-  for (int set = 0; set < kSets; ++set) sets[set] = counters.data() + set * values;
-  for (int y = 0; y < extent.height; ++y) {
-    const int32_t* row = &store.Pixel(0, y);
-    if (!RowOnStep(row, extent.width, from, below_step, span)) [[unlikely]] {
-      for (int x = 0; x < extent.width; ++x) {
+  for (int set = 0; set < kSets; ++set) sets[set] = tally.value_counts.data() + set * values;
+  for (int y = rows.first_row; y < rows.end_row; ++y) {
+    const int32_t* row = rows.Row(y);
+    if (!RowOnStep(row, rows.width, from, below_step, span)) [[unlikely]] {
+      for (int x = 0; x < rows.width; ++x) {
         const uint32_t d = static_cast<uint32_t>(row[x]) - from;
         if ((d & below_step) == 0 && d <= span) ++sets[0][d >> shift];
-        else outside(row + x);
+        else CountOutside(plan, row + x, tally);
       }
       continue;
     }
     int x = 0;
-    for (; x + kSets <= extent.width; x += kSets)
+    for (; x + kSets <= rows.width; x += kSets)
       for (int set = 0; set < kSets; ++set) ++sets[set][(static_cast<uint32_t>(row[x + set]) - from) >> shift];
-    for (; x < extent.width; ++x) ++sets[0][(static_cast<uint32_t>(row[x]) - from) >> shift];
+    for (; x < rows.width; ++x) ++sets[0][(static_cast<uint32_t>(row[x]) - from) >> shift];
   }
   for (int set = 1; set < kSets; ++set)
-    for (size_t d = 0; d < values; ++d) counters[d] += sets[set][d];
+    for (size_t d = 0; d < values; ++d) sets[0][d] += sets[set][d];
+}
+
+// Wide ranges: every pixel's bin from the formula, a row at a time, then counted.
+void CountIntoBins(const Rows& rows, const CountPlan& plan, Tally& tally) {
+  std::vector<uint16_t> row_bins(static_cast<size_t>(rows.width));
+  for (int y = rows.first_row; y < rows.end_row; ++y) {
+    HistogramBins(rows.Row(y), rows.width, plan.low, plan.width, row_bins.data());
+    CountInSets<kBinSets>(row_bins.data(), rows.width, tally.bins.data(), kBins);
+  }
+}
+
+void CountRows(const Rows& rows, const CountPlan& plan, Tally& tally) {
+  tally.bins.fill(0);
+  if (!plan.by_value) CountIntoBins(rows, plan, tally);
+  else if (plan.shift > 0) CountSteppedValues(rows, plan, tally);
+  else if (plan.values <= 4096) CountValues<8>(rows, plan, tally);  // few values crowd the most
+  else CountValues<4>(rows, plan, tally);
 }
 
 // Frames of 32-bit samples often hold fewer significant bits moved up (a 16-bit camera's values
@@ -111,41 +163,47 @@ int StepOfValues(const FrameStore& store, FrameExtent extent, int32_t low) {
 
 void CountBins(const FrameStore& store, FrameExtent extent, int64_t range, double width,
                std::array<int64_t, kBins>& counts) {
-  constexpr int kSets = 4;
-  std::array<uint32_t, kSets * kBins> bins{};
-  const int32_t low = store.PixelMin;
-  const uint32_t span = static_cast<uint32_t>(range);
-  const int shift = range < 65536 ? 0 : StepOfValues(store, extent, low);
-  if ((span >> shift) < 65536) {
-    // At most 65536 distinct values: count each value, then find the bins of the values once.
-    // Few values (8-bit frames) crowd the most, and their sets are small.
-    const size_t values = (span >> shift) + 1;
-    static thread_local std::vector<uint32_t> value_counts;
-    // Outside the extremes (the reader never leaves such a pixel) or off the step: the formula.
-    const auto outside = [&](const int32_t* value) {
-      uint16_t bin;
-      HistogramBins(value, 1, low, width, &bin);
-      ++bins[bin];
-    };
-    if (shift > 0) CountSteppedValues(store, extent, low, span, shift, value_counts, outside);
-    else if (values <= 4096) CountValues<8>(store, extent, low, values, value_counts, outside);
-    else CountValues<4>(store, extent, low, values, value_counts, outside);
-    std::vector<int32_t> every_value(values);
-    for (size_t i = 0; i < values; ++i)
-      every_value[i] = static_cast<int32_t>(low + (static_cast<int64_t>(i) << shift));
-    std::vector<uint16_t> value_bins(values);
-    HistogramBins(every_value.data(), static_cast<int>(values), low, width, value_bins.data());
-    for (size_t i = 0; i < values; ++i) bins[value_bins[i]] += value_counts[i];
-  } else {
-    static thread_local std::vector<uint16_t> row_bins;
-    row_bins.resize(static_cast<size_t>(extent.width));
-    for (int y = 0; y < extent.height; ++y) {
-      HistogramBins(&store.Pixel(0, y), extent.width, low, width, row_bins.data());
-      CountInSets<kSets>(row_bins.data(), extent.width, bins.data(), kBins);
+  CountPlan plan;
+  plan.low = store.PixelMin;
+  plan.span = static_cast<uint32_t>(range);
+  plan.width = width;
+  plan.shift = range < 65536 ? 0 : StepOfValues(store, extent, plan.low);
+  // At most 65536 distinct values: count each value, then find the bins of the values once.
+  plan.by_value = (plan.span >> plan.shift) < 65536;
+  plan.values = plan.by_value ? (plan.span >> plan.shift) + 1 : 0;
+
+  // The count reads the whole stored frame once: a second core takes the lower half of the rows.
+  // Both tallies stay with the calling thread, so that their memory is reused from cycle to cycle.
+  static thread_local Tally tallies[2];
+  Tally& theirs = tallies[1];  // a name of its own: in the helper, `tallies` would be the helper's
+  const int split = extent.height / 2;
+  std::future<void> helper;
+  if (extent.height >= 64 && static_cast<int64_t>(extent.width) * extent.height >= (int64_t{1} << 18) &&
+      std::thread::hardware_concurrency() > 1) {
+    try {
+      helper = std::async(std::launch::async, [&] { CountRows({store, extent.width, split, extent.height}, plan, theirs); });
+    } catch (const std::system_error&) {
+      // no thread to be had: this thread counts every row
     }
   }
-  for (int set = 0; set < kSets; ++set)
-    for (int i = 0; i < kNoBin; ++i) counts[i] += bins[set * kBins + i];
+  CountRows({store, extent.width, 0, helper.valid() ? split : extent.height}, plan, tallies[0]);
+  const int parts = helper.valid() ? 2 : 1;
+  if (helper.valid()) helper.get();
+
+  std::array<uint32_t, kBins> bins{};
+  for (int part = 0; part < parts; ++part)
+    for (int set = 0; set < kBinSets; ++set)
+      for (int i = 0; i < kBins; ++i) bins[i] += tallies[part].bins[set * kBins + i];
+  if (plan.by_value) {
+    std::vector<int32_t> every_value(plan.values);
+    for (size_t i = 0; i < plan.values; ++i)
+      every_value[i] = static_cast<int32_t>(plan.low + (static_cast<int64_t>(i) << plan.shift));
+    std::vector<uint16_t> value_bins(plan.values);
+    HistogramBins(every_value.data(), static_cast<int>(plan.values), plan.low, width, value_bins.data());
+    for (int part = 0; part < parts; ++part)
+      for (size_t i = 0; i < plan.values; ++i) bins[value_bins[i]] += tallies[part].value_counts[i];
+  }
+  for (int i = 0; i < kNoBin; ++i) counts[i] = bins[i];
 }
 
 }  // namespace
