@@ -25,8 +25,12 @@ uint32_t* PictureSurface::Row(int y) {
 }
 
 void PictureSurface::Print(const QString& text) {
-  const QFont font = LetteringFont();
-  const QFontMetrics metrics(font);
+  if (!font_) {
+    font_ = LetteringFont();
+    metrics_.emplace(*font_);
+  }
+  const QFont& font = *font_;
+  const QFontMetrics& metrics = *metrics_;
   const double x = current_x_ * kWidth / kUserWidth;
   const double y = current_y_ * kHeight / kUserHeight;
   if (!text.isEmpty()) {

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 #include <QString>
 
@@ -58,6 +60,10 @@ class PictureSurface {
   double current_x_ = 0;
   double current_y_ = 0;
   std::function<void()> listener_;
+  // The lettering face, found among the installed fonts at the first Print: finding it costs more
+  // than drawing the text.
+  std::optional<QFont> font_;
+  std::optional<QFontMetrics> metrics_;
 };
 
 /// A colour in red-low-byte form as a QImage word.

@@ -22,7 +22,8 @@ std::string TjReason(void* handle) { return tjGetErrorStr2(handle); }
 // every cycle, and a flush would cost the cycle milliseconds on a slow card.
 Outcome EncodeJpeg(const unsigned char* pixels, int width, int pitch, int height, int format,
                    const std::string& jpeg_path, uint8_t quality, int32_t progressive) {
-  std::unique_ptr<void, TjHandleCloser> encoder(tjInitCompress());
+  // One encoder for the thread's whole run: starting one allocates its tables every time.
+  static thread_local std::unique_ptr<void, TjHandleCloser> encoder(tjInitCompress());
   if (!encoder) return Outcome::Failure("cannot start the JPEG encoder");
   unsigned char* jpeg = nullptr;
   unsigned long jpeg_size = 0;
