@@ -58,6 +58,22 @@ struct Rows {
   const int32_t* Row(int y) const { return &store.Pixel(0, y); }
 };
 
+// kSets sets of `values` counters in the tally's storage, all zero; Merge() leaves their sum in
+// the first.
+template <int kSets>
+struct ValueSets {
+  ValueSets(std::vector<uint32_t>& storage, size_t values) : values(values) {
+    storage.assign(values * kSets, 0);
+    for (int set = 0; set < kSets; ++set) sets[set] = storage.data() + set * values;
+  }
+  void Merge() {
+    for (int set = 1; set < kSets; ++set)
+      for (size_t d = 0; d < values; ++d) sets[0][d] += sets[set][d];
+  }
+  size_t values;
+  uint32_t* sets[kSets];
+};
+
 // A pixel outside the extremes (the reader never leaves one) or off the step: the formula itself.
 void CountOutside(const CountPlan& plan, const int32_t* value, Tally& tally) {
   uint16_t bin;
@@ -70,9 +86,8 @@ void CountOutside(const CountPlan& plan, const int32_t* value, Tally& tally) {
 template <int kSets>
 void CountValues(const Rows& rows, const CountPlan& plan, Tally& tally) {
   const size_t values = plan.values;
-  tally.value_counts.assign(values * kSets, 0);
-  uint32_t* sets[kSets];
-  for (int set = 0; set < kSets; ++set) sets[set] = tally.value_counts.data() + set * values;
+  ValueSets<kSets> counters(tally.value_counts, values);
+  uint32_t* const* sets = counters.sets;
   const uint32_t from = static_cast<uint32_t>(plan.low);
   const auto count = [&](uint32_t* set, const int32_t* value) {
     const uint32_t d = static_cast<uint32_t>(*value) - from;
@@ -86,8 +101,7 @@ void CountValues(const Rows& rows, const CountPlan& plan, Tally& tally) {
       for (int set = 0; set < kSets; ++set) count(sets[set], row + x + set);
     for (; x < rows.width; ++x) count(sets[0], row + x);
   }
-  for (int set = 1; set < kSets; ++set)
-    for (size_t d = 0; d < values; ++d) sets[0][d] += sets[set][d];
+  counters.Merge();
 }
 
 // True when every difference d = value - from of the row is at most `span` and has no bit of
@@ -110,9 +124,8 @@ void CountSteppedValues(const Rows& rows, const CountPlan& plan, Tally& tally) {
   const size_t values = plan.values;
   const int shift = plan.shift;
   const uint32_t from = static_cast<uint32_t>(plan.low), below_step = (uint32_t{1} << shift) - 1, span = plan.span;
-  tally.value_counts.assign(values * kSets, 0);
-  uint32_t* sets[kSets];
-  for (int set = 0; set < kSets; ++set) sets[set] = tally.value_counts.data() + set * values;
+  ValueSets<kSets> counters(tally.value_counts, values);
+  uint32_t* const* sets = counters.sets;
   for (int y = rows.first_row; y < rows.end_row; ++y) {
     const int32_t* row = rows.Row(y);
     if (!RowOnStep(row, rows.width, from, below_step, span)) [[unlikely]] {
@@ -128,8 +141,7 @@ void CountSteppedValues(const Rows& rows, const CountPlan& plan, Tally& tally) {
       for (int set = 0; set < kSets; ++set) ++sets[set][(static_cast<uint32_t>(row[x + set]) - from) >> shift];
     for (; x < rows.width; ++x) ++sets[0][(static_cast<uint32_t>(row[x]) - from) >> shift];
   }
-  for (int set = 1; set < kSets; ++set)
-    for (size_t d = 0; d < values; ++d) sets[0][d] += sets[set][d];
+  counters.Merge();
 }
 
 // Wide ranges: every pixel's bin from the formula, a row at a time, then counted.
