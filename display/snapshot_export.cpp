@@ -1,6 +1,11 @@
 #include "display/snapshot_export.h"
 
+#include <future>
 #include <memory>
+#include <system_error>
+
+#include <QBuffer>
+#include <QByteArray>
 
 #include <turbojpeg.h>
 
@@ -17,23 +22,29 @@ struct TjBufferFree {
 
 std::string TjReason(void* handle) { return tjGetErrorStr2(handle); }
 
-// Encodes `height` rows of packed pixels and writes the JPEG so that it appears whole or not at
-// all. It is not flushed to the disk: it is read back at once for the upload and made anew
-// every cycle, and a flush would cost the cycle milliseconds on a slow card.
-Outcome EncodeJpeg(const unsigned char* pixels, int width, int pitch, int height, int format,
-                   const std::string& jpeg_path, uint8_t quality, int32_t progressive) {
+using JpegBytes = std::unique_ptr<unsigned char, TjBufferFree>;
+
+// Encodes `height` rows of packed pixels; `size` is set to the JPEG's length.
+Outcome EncodeJpeg(const unsigned char* pixels, int width, int pitch, int height, int format, uint8_t quality,
+                   int32_t progressive, JpegBytes& jpeg, unsigned long& size) {
   // One encoder for the thread's whole run: starting one allocates its tables every time.
   static thread_local std::unique_ptr<void, TjHandleCloser> encoder(tjInitCompress());
   if (!encoder) return Outcome::Failure("cannot start the JPEG encoder");
-  unsigned char* jpeg = nullptr;
-  unsigned long jpeg_size = 0;
+  unsigned char* bytes = nullptr;
+  size = 0;
   const int flags = progressive != 0 ? TJFLAG_PROGRESSIVE : 0;
-  const int status = tjCompress2(encoder.get(), pixels, width, pitch, height, format, &jpeg, &jpeg_size,
-                                 TJSAMP_444, quality, flags);
-  std::unique_ptr<unsigned char, TjBufferFree> owned_jpeg(jpeg);
+  const int status = tjCompress2(encoder.get(), pixels, width, pitch, height, format, &bytes, &size, TJSAMP_444,
+                                 quality, flags);
+  jpeg.reset(bytes);
   if (status != 0) return Outcome::Failure("cannot encode the JPEG: " + TjReason(encoder.get()));
+  return Outcome::Success();
+}
 
-  const Outcome written = WriteFileAtomically(jpeg_path, jpeg, jpeg_size, 0644, Durability::kReplaceOnly);
+// Writes the JPEG so that it appears whole or not at all. It is not flushed to the disk: it is
+// read back at once for the upload and made anew every cycle, and a flush would cost the cycle
+// milliseconds on a slow card.
+Outcome WriteJpeg(const JpegBytes& jpeg, unsigned long size, const std::string& jpeg_path) {
+  const Outcome written = WriteFileAtomically(jpeg_path, jpeg.get(), size, 0644, Durability::kReplaceOnly);
   if (!written.ok) return Outcome::Failure(jpeg_path + ": " + written.reason);
   return written;
 }
@@ -46,7 +57,10 @@ Outcome SavetoJPEG(const std::string& bmp_path, const std::string& jpeg_path, ui
   std::unique_ptr<unsigned char, TjBufferFree> pixels(
       tjLoadImage(bmp_path.c_str(), &width, 1, &height, &format, 0));
   if (!pixels) return Outcome::Failure("cannot read " + bmp_path + ": " + TjReason(nullptr));
-  return EncodeJpeg(pixels.get(), width, 0, height, format, jpeg_path, quality, progressive);
+  JpegBytes jpeg;
+  unsigned long size = 0;
+  const Outcome encoded = EncodeJpeg(pixels.get(), width, 0, height, format, quality, progressive, jpeg, size);
+  return encoded.ok ? WriteJpeg(jpeg, size, jpeg_path) : encoded;
 }
 
 Outcome ExportSnapshot(const PictureSurface& picture, const std::string& directory) {
@@ -58,7 +72,29 @@ Outcome ExportSnapshot(const PictureSurface& picture, const std::string& directo
   const QImage& image = picture.Image();
   static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the surface's words are read as B, G, R, X bytes");
   if (image.format() != QImage::Format_RGB32) return Outcome::Failure("the picture is not a 32-bit RGB raster");
-  if (!image.save(QString::fromStdString(bmp), "BMP")) return Outcome::Failure("cannot write " + bmp);
-  return EncodeJpeg(image.constBits(), image.width(), static_cast<int>(image.bytesPerLine()), image.height(), TJPF_BGRX,
-                    prefix + kSnapshotJpeg, 50, 0);
+  // The BMP is written on a second core while this one encodes the JPEG; both only read the
+  // picture, and the thread has its own reference to it. It replaces the earlier file whole, as
+  // the JPEG does: ext4 starts writing back a file that is truncated and written again when it is
+  // closed, which cost more than the rest of the export.
+  const auto save_bmp = [image, bmp] {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "BMP")) return Outcome::Failure("cannot encode " + bmp);
+    const Outcome written = WriteFileAtomically(bmp, bytes.constData(), static_cast<size_t>(bytes.size()), 0666,
+                                                Durability::kReplaceOnly);
+    return written.ok ? written : Outcome::Failure("cannot write " + bmp + ": " + written.reason);
+  };
+  std::future<Outcome> bmp_saved;
+  try {
+    bmp_saved = std::async(std::launch::async, save_bmp);
+  } catch (const std::system_error&) {
+    bmp_saved = std::async(std::launch::deferred, save_bmp);  // no thread to be had: in turn
+  }
+  JpegBytes jpeg;
+  unsigned long size = 0;
+  const Outcome encoded = EncodeJpeg(image.constBits(), image.width(), static_cast<int>(image.bytesPerLine()),
+                                     image.height(), TJPF_BGRX, 50, 0, jpeg, size);
+  // As before, no new JPEG without its BMP.
+  if (const Outcome bmp_written = bmp_saved.get(); !bmp_written.ok) return bmp_written;
+  return encoded.ok ? WriteJpeg(jpeg, size, prefix + kSnapshotJpeg) : encoded;
 }

@@ -176,12 +176,16 @@ TEST_F(DisplayRangeTest, FastHistogramEqualsTheFormulaEverywhere) {
   }
   // Every third trial spans up to the whole 32-bit range, with half its pixels right at the
   // edges between bins, where a shortcut would first go wrong. In every fourth the values lie on a
-  // step of 2^k above the minimum, as a camera's values moved up by k bits do, but for a few.
+  // step of 2^k above the minimum, as a camera's values moved up by k bits do, but for a few. Every
+  // tenth is a sky: nearly all pixels in a few neighbouring bins, anywhere from the first bin to
+  // the last, and a few anywhere else.
   std::mt19937 random(11);
   for (int trial = 0; trial < 300; ++trial) {
     // The last trials are large enough for the count to be shared between two threads.
-    const bool large = trial >= 296;
-    const int width = large ? 600 : 1 + static_cast<int>(random() % 300), height = large ? 500 : 1 + static_cast<int>(random() % 50);
+    const bool large = trial >= 296, sky = trial % 10 == 7;
+    const int width = large ? 600 : sky ? 250 + static_cast<int>(random() % 300) : 1 + static_cast<int>(random() % 300);
+    const int height = large ? 500 : sky ? 270 : 1 + static_cast<int>(random() % 50);
+    const int sky_bin = static_cast<int>(random() % 300);
     const bool wide = trial % 3 == 2;
     const int64_t range = wide ? 1 + static_cast<int64_t>(random() % 0xFFFFFFFFu) : 1 + static_cast<int64_t>(random() % (trial % 3 ? 70000 : 5000000));
     const int64_t low = wide ? std::numeric_limits<int32_t>::min() + static_cast<int64_t>(random() % ((uint64_t{1} << 32) - range))
@@ -195,6 +199,8 @@ TEST_F(DisplayRangeTest, FastHistogramEqualsTheFormulaEverywhere) {
         if (wide && random() % 2)
           v = std::clamp<int64_t>(low + static_cast<int64_t>((bin(random) - 0.5) * (static_cast<double>(range) / 300)) + near(random), low, low + range);
         if (trial % 4 == 1 && random() % 97 != 0) v = low + ((v - low) >> (1 + trial % 7) << (1 + trial % 7));
+        if (sky && random() % 500 != 0)
+          v = low + static_cast<int64_t>((sky_bin + (random() % 600) / 100.0 - 1.5) * (static_cast<double>(range) / 300)) + near(random);
         store_.Pixel(x, y) = static_cast<int32_t>(v);
       }
     store_.PixelMin = static_cast<int32_t>(low);

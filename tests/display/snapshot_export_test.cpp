@@ -82,6 +82,13 @@ TEST(SnapshotExport, FailuresAreReportedAndLeaveNoHalfJpeg) {
   EXPECT_EQ(ReadBytes(dir.File("live2.jpg")), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 
+  // No new JPEG without its BMP.
+  std::filesystem::remove(dir.File("live2.bmp"));
+  std::filesystem::create_directory(dir.File("live2.bmp"));
+  EXPECT_FALSE(ExportSnapshot(picture, dir.path().string()).ok);
+  EXPECT_EQ(ReadBytes(dir.File("live2.jpg")), (std::vector<uint8_t>{1, 2, 3}));
+  std::filesystem::remove(dir.File("live2.bmp"));
+
   // An earlier JPEG is replaced without a trace of it or of the new one's temporary name; a
   // directory in its place is refused and stays.
   ASSERT_TRUE(ExportSnapshot(picture, dir.path().string()).ok);
