@@ -8,10 +8,11 @@
 
 struct BinWindow {
   static constexpr int kMaxBins = 8;
-  int first_bin = 0;
-  int bins = 0;  // 4 or 8
-  // Bin first_bin + k holds the values from starts[k] up to starts[k + 1] - 1.
+  int bins = 0;  // 4 or 8 bins that hold whole values, one after the other (between them, bins too
+                 // narrow to hold any)
+  // Bin bin_of[k] holds the values from starts[k] up to starts[k + 1] - 1.
   std::array<int32_t, kMaxBins + 1> starts{};
+  std::array<int, kMaxBins> bin_of{};
 };
 
 /// True on processors with the wide comparisons.

@@ -191,21 +191,26 @@ int StepOfValues(const FrameStore& store, FrameExtent extent, int32_t low) {
   return differences == 0 ? 0 : std::countr_zero(differences);
 }
 
-// The smallest 32-bit value whose bin by the formula, before any clamping, is `bin` or more;
-// 2^31 where there is none. The formula never decreases as the value grows.
-int64_t FirstValueOfBin(int bin, int32_t low, double width) {
-  const auto reaches = [&](int64_t value) {
-    return std::floor((static_cast<double>(value) - static_cast<double>(low)) / width + 0.5) >= bin;
-  };
-  int64_t below = int64_t{INT32_MIN} - 1, at = int64_t{INT32_MAX} + 1;  // reaches(at) holds
-  while (at - below > 1) {
-    const int64_t middle = below + (at - below) / 2;
-    (reaches(middle) ? at : below) = middle;
+// For bins 0 to 300, the smallest 32-bit value whose bin by the formula (before any clamping) is
+// that bin or more; 2^31 where there is none. The formula never decreases as the value grows, so
+// a guess from the bin's edge, moved by a value or two, finds it exactly.
+std::array<int64_t, kBins> FirstValuesOfBins(int32_t low, double width) {
+  std::array<int64_t, kBins> starts{};
+  for (int bin = 0; bin < kBins; ++bin) {
+    const auto reaches = [&](int64_t value) {
+      return std::floor((static_cast<double>(value) - static_cast<double>(low)) / width + 0.5) >= bin;
+    };
+    const double edge = std::ceil(static_cast<double>(low) + (bin - 0.5) * width);
+    int64_t value = static_cast<int64_t>(std::clamp(edge, double{INT32_MIN}, double{INT32_MAX} + 1));
+    while (value > INT32_MIN && reaches(value - 1)) --value;
+    while (value <= INT32_MAX && !reaches(value)) ++value;
+    starts[bin] = value;
   }
-  return at;
+  return starts;
 }
 
-// A window of 4 or 8 bins that held nearly every pixel of every 53rd row, if there is one.
+// A window of 4 or 8 bins that held nearly every pixel of every 53rd row, if there is one. Bins
+// that hold no whole value (narrower than 1) cost nothing and are left out.
 bool PlanWindow(const FrameStore& store, FrameExtent extent, CountPlan& plan) {
   if (!CanCountInWindow() || extent.width < 64 || int64_t{extent.width} * extent.height < (int64_t{1} << 16)) return false;
   std::array<int64_t, kBins> sample{};
@@ -216,27 +221,33 @@ bool PlanWindow(const FrameStore& store, FrameExtent extent, CountPlan& plan) {
     for (uint16_t bin : row_bins) ++sample[bin];
     sampled += extent.width;
   }
+  const std::array<int64_t, kBins> starts = FirstValuesOfBins(plan.low, plan.width);
+  std::vector<int> holding;  // the bins that hold a whole value
+  for (int bin = 0; bin < kNoBin; ++bin)
+    if (starts[bin] < starts[bin + 1]) holding.push_back(bin);
   // Each pixel outside the window costs many inside it: 4 bins where they hold 99.5 %, else 8
   // where they hold 98 %.
   for (const auto& [bins, share] : {std::pair{4, 0.995}, std::pair{8, 0.98}}) {
-    int best = 0;
-    int64_t held = 0, best_held = -1;
-    for (int first = 0; first + bins <= kNoBin; ++first) {
-      held = 0;
-      for (int k = 0; k < bins; ++k) held += sample[first + k];
+    if (holding.size() < static_cast<size_t>(bins)) continue;
+    size_t best = 0;
+    int64_t best_held = -1;
+    for (size_t first = 0; first + bins <= holding.size(); ++first) {
+      int64_t held = 0;
+      for (int k = 0; k < bins; ++k) held += sample[holding[first + k]];
       if (held > best_held) {
         best = first;
         best_held = held;
       }
     }
     if (best_held < share * static_cast<double>(sampled)) continue;
-    plan.window.first_bin = best;
+    const int last = holding[best + bins - 1];
+    if (starts[last + 1] > INT32_MAX) return false;  // no 32-bit value ends the window
     plan.window.bins = bins;
-    for (int k = 0; k <= bins; ++k) {
-      const int64_t start = FirstValueOfBin(best + k, plan.low, plan.width);
-      if (start > INT32_MAX) return false;  // no 32-bit value begins that bin
-      plan.window.starts[k] = static_cast<int32_t>(start);
+    for (int k = 0; k < bins; ++k) {
+      plan.window.bin_of[k] = holding[best + k];
+      plan.window.starts[k] = static_cast<int32_t>(starts[holding[best + k]]);
     }
+    plan.window.starts[bins] = static_cast<int32_t>(starts[last + 1]);
     return true;
   }
   return false;
@@ -278,7 +289,7 @@ void CountBins(const FrameStore& store, FrameExtent extent, int64_t range, doubl
       for (int i = 0; i < kBins; ++i) bins[i] += tallies[part].bins[set * kBins + i];
     if (plan.in_window)
       for (int k = 0; k < plan.window.bins; ++k)
-        bins[plan.window.first_bin + k] +=
+        bins[plan.window.bin_of[k]] +=
             static_cast<uint32_t>(tallies[part].below_starts[k + 1] - tallies[part].below_starts[k]);
   }
   if (plan.by_value) {
