@@ -159,13 +159,16 @@ void CountIntoBins(const Rows& rows, const CountPlan& plan, Tally& tally) {
   }
 }
 
-// The window's pixels by comparison; the few others with the formula.
+// The window's pixels by comparison; the few others with the formula, a row's worth at a time.
 void CountInWindow(const Rows& rows, const CountPlan& plan, Tally& tally) {
-  std::vector<uint16_t> uncounted(static_cast<size_t>(rows.width));
+  std::vector<uint16_t> uncounted(static_cast<size_t>(rows.width)), bins(static_cast<size_t>(rows.width));
+  std::vector<int32_t> values(static_cast<size_t>(rows.width));
   for (int y = rows.first_row; y < rows.end_row; ++y) {
     const int32_t* row = rows.Row(y);
     const int found = CountRowInWindow(row, rows.width, plan.window, tally.below_starts, uncounted.data());
-    for (int i = 0; i < found; ++i) CountOutside(plan, row + uncounted[i], tally);
+    for (int i = 0; i < found; ++i) values[i] = row[uncounted[i]];
+    HistogramBins(values.data(), found, plan.low, plan.width, bins.data());
+    CountInSets<kBinSets>(bins.data(), found, tally.bins.data(), kBins);
   }
 }
 
@@ -213,14 +216,17 @@ std::array<int64_t, kBins> FirstValuesOfBins(int32_t low, double width) {
 // that hold no whole value (narrower than 1) cost nothing and are left out.
 bool PlanWindow(const FrameStore& store, FrameExtent extent, CountPlan& plan) {
   if (!CanCountInWindow() || extent.width < 64 || int64_t{extent.width} * extent.height < (int64_t{1} << 16)) return false;
-  std::array<int64_t, kBins> sample{};
+  std::array<uint32_t, kBinSets * kBins> sets{};
   std::vector<uint16_t> row_bins(static_cast<size_t>(extent.width));
   int64_t sampled = 0;
   for (int y = 0; y < extent.height; y += 53) {
     HistogramBins(&store.Pixel(0, y), extent.width, plan.low, plan.width, row_bins.data());
-    for (uint16_t bin : row_bins) ++sample[bin];
+    CountInSets<kBinSets>(row_bins.data(), extent.width, sets.data(), kBins);
     sampled += extent.width;
   }
+  std::array<int64_t, kBins> sample{};
+  for (int set = 0; set < kBinSets; ++set)
+    for (int i = 0; i < kBins; ++i) sample[i] += sets[set * kBins + i];
   const std::array<int64_t, kBins> starts = FirstValuesOfBins(plan.low, plan.width);
   std::vector<int> holding;  // the bins that hold a whole value
   for (int bin = 0; bin < kNoBin; ++bin)
