@@ -26,6 +26,7 @@
 #include "display/frame_render.h"
 #include "display/lettering.h"
 #include "display/snapshot_export.h"
+#include "fits/file_overwrite.h"
 #include "fits/fits_reader.h"
 #include "fits/wide_loops.h"
 
@@ -119,8 +120,8 @@ int SampleBytes(SampleFormat format) {
 
 // What no chain can avoid: the file's bytes from the page cache, read a piece at a time and
 // decoded while the piece is in the cache (one pass that turns every sample into a value and keeps
-// the extremes), the JPEG of the picture and the BMP. The BMP's bytes are written over a file of
-// their size, the cheapest way for them to reach the file system: no new file, no truncation.
+// the extremes), the JPEG of the picture and the BMP, written over the earlier one as the station
+// does.
 void Floor(benchmark::State& state, SampleFormat format) {
   const int fd = open(FramePath(format).c_str(), O_RDONLY);
   const int bytes = SampleBytes(format);
@@ -137,7 +138,6 @@ void Floor(benchmark::State& state, SampleFormat format) {
     LetterPicture(picture, "Tamsel Observatory", "02-14-2007 21:05:09");
   }
   const QImage& image = picture.Image();
-  const int bmp_fd = open("/tmp/qor-bench-floor.bmp", O_WRONLY | O_CREAT, 0644);
   tjhandle encoder = tjInitCompress();
   for (auto _ : state) {
     int32_t low = std::numeric_limits<int32_t>::max(), high = std::numeric_limits<int32_t>::min();
@@ -159,11 +159,10 @@ void Floor(benchmark::State& state, SampleFormat format) {
     QByteArray bmp;
     QBuffer buffer(&bmp);
     buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "BMP") || pwrite(bmp_fd, bmp.constData(), static_cast<size_t>(bmp.size()), 0) != bmp.size())
+    if (!image.save(&buffer, "BMP") || !OverwriteFile("/tmp/qor-bench-floor.bmp", bmp.constData(), static_cast<size_t>(bmp.size())).ok)
       state.SkipWithError("bmp failed");
   }
   tjDestroy(encoder);
-  close(bmp_fd);
   close(fd);
 }
 

@@ -10,6 +10,7 @@
 #include <turbojpeg.h>
 
 #include "fits/atomic_file.h"
+#include "fits/file_overwrite.h"
 
 namespace {
 
@@ -73,15 +74,14 @@ Outcome ExportSnapshot(const PictureSurface& picture, const std::string& directo
   static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the surface's words are read as B, G, R, X bytes");
   if (image.format() != QImage::Format_RGB32) return Outcome::Failure("the picture is not a 32-bit RGB raster");
   // The BMP is written on a second core while this one encodes the JPEG; both only read the
-  // picture, and the thread has its own reference to it. It replaces the earlier file whole, as
-  // the JPEG does: ext4 starts writing back a file that is truncated and written again when it is
-  // closed, which cost more than the rest of the export.
+  // picture, and the thread has its own reference to it. It is written over the earlier file, as
+  // before, but without first cutting that to nothing: ext4 starts writing back a file that is
+  // truncated and written again when it is closed, which cost more than the rest of the export.
   const auto save_bmp = [image, bmp] {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "BMP")) return Outcome::Failure("cannot encode " + bmp);
-    const Outcome written = WriteFileAtomically(bmp, bytes.constData(), static_cast<size_t>(bytes.size()), 0666,
-                                                Durability::kReplaceOnly);
+    const Outcome written = OverwriteFile(bmp, bytes.constData(), static_cast<size_t>(bytes.size()));
     return written.ok ? written : Outcome::Failure("cannot write " + bmp + ": " + written.reason);
   };
   std::future<Outcome> bmp_saved;

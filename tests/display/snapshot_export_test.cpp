@@ -1,8 +1,11 @@
 #include "display/snapshot_export.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include <QFontInfo>
+
 #include <gtest/gtest.h>
 
 #include "display/frame_render.h"
@@ -82,9 +85,9 @@ TEST(SnapshotExport, FailuresAreReportedAndLeaveNoHalfJpeg) {
   EXPECT_EQ(ReadBytes(dir.File("live2.jpg")), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 
-  // No new JPEG without its BMP.
+  // No new JPEG without its BMP; a FIFO in the BMP's place is refused at once, not waited on.
   std::filesystem::remove(dir.File("live2.bmp"));
-  std::filesystem::create_directory(dir.File("live2.bmp"));
+  ASSERT_EQ(mkfifo(dir.File("live2.bmp").c_str(), 0644), 0);
   EXPECT_FALSE(ExportSnapshot(picture, dir.path().string()).ok);
   EXPECT_EQ(ReadBytes(dir.File("live2.jpg")), (std::vector<uint8_t>{1, 2, 3}));
   std::filesystem::remove(dir.File("live2.bmp"));
