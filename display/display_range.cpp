@@ -5,13 +5,13 @@
 #include <cmath>
 #include <algorithm>
 #include <cstdint>
-#include <future>
-#include <system_error>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "display/bin_window.h"
 #include "display/pixel_formulas.h"
+#include "display/second_core.h"
 #include "fits/text_numbers.h"
 #include "fits/wide_loops.h"
 
@@ -275,19 +275,14 @@ void CountBins(const FrameStore& store, FrameExtent extent, int64_t range, doubl
   // Both tallies stay with the calling thread, so that their memory is reused from cycle to cycle.
   static thread_local Tally tallies[2];
   Tally& theirs = tallies[1];  // a name of its own: in the helper, `tallies` would be the helper's
-  const int split = extent.height / 2;
-  std::future<void> helper;
-  if (extent.height >= 64 && static_cast<int64_t>(extent.width) * extent.height >= (int64_t{1} << 18) &&
-      std::thread::hardware_concurrency() > 1) {
-    try {
-      helper = std::async(std::launch::async, [&] { CountRows({store, extent.width, split, extent.height}, plan, theirs); });
-    } catch (const std::system_error&) {
-      // no thread to be had: this thread counts every row
-    }
-  }
-  CountRows({store, extent.width, 0, helper.valid() ? split : extent.height}, plan, tallies[0]);
-  const int parts = helper.valid() ? 2 : 1;
-  if (helper.valid()) helper.get();
+  const bool halves = extent.height >= 64 && static_cast<int64_t>(extent.width) * extent.height >= (int64_t{1} << 18) &&
+                      std::thread::hardware_concurrency() > 1;
+  const int split = halves ? extent.height / 2 : extent.height;
+  std::optional<SecondCoreTask> lower;
+  if (halves) lower.emplace([&] { CountRows({store, extent.width, split, extent.height}, plan, theirs); });
+  CountRows({store, extent.width, 0, split}, plan, tallies[0]);
+  const int parts = halves ? 2 : 1;
+  if (lower) lower->Join();
 
   std::array<uint32_t, kBins> bins{};
   for (int part = 0; part < parts; ++part) {

@@ -1,14 +1,13 @@
 #include "display/snapshot_export.h"
 
-#include <future>
 #include <memory>
-#include <system_error>
 
 #include <QBuffer>
 #include <QByteArray>
 
 #include <turbojpeg.h>
 
+#include "display/second_core.h"
 #include "fits/atomic_file.h"
 #include "fits/file_overwrite.h"
 
@@ -84,17 +83,14 @@ Outcome ExportSnapshot(const PictureSurface& picture, const std::string& directo
     const Outcome written = OverwriteFile(bmp, bytes.constData(), static_cast<size_t>(bytes.size()));
     return written.ok ? written : Outcome::Failure("cannot write " + bmp + ": " + written.reason);
   };
-  std::future<Outcome> bmp_saved;
-  try {
-    bmp_saved = std::async(std::launch::async, save_bmp);
-  } catch (const std::system_error&) {
-    bmp_saved = std::async(std::launch::deferred, save_bmp);  // no thread to be had: in turn
-  }
+  Outcome bmp_written = Outcome::Failure("cannot write " + bmp);
+  SecondCoreTask bmp_task([&] { bmp_written = save_bmp(); });
   JpegBytes jpeg;
   unsigned long size = 0;
   const Outcome encoded = EncodeJpeg(image.constBits(), image.width(), static_cast<int>(image.bytesPerLine()),
                                      image.height(), TJPF_BGRX, 50, 0, jpeg, size);
   // As before, no new JPEG without its BMP.
-  if (const Outcome bmp_written = bmp_saved.get(); !bmp_written.ok) return bmp_written;
+  bmp_task.Join();
+  if (!bmp_written.ok) return bmp_written;
   return encoded.ok ? WriteJpeg(jpeg, size, prefix + kSnapshotJpeg) : encoded;
 }
