@@ -81,9 +81,15 @@ QOR_WITH_AVX2_COPY void DecodePiece(const uint8_t* p, int count, int32_t* out, i
   for (int i = 0; i < count; ++i) {
     int32_t v;
     if constexpr (kBytes == 1) v = p[i];
-    if constexpr (kBytes == 2) v = static_cast<int32_t>(((uint32_t{p[2 * i]} << 8) | p[2 * i + 1]) ^ kFlip);
+    if constexpr (kBytes == 2) {
+      uint16_t word;
+      std::memcpy(&word, p + 2 * i, 2);
+      v = static_cast<int32_t>(__builtin_bswap16(word) ^ kFlip);
+    }
     if constexpr (kBytes == 4) {
-      const uint32_t bits = (uint32_t{p[4 * i]} << 24) | (uint32_t{p[4 * i + 1]} << 16) | (uint32_t{p[4 * i + 2]} << 8) | p[4 * i + 3];
+      uint32_t bits;
+      std::memcpy(&bits, p + 4 * i, 4);
+      bits = __builtin_bswap32(bits);
       if constexpr (kFloat) {
         float f;
         std::memcpy(&f, &bits, 4);
