@@ -17,6 +17,7 @@ template <int kBins>
     sums[k] = _mm256_setzero_si256();
   }
   int found = 0, x = 0;
+  // A lane counts at most width / 8 pixels of the row: 32 bits hold them.
   for (; x + 8 <= width; x += 8) {
     const __m256i values = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
     __m256i under[kBins + 1];
