@@ -2,7 +2,8 @@
 # Runs every comparison side by side and prints the README's benchmark table: per sample format,
 # the reader against CFITSIO, the chain against its floor, the chain against the numpy/Pillow job
 # (after checking that the job computes the same display range and greys), and the longest stretch
-# without event handling. Medians of alternating runs, all in this one run on this machine.
+# without event handling. Medians of alternating runs, all in this one run on this machine; the
+# chain and its floor are measured one after the other in the same process each time.
 # usage: bash bench/run_benchmarks.sh [BUILD_DIR]   (a build configured with -DQOR_BENCH=ON)
 set -euo pipefail
 build=${1:-build}
@@ -14,15 +15,16 @@ trap 'rm -rf "$work"' EXIT
 # Reader and CFITSIO, every format and both sizes; this also writes the frames.
 "$build/bench/fits_bench" --benchmark_filter='Read|Cfitsio' --benchmark_repetitions=$rounds \
   --benchmark_report_aggregates_only=true --benchmark_format=json >"$work/fits.json" 2>/dev/null
-# The chain's floors, and the display range's pass on its own.
-"$build/bench/display_bench" --benchmark_filter='Floor|Range' --benchmark_repetitions=$rounds \
-  --benchmark_report_aggregates_only=true --benchmark_format=json >"$work/floor.json" 2>/dev/null
-# The chain and the Python job, alternately, after the check that they do the same job.
+# The display range's pass on its own.
+"$build/bench/display_bench" --benchmark_filter='Range' --benchmark_repetitions=$rounds \
+  --benchmark_report_aggregates_only=true --benchmark_format=json >"$work/range.json" 2>/dev/null
+# The chain with its floor in the same process, one right after the other (this machine's speed
+# drifts over minutes), and the Python job, alternately, after the check that they do the same job.
 for format in 8 16 16u 32 32u -32; do
   frame="/tmp/qor-bench-$format-1537.fts"
   /usr/bin/python3 "$here/reference_chain.py" "$frame" "$work" 1 --check "$build/tools/frametool" >/dev/null
   for _ in $(seq $rounds); do
-    "$build/bench/display_bench" --benchmark_filter="^Chain/$format\$" --benchmark_min_time=0.3 \
+    "$build/bench/display_bench" --benchmark_filter="^(Chain|Floor)/$format\$" --benchmark_min_time=0.3 \
       --benchmark_format=json 2>/dev/null >>"$work/chain-$format.json.lines"
     echo '@@' >>"$work/chain-$format.json.lines"
     /usr/bin/python3 "$here/reference_chain.py" "$frame" "$work" 5 >>"$work/reference-$format.txt"
@@ -40,28 +42,34 @@ def medians(path):
         if b.get("aggregate_name") == "median":
             out[b["run_name"]] = b["real_time"]
     return out
-fits, floor = medians(f"{work}/fits.json"), medians(f"{work}/floor.json")
-def chain(fmt):
-    runs = open(f"{work}/chain-{fmt}.json.lines").read().split("@@")
-    return statistics.median(json.loads(r)["benchmarks"][0]["real_time"] for r in runs if r.strip())
+fits, ranges = medians(f"{work}/fits.json"), medians(f"{work}/range.json")
+def chain_and_floor(fmt):
+    """Medians of the chain and of the floor, and of their ratio run by run."""
+    rounds = []
+    for r in open(f"{work}/chain-{fmt}.json.lines").read().split("@@"):
+        if r.strip():
+            times = {b["name"].split("/")[0]: b["real_time"] for b in json.loads(r)["benchmarks"]}
+            rounds.append((times["Chain"], times["Floor"]))
+    return (statistics.median(c for c, _ in rounds), statistics.median(f for _, f in rounds),
+            statistics.median(c / f for c, f in rounds))
 model = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), platform.machine())
 cores = subprocess.run(["nproc"], capture_output=True, text=True).stdout.strip()
 print(f"Measured {datetime.date.today()} on {model}, {cores} cores, by `bash bench/run_benchmarks.sh` "
-      f"(medians of 5 alternating runs, milliseconds).\n")
+      f"(medians of 5 alternating runs, milliseconds; chain/floor is the median of the runs' ratios, each "
+      f"chain and its floor measured one after the other in the same process).\n")
 print("| format | read 640x480 | CFITSIO | read 1537² | CFITSIO | chain 1537² | floor | chain/floor | numpy job | faster |")
 print("|---|---|---|---|---|---|---|---|---|---|")
 for fmt, name in [("8", "8 bits"), ("16", "16 bits"), ("16u", "16 bits, BZERO 32768"), ("32", "32 bits"),
                   ("32u", "32 bits, BZERO 2^31"), ("-32", "-32 floats")]:
-    c = chain(fmt)
+    c, fl, ratio = chain_and_floor(fmt)
     ref = statistics.median(float(x) for x in open(f"{work}/reference-{fmt}.txt").read().split())
-    fl = floor[f"Floor/{fmt}"]
     print(f"| {name} | {fits[f'Read/{fmt}/640']:.2f} | {fits[f'Cfitsio/{fmt}/640']:.2f} | {fits[f'Read/{fmt}/1537']:.2f} | "
-          f"{fits[f'Cfitsio/{fmt}/1537']:.2f} | {c:.2f} | {fl:.2f} | {c / fl:.2f} | {ref:.1f} | {ref / c:.1f}x |")
+          f"{fits[f'Cfitsio/{fmt}/1537']:.2f} | {c:.2f} | {fl:.2f} | {ratio:.2f} | {ref:.1f} | {ref / c:.1f}x |")
 longest = [float(s.split()[1]) for s in stalls]
 archive = [float(s.split()[3]) for s in stalls]
 other = [float(s.split()[5]) for s in stalls]
 print("\nThe display range's pass over the stored frame on its own (part of the chain, not of the floor): " +
-      ", ".join(f"{name} {floor[f'Range/{fmt}']:.2f} ms" for fmt, name in
+      ", ".join(f"{name} {ranges[f'Range/{fmt}']:.2f} ms" for fmt, name in
                 [("8", "8 bits"), ("16", "16"), ("16u", "16u"), ("32", "32"), ("32u", "32u"), ("-32", "-32")]) + ".")
 print(f"\nLongest stretch without event handling, 1537² 16 bits with the upload to a loopback server "
       f"(worst of 3 runs of 18 cycles): {max(other):.1f} ms in ordinary cycles, {max(archive):.1f} ms in archive cycles.")
