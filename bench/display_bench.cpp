@@ -26,7 +26,7 @@
 #include "display/frame_render.h"
 #include "display/lettering.h"
 #include "display/snapshot_export.h"
-#include "fits/file_overwrite.h"
+#include "fits/atomic_file.h"
 #include "fits/fits_reader.h"
 #include "fits/wide_loops.h"
 

@@ -9,7 +9,6 @@
 
 #include "display/second_core.h"
 #include "fits/atomic_file.h"
-#include "fits/file_overwrite.h"
 
 namespace {
 

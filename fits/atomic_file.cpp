@@ -106,3 +106,18 @@ Outcome WriteFileAtomically(const std::string& path, const void* data, size_t si
   temporary.Release();
   return Outcome::Success();
 }
+
+Outcome OverwriteFile(const std::string& path, const void* data, size_t size, mode_t mode) {
+  // Without O_NONBLOCK a FIFO with no reader would hold the open forever.
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) return SystemFailure("cannot open it");
+  struct stat info {};
+  Outcome outcome = Outcome::Success();
+  if (fstat(fd, &info) != 0) outcome = SystemFailure("cannot examine it");
+  else if (!S_ISREG(info.st_mode)) outcome = Outcome::Failure("not a regular file");
+  else if (!WriteAll(fd, static_cast<const unsigned char*>(data), size)) outcome = SystemFailure("cannot write it");
+  else if (info.st_size > static_cast<off_t>(size) && ftruncate(fd, static_cast<off_t>(size)) != 0)
+    outcome = SystemFailure("cannot cut it to its size");
+  if (close(fd) != 0 && outcome.ok) outcome = SystemFailure("cannot close it");
+  return outcome;
+}

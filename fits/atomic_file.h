@@ -1,5 +1,6 @@
 #pragma once
-// Replacing a file so that readers see either the old file or the whole new one, never a part.
+// Writing the station's files: replacing one so that readers see either the old file or the whole
+// new one, never a part; or writing over one that has the same size every cycle.
 
 #include <cstddef>
 #include <string>
@@ -17,3 +18,10 @@ enum class Durability {
 /// `path` is left as it was. The file gets `mode` less the process umask.
 Outcome WriteFileAtomically(const std::string& path, const void* data, size_t size,
                             mode_t mode = 0666, Durability durability = Durability::kFlushed);
+
+/// Writes `size` bytes over the regular file at `path` from its start and cuts it to `size`, with
+/// no new file and no truncation first (on ext4 that would start the file's write-back at once); a
+/// file that is not there yet is made with `mode` less the umask. A link is followed, as an
+/// ordinary write would; a directory, FIFO or device is refused without waiting ("not a regular
+/// file"). A reader may see part of the earlier content while the new one is written.
+Outcome OverwriteFile(const std::string& path, const void* data, size_t size, mode_t mode = 0666);
