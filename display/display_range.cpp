@@ -11,7 +11,7 @@
 
 #include "display/bin_window.h"
 #include "display/pixel_formulas.h"
-#include "display/second_core.h"
+#include "fits/second_core.h"
 #include "fits/text_numbers.h"
 #include "fits/wide_loops.h"
 

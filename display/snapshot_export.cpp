@@ -7,7 +7,7 @@
 
 #include <turbojpeg.h>
 
-#include "display/second_core.h"
+#include "fits/second_core.h"
 #include "fits/atomic_file.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string_view>
 
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include "fits/frame_digest.h"
 #include "fits/regular_file.h"
 #include "fits/sample_decoder.h"
+#include "fits/second_core.h"
 #include "fits/text_numbers.h"
 
 namespace {
@@ -28,6 +30,8 @@ std::nullopt_t Changed() { return std::nullopt; }
 // The data are read and decoded a piece at a time, so that each piece is decoded while it is
 // still in the processor's cache; a multiple of every sample width and of the digest's 64 bytes.
 constexpr size_t kPieceBytes = 128 * 1024;
+// From this size on the data are read in two halves on two cores.
+constexpr size_t kSplitBytes = 2 * kPieceBytes;
 
 double CardValue(std::string_view card) {
   return NumericValueOfText(card.substr(kValueStart, kValueLength));
@@ -67,6 +71,29 @@ std::string HeaderFault(const FrameStore& store) {
   if (store.Naxis1 == -1) return "NAXIS1 error";
   if (store.Naxis2 == -1) return "NAXIS2 error";
   return {};
+}
+
+// What became of one run of the data.
+struct DataPart {
+  Outcome read = Outcome::Success();
+  bool top_bit = false;  // an unsigned 32-bit sample of 2^31 or more, where decoding stopped
+  bool Whole() const { return read.ok && !top_bit; }
+};
+
+// Reads the data bytes [from, to) a piece at a time into `buffer` (at least a piece long, or the
+// whole run) and decodes each piece while it is in the cache.
+DataPart ReadData(const RegularFile& file, uint64_t data_offset, size_t from, size_t to,
+                  std::vector<uint8_t>& buffer, SampleDecoder& decoder, FrameDigest& digest) {
+  DataPart part;
+  for (size_t done = from; done < to; done += kPieceBytes) {
+    const size_t piece = std::min(kPieceBytes, to - done);
+    part.read = file.ReadAt(data_offset + done, buffer.data(), piece);
+    if (!part.read.ok) break;
+    // The digest's pass also gathers the bits that the decoder checks before it decodes.
+    part.top_bit = !decoder.Feed(buffer.data(), piece, digest.Update(buffer.data(), piece));
+    if (part.top_bit) break;
+  }
+  return part;
 }
 
 }  // namespace
@@ -187,26 +214,40 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
 
   // A file refused here (a top-bit sample, a short or changing file) may have left the rows
   // decoded before the fault in the store; its extremes say that no frame was read.
+  // A large frame is read in two halves at once, the second on another core: decoding is most of
+  // the reading. The second half ends at the last whole 64-byte stripe so that its digest adds to
+  // the first's; the bytes after it are read last.
+  const size_t half = data_bytes >= kSplitBytes ? data_bytes / 2 / 64 * 64 : data_bytes;
+  const size_t whole_stripes = half < data_bytes ? data_bytes / 64 * 64 : data_bytes;
   buffer_.resize(std::max(buffer_.size(), std::min(kPieceBytes, data_bytes)));
-  SampleDecoder decoder(rule, *width, store);
+  second_buffer_.resize(std::max(second_buffer_.size(), std::min(kPieceBytes, whole_stripes - half)));
   FrameDigest digest(static_cast<uint64_t>(*width) << 32 | static_cast<uint64_t>(*height));
-  Outcome read = Outcome::Success();
-  bool top_bit = false;
-  for (size_t done = 0; done < data_bytes && read.ok && !top_bit;) {
-    const size_t piece = std::min(kPieceBytes, data_bytes - done);
-    read = file.ReadAt(data_offset + done, buffer_.data(), piece);
-    if (!read.ok) break;
-    // The digest's pass also gathers the bits that the decoder checks before it decodes.
-    top_bit = !decoder.Feed(buffer_.data(), piece, digest.Update(buffer_.data(), piece));
-    done += piece;
+  FrameDigest second_digest = FrameDigest::PartFrom(half);
+  SampleDecoder first(rule, *width, store);
+  SampleDecoder second(rule, *width, store, half / rule.bytes);
+  SampleDecoder last(rule, *width, store, whole_stripes / rule.bytes);
+  DataPart first_part, second_part, last_part;
+  {
+    std::optional<SecondCoreTask> task;
+    if (half < whole_stripes)
+      task.emplace([&] {
+        second_part = ReadData(file, data_offset, half, whole_stripes, second_buffer_, second, second_digest);
+      });
+    first_part = ReadData(file, data_offset, 0, half, buffer_, first, digest);
+    if (task) task->Join();
   }
+  if (half < whole_stripes) digest.Append(second_digest);
+  if (first_part.Whole() && second_part.Whole())
+    last_part = ReadData(file, data_offset, whole_stripes, data_bytes, buffer_, last, digest);
   if (!settled()) return Changed();
-  if (!read.ok) return FileError("cannot read the data: " + read.reason);
-  // Unsigned 32-bit samples of 2^31 and more have no signed 32-bit value.
-  if (top_bit) return FileError("a 32-bit sample has its top bit set");
+  for (const DataPart& part : {first_part, second_part, last_part}) {
+    if (!part.read.ok) return FileError("cannot read the data: " + part.read.reason);
+    // Unsigned 32-bit samples of 2^31 and more have no signed 32-bit value.
+    if (part.top_bit) return FileError("a 32-bit sample has its top bit set");
+  }
 
-  store.PixelMax = decoder.max();
-  store.PixelMin = decoder.min();
+  store.PixelMax = std::max({first.max(), second.max(), last.max()});
+  store.PixelMin = std::min({first.min(), second.min(), last.min()});
   ReadResult accepted;
   accepted.data_digest = digest.Finish();
   accepted.modified = before.st_mtim.tv_sec;

@@ -30,7 +30,7 @@ struct ReadResult {
   int64_t modified = 0;
 };
 
-/// Keeps one byte buffer across reads, so that after the first frame a read allocates nothing.
+/// Keeps its byte buffers across reads, so that after the first frame a read allocates nothing.
 class FrameReader {
  public:
   /// Reads `store.LiveFilePath` into `store`. On any rejection the extremes are -1 and 2147483647
@@ -43,4 +43,5 @@ class FrameReader {
   std::optional<ReadResult> ReadOnce(FrameStore& store);
 
   std::vector<uint8_t> buffer_;
+  std::vector<uint8_t> second_buffer_;  // for the half read on the other core
 };

@@ -93,6 +93,21 @@ FrameDigest::FrameDigest(uint64_t seed) {
   for (int lane = 0; lane < 8; ++lane) lanes_[lane] = Mix(seed + static_cast<uint64_t>(lane));
 }
 
+// A stripe's words are added to the lanes, whatever came before, so a part taken from zero lanes
+// and added later gives the same lanes; only the last short stripe is mixed in, in order.
+FrameDigest FrameDigest::PartFrom(uint64_t offset) {
+  FrameDigest part;
+  part.stripes_ = offset / 64;
+  part.size_ = offset;
+  return part;
+}
+
+void FrameDigest::Append(const FrameDigest& part) {
+  for (int lane = 0; lane < 8; ++lane) lanes_[lane] += part.lanes_[lane];
+  stripes_ = part.stripes_;
+  size_ = part.size_;
+}
+
 uint64_t FrameDigest::Update(const uint8_t* data, size_t size) {
   const size_t stripes = size / 64;
   uint64_t ored = AddStripes(data, stripes, stripes_, lanes_);

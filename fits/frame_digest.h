@@ -9,6 +9,13 @@ class FrameDigest {
  public:
   explicit FrameDigest(uint64_t seed);
 
+  /// The part of a digest that begins `offset` bytes into the data (a multiple of 64), taken on
+  /// its own so that another thread can take it; it may be given whole stripes only.
+  static FrameDigest PartFrom(uint64_t offset);
+  /// Takes in `part`, which begins where the bytes taken so far end: the same digest as if this
+  /// one had taken its bytes.
+  void Append(const FrameDigest& part);
+
   /// Every piece but the last must be a multiple of 64 bytes long. Returns the piece's 8-byte
   /// words OR-ed together (a last short word padded with zeros), so that a check of every sample's
   /// bits needs no pass of its own.
@@ -16,7 +23,9 @@ class FrameDigest {
   uint64_t Finish() const;
 
  private:
-  uint64_t lanes_[8];
+  FrameDigest() = default;
+
+  uint64_t lanes_[8] = {};
   uint64_t stripes_ = 0;  // 64-byte stripes taken so far: each weighs its words by its position
   uint64_t size_ = 0;
 };

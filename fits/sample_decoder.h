@@ -21,7 +21,8 @@ SampleRule RuleFor(const FrameStore& store, bool negative_bitpix);
 
 class SampleDecoder {
  public:
-  SampleDecoder(const SampleRule& rule, int width, FrameStore& store);
+  /// Decodes into the store's pixels from sample `first` of the frame on (row after row).
+  SampleDecoder(const SampleRule& rule, int width, FrameStore& store, size_t first = 0);
 
   /// Decodes `size` bytes of whole samples into the next pixels, row after row. Returns false,
   /// having decoded nothing of this piece, at an unsigned 32-bit sample of 2^31 or more, which has
@@ -29,7 +30,8 @@ class SampleDecoder {
   /// FrameDigest::Update returns them; the piece must start at a sample.
   bool Feed(const uint8_t* data, size_t size, uint64_t words_ored);
 
-  /// The frame's extremes so far: in a 16-bit frame no value of 60000 or more is the maximum.
+  /// The extremes of the samples decoded so far: in a 16-bit frame no value of 60000 or more is
+  /// the maximum.
   int32_t max() const { return max_; }
   int32_t min() const { return min_; }
 

@@ -296,38 +296,43 @@ TEST_F(FitsReaderTest, AFileRewrittenWhileReadIsNeverAcceptedTorn) {
   RecordProperty("whole", whole);
 }
 
-// Floats round halves to even and saturate; NaN is 0 (and must not reach an integer conversion).
 // The digest tells frames apart for the stale check: the same data rewritten keeps it, a change
-// of one sample anywhere (in the first piece, across the 128 KB pieces, in the last bytes, which
-// fill no whole stripe) or two rows swapped gives another. 300 x 300 16-bit: 180000 data bytes.
+// of one sample anywhere (in the first piece, across the 128 KB pieces, in the half read on the
+// other core, in the last bytes, which fill no whole stripe) or two rows swapped gives another.
+// 401 x 400 16-bit: 320800 data bytes, read in two halves.
 TEST_F(FitsReaderTest, TheDigestChangesWithAnySampleAndOnlyWithTheData) {
-  std::vector<int64_t> samples(300 * 300);
+  std::vector<int64_t> samples(401 * 400);
   for (size_t i = 0; i < samples.size(); ++i) samples[i] = 1000 + static_cast<int64_t>(i * 7919 % 500);
   const auto digest = [&](const std::vector<int64_t>& data) {
-    const ReadResult read = Read(FitsBuilder::Frame(16, 300, 300).Samples(data, 2));
+    const ReadResult read = Read(FitsBuilder::Frame(16, 401, 400).Samples(data, 2));
     EXPECT_EQ(read.status, ReadStatus::kOk);
     return read.data_digest;
   };
   const uint64_t original = digest(samples);
   EXPECT_EQ(digest(samples), original);
   std::vector<uint64_t> seen = {original};
-  for (size_t at : {size_t{0}, size_t{65535}, size_t{65536}, samples.size() - 1}) {
+  for (size_t at : {size_t{0}, size_t{65535}, size_t{65536}, size_t{100000}, samples.size() - 1}) {
     std::vector<int64_t> changed = samples;
     ++changed[at];
     seen.push_back(digest(changed));
   }
   std::vector<int64_t> swapped = samples;
-  std::swap_ranges(swapped.begin(), swapped.begin() + 300, swapped.begin() + 300);
+  std::swap_ranges(swapped.begin(), swapped.begin() + 401, swapped.begin() + 401);
   seen.push_back(digest(swapped));
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
 }
 
+// Floats round halves to even and saturate; NaN is 0 (and must not reach an integer conversion).
+// The first eight hold no NaN and nothing beyond 32 bits, so that they are converted as a group.
 TEST_F(FitsReaderTest, FloatEdgesRoundAndSaturate) {
   const struct {
     uint32_t bits;
     int32_t value;
-  } cases[] = {{0x7FC00000, 0},           {0xFFFFFFFF, 0},          {0x7F800000, kIntMax},
+  } cases[] = {{0x3FC00000, 2},           {0x40200000, 2},          {0xBFC00000, -2},
+               {0x3F000000, 0},           {0xC0200000, -2},         {0x4B000001, 8388609},
+               {0x4A800001, 4194304},     {0x4EFFFFFF, 2147483520},
+               {0x7FC00000, 0},           {0xFFFFFFFF, 0},          {0x7F800000, kIntMax},
                {0xFF800000, -kIntMax - 1}, {0x4F000000, kIntMax},     {0x4EFFFFFF, 2147483520},
                {0xCF000000, -kIntMax - 1}, {0x3F000000, 0},           {0xC0200000, -2},
                {0x4B000001, 8388609},      {0x4A800001, 4194304}};  // 2^23 + 1; 2^22 + 0.5 to even

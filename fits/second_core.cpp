@@ -1,4 +1,4 @@
-#include "display/second_core.h"
+#include "fits/second_core.h"
 
 #include <condition_variable>
 #include <deque>
