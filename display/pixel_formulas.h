@@ -1,7 +1,8 @@
 #pragma once
-// The display's two per-pixel formulas, computed a row at a time with the very operations of the
-// formula (a division, an addition, rounding down), so that wide instructions can take several
-// pixels at once and every result is still exactly the formula's.
+// The display's two per-pixel formulas, computed a row at a time so that wide instructions can
+// take several pixels at once, every result still exactly the formula's: the bins with the very
+// operations of the formula (a division, an addition, rounding down), the greys without the
+// division where that gives the same grey.
 
 #include <cstdint>
 

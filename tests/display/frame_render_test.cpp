@@ -94,14 +94,16 @@ TEST_F(FrameRenderTest, RepeatedRescalingWithoutAQualifyingBinSaturates) {
 }
 
 // Every pixel's grey is the formula's, whatever band and values: random bands from one unit to
-// the whole 32-bit range, values spread around them and at the ends of the range.
+// the whole 32-bit range, values spread around them and at the ends of the range, and bands of a
+// multiple of 512 units, where many values fall exactly half way between two greys.
 TEST_F(FrameRenderTest, EveryGreyIsTheFormulasOnRandomBands) {
   std::mt19937_64 random(11);
   store_.RangeFactor = 1;
   store_.BackgroundFactor = 1;
-  for (int trial = 0; trial < 60; ++trial) {
+  for (int trial = 0; trial < 68; ++trial) {
     const int32_t low = static_cast<int32_t>(random());
-    const int32_t span = std::max<int32_t>(1, static_cast<int32_t>(random() >> (33 + trial % 31)));
+    const int32_t span = trial < 60 ? std::max<int32_t>(1, static_cast<int32_t>(random() >> (33 + trial % 31)))
+                                    : 512 << (trial % 8);
     Frame(423, 316, 0);
     for (int y = 0; y < 316; ++y)
       for (int x = 0; x < 423; ++x) {
