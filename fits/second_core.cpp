@@ -1,5 +1,7 @@
 #include "fits/second_core.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -25,20 +27,37 @@ class HelperThread {
     {
       std::lock_guard lock(mutex_);
       tasks_.push_back(std::move(task));
+      queued_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_one();
   }
 
  private:
+  // The passes of a cycle that take this thread follow each other within a fraction of a
+  // millisecond, and waking a sleeping thread took tens of microseconds here: after each task the
+  // thread looks for the next one for a while before it sleeps.
+  void StayAwake() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+    while (queued_.load(std::memory_order_acquire) == 0 && std::chrono::steady_clock::now() < until) Pause();
+  }
+
+  static void Pause() {
+#if defined(__x86_64__)
+    __builtin_ia32_pause();
+#endif
+  }
+
   void Serve() {
     for (;;) {
       std::packaged_task<void()> task;
+      if (spin_) StayAwake();
       {
         std::unique_lock lock(mutex_);
         wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
         if (tasks_.empty()) return;
         task = std::move(tasks_.front());
         tasks_.pop_front();
+        queued_.fetch_sub(1, std::memory_order_relaxed);
       }
       task();
     }
@@ -48,6 +67,8 @@ class HelperThread {
   std::condition_variable wake_;
   std::deque<std::packaged_task<void()>> tasks_;
   bool stopping_ = false;
+  std::atomic<int> queued_{0};
+  const bool spin_ = std::thread::hardware_concurrency() > 1;  // never on a lone core
   std::thread thread_;  // last: it starts serving as soon as it is made
 };
 
