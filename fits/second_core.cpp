@@ -1,5 +1,7 @@
 #include "fits/second_core.h"
 
+#include <sched.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +12,13 @@
 #include <thread>
 
 namespace {
+
+// The cores this process may run on (a service or `taskset` may allow fewer than the machine has).
+int UsableCores() {
+  cpu_set_t cores;
+  if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
+  return CPU_COUNT(&cores);
+}
 
 class HelperThread {
  public:
@@ -68,7 +77,7 @@ class HelperThread {
   std::deque<std::packaged_task<void()>> tasks_;
   bool stopping_ = false;
   std::atomic<int> queued_{0};
-  const bool spin_ = std::thread::hardware_concurrency() > 1;  // never on a lone core
+  const bool spin_ = UsableCores() > 1;  // never where it would hold the only core
   std::thread thread_;  // last: it starts serving as soon as it is made
 };
 
