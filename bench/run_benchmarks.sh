@@ -2,8 +2,9 @@
 # Runs every comparison side by side and prints the README's benchmark table: per sample format,
 # the reader against CFITSIO, the chain against its floor, the chain against the numpy/Pillow job
 # (after checking that the job computes the same display range and greys), and the longest stretch
-# without event handling. Medians of alternating runs, all in this one run on this machine; the
-# chain and its floor are measured one after the other in the same process each time.
+# without event handling; also chain/floor with the process held to one core. Medians of
+# alternating runs, all in this one run on this machine; the chain and its floor are measured one
+# after the other in the same process each time.
 # usage: bash bench/run_benchmarks.sh [BUILD_DIR]   (a build configured with -DQOR_BENCH=ON)
 set -euo pipefail
 build=${1:-build}
@@ -30,6 +31,14 @@ for format in 8 16 16u 32 32u -32; do
     /usr/bin/python3 "$here/reference_chain.py" "$frame" "$work" 5 >>"$work/reference-$format.txt"
   done
 done
+# The same chain and floor with the process held to one core: what the second core brings.
+for format in 8 16 16u 32 32u -32; do
+  for _ in 1 2 3; do
+    taskset -c 0 "$build/bench/display_bench" --benchmark_filter="^(Chain|Floor)/$format\$" --benchmark_min_time=0.3 \
+      --benchmark_format=json 2>/dev/null >>"$work/one-core-$format.json.lines"
+    echo '@@' >>"$work/one-core-$format.json.lines"
+  done
+done
 stalls=()
 for _ in 1 2 3; do stalls+=("$("$build/bench/stall_bench" 18 2>/dev/null)"); done
 
@@ -43,10 +52,10 @@ def medians(path):
             out[b["run_name"]] = b["real_time"]
     return out
 fits, ranges = medians(f"{work}/fits.json"), medians(f"{work}/range.json")
-def chain_and_floor(fmt):
+def chain_and_floor(fmt, kind="chain"):
     """Medians of the chain and of the floor, and of their ratio run by run."""
     rounds = []
-    for r in open(f"{work}/chain-{fmt}.json.lines").read().split("@@"):
+    for r in open(f"{work}/{kind}-{fmt}.json.lines").read().split("@@"):
         if r.strip():
             times = {b["name"].split("/")[0]: b["real_time"] for b in json.loads(r)["benchmarks"]}
             rounds.append((times["Chain"], times["Floor"]))
@@ -65,6 +74,9 @@ for fmt, name in [("8", "8 bits"), ("16", "16 bits"), ("16u", "16 bits, BZERO 32
     ref = statistics.median(float(x) for x in open(f"{work}/reference-{fmt}.txt").read().split())
     print(f"| {name} | {fits[f'Read/{fmt}/640']:.2f} | {fits[f'Cfitsio/{fmt}/640']:.2f} | {fits[f'Read/{fmt}/1537']:.2f} | "
           f"{fits[f'Cfitsio/{fmt}/1537']:.2f} | {c:.2f} | {fl:.2f} | {ratio:.2f} | {ref:.1f} | {ref / c:.1f}x |")
+print("\nThe same, the process held to one core by `taskset -c 0` (3 runs), chain/floor: " +
+      ", ".join(f"{name} {chain_and_floor(fmt, 'one-core')[2]:.2f}" for fmt, name in
+                [("8", "8 bits"), ("16", "16"), ("16u", "16u"), ("32", "32"), ("32u", "32u"), ("-32", "-32")]) + ".")
 longest = [float(s.split()[1]) for s in stalls]
 archive = [float(s.split()[3]) for s in stalls]
 other = [float(s.split()[5]) for s in stalls]
