@@ -16,7 +16,7 @@ const char* const kUsage =
     "                      (off unless given, or 0; 1024 suits a 1537 x 1537 camera)\n"
     "  --version           print the version and exit\n"
     "  --help              print this text and exit\n"
-    "SIGTERM or SIGINT lets a running cycle finish, presses Stop and exits with status 0.\n";
+    "SIGTERM, SIGINT or SIGHUP lets a running cycle finish, presses Stop and exits with status 0.\n";
 
 namespace {
 
@@ -52,9 +52,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       value = arguments[++i];
       return true;
     };
-    if (name == "--help") {
+    if (name == "--help" && !inline_value) {
       result.action = CommandLine::Action::kHelp;
-    } else if (name == "--version") {
+    } else if (name == "--version" && !inline_value) {
       result.action = CommandLine::Action::kVersion;
     } else if (name == "--start" && !inline_value) {
       result.start = true;

@@ -38,9 +38,13 @@ auto Beside(LiveCycleHost& host, Job job) -> decltype(job()) {
 
 bool LiveCycle::Run() {
   if (running_) return false;
-  running_ = true;
+  // However the steps end, the cycle is over: a flag left set would skip every later cycle.
+  struct Running {
+    bool& flag;
+    explicit Running(bool& f) : flag(f) { flag = true; }
+    ~Running() { flag = false; }
+  } running(running_);
   Steps();
-  running_ = false;
   return true;
 }
 

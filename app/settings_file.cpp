@@ -38,7 +38,7 @@ SettingsBytes LoadSettingsBytes(const std::string& path) {
   std::string bytes;
   result.read = ReadRegularFile(path, kMaxSettingsBytes, bytes);
   if (!result.read.ok) {
-    if (result.read.reason.find("No such file") != std::string::npos) result.read = Outcome::Success();
+    if (result.read.not_found()) result.read = Outcome::Success();
     return result;
   }
   size_t start = 0;

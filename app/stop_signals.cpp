@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <cerrno>
+#include <cstring>
 #include <signal.h>
 #include <unistd.h>
 
 namespace {
 
 int signal_pipe[2] = {-1, -1};
+constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 void OnSignal(int) {
   const int saved = errno;
@@ -19,7 +21,10 @@ void OnSignal(int) {
 }  // namespace
 
 StopSignals::StopSignals(std::function<void()> on_stop) : on_stop_(std::move(on_stop)) {
-  if (signal_pipe[0] < 0 && pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  if (signal_pipe[0] < 0 && pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    failure_ = std::string("cannot make the signal pipe: ") + std::strerror(errno);
+    return;
+  }
   notifier_ = std::make_unique<QSocketNotifier>(signal_pipe[0], QSocketNotifier::Read);
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
     char bytes[16];
@@ -31,11 +36,9 @@ StopSignals::StopSignals(std::function<void()> on_stop) : on_stop_(std::move(on_
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
+  for (const int stop : kStopSignals) sigaction(stop, &action, nullptr);
 }
 
 StopSignals::~StopSignals() {
-  signal(SIGTERM, SIG_DFL);
-  signal(SIGINT, SIG_DFL);
+  for (const int stop : kStopSignals) signal(stop, SIG_DFL);
 }

@@ -82,9 +82,7 @@ bool ExchangeWithEarlier(const std::string& temporary, const std::string& path) 
   return true;
 }
 
-Outcome SystemFailure(const char* what) {
-  return Outcome::Failure(std::string(what) + ": " + std::strerror(errno));
-}
+Outcome SystemFailure(const char* what) { return Outcome::FromErrno(what, errno); }
 
 }  // namespace
 
@@ -114,7 +112,7 @@ Outcome OverwriteFile(const std::string& path, const void* data, size_t size, mo
   struct stat info {};
   Outcome outcome = Outcome::Success();
   if (fstat(fd, &info) != 0) outcome = SystemFailure("cannot examine it");
-  else if (!S_ISREG(info.st_mode)) outcome = Outcome::Failure("not a regular file");
+  else if (!S_ISREG(info.st_mode)) outcome = Outcome::Failure("not a regular file", Outcome::Code::kNotRegular);
   else if (!WriteAll(fd, static_cast<const unsigned char*>(data), size)) outcome = SystemFailure("cannot write it");
   else if (info.st_size > static_cast<off_t>(size) && ftruncate(fd, static_cast<off_t>(size)) != 0)
     outcome = SystemFailure("cannot cut it to its size");

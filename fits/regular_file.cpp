@@ -4,11 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
-Outcome SystemFailure(const char* what) { return Outcome::Failure(std::string(what) + ": " + std::strerror(errno)); }
+Outcome SystemFailure(const char* what) { return Outcome::FromErrno(what, errno); }
 
 }  // namespace
 
@@ -21,7 +20,7 @@ Outcome RegularFile::Open(const std::string& path) {
   fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd_ < 0) return SystemFailure("cannot open the file");
   if (fstat(fd_, &info_) != 0) return SystemFailure("cannot stat the file");
-  if (!S_ISREG(info_.st_mode)) return Outcome::Failure("not a regular file");
+  if (!S_ISREG(info_.st_mode)) return Outcome::Failure("not a regular file", Outcome::Code::kNotRegular);
   return Outcome::Success();
 }
 

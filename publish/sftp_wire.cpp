@@ -34,7 +34,11 @@ class Fields {
     for (int i = 0; i < 4; ++i) value = (value << 8) | static_cast<uint8_t>(body_[at_++]);
     return value;
   }
-  uint64_t U64() { return (uint64_t{U32()} << 32) | U32(); }
+  uint64_t U64() {
+    const uint64_t high = U32();  // two statements: the high half is the one that comes first
+    const uint64_t low = U32();
+    return (high << 32) | low;
+  }
   std::string String() {
     const uint32_t size = U32();
     if (bad_ || at_ + size > body_.size()) return Bad(), std::string();

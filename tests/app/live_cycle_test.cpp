@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -22,7 +23,9 @@ namespace fs = std::filesystem;
 
 class FakeHost : public LiveCycleHost {
  public:
-  void Yield() override {}
+  void Yield() override {
+    if (throw_at_yield) throw std::runtime_error(std::exchange(throw_at_yield, false) ? "yield" : "");
+  }
   void Breathe() override { ++breaths; }
   void SetStatus(const QString& text) override { statuses.push_back(text.toStdString()); }
   void Note(const QString& text) override { notes.push_back(text.toStdString()); }
@@ -38,6 +41,7 @@ class FakeHost : public LiveCycleHost {
   std::vector<std::string> notes;
   std::vector<std::string> header_errors;
   int breaths = 0;
+  bool throw_at_yield = false;
 };
 
 class FakePublisher : public PicturePublisher {
@@ -190,6 +194,15 @@ TEST_F(LiveCycleTest, APictureThatCannotBeSavedIsNotUploaded) {
   EXPECT_EQ(statuses[0].rfind("Save picture NG:", 0), 0u) << statuses[0];
   EXPECT_EQ(statuses[1], "Live start    1");
   EXPECT_EQ(publisher_.uploads, (std::vector<std::string>{"live2.json live2.json"})) << "only the report";
+}
+
+// A cycle that ends by an exception (from a handler run at a yield, say) is over all the same:
+// the next tick runs a cycle instead of being skipped for good.
+TEST_F(LiveCycleTest, ACycleEndedByAnExceptionDoesNotStayRunning) {
+  host_.throw_at_yield = true;
+  EXPECT_THROW(cycle_.Run(), std::runtime_error);
+  EXPECT_FALSE(cycle_.running());
+  EXPECT_TRUE(cycle_.Run());
 }
 
 }  // namespace
