@@ -14,5 +14,6 @@ inline constexpr int32_t kBadServerText = 904;    // unknown scheme, or a path o
 inline constexpr int32_t kNoHandle = 905;         // libcurl (or libssh) could not start a session
 inline constexpr int32_t kHostKeyChanged = 906;   // SFTP: the host's key differs from known_hosts
 inline constexpr int32_t kKnownHostsUnusable = 907;  // SFTP: known_hosts cannot be read or written
+inline constexpr int32_t kHostKeyRevoked = 908;   // SFTP: known_hosts marks the host's key @revoked
 
 }  // namespace ftp_error

@@ -1,10 +1,12 @@
 #include "publish/sftp_session.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 #include <libssh/libssh.h>
 
 #include "publish/ftp_errors.h"
+#include "publish/known_hosts.h"
 #include "publish/sftp_wire.h"
 
 namespace {
@@ -23,7 +25,61 @@ int32_t TransportError(ssh_session ssh) {
   return 56;  // the connection failed or was dropped
 }
 
+// The host key algorithms that ask for a key of one of `recorded`, those first, so that a host
+// recorded with its ECDSA key is asked for that key even when it prefers ed25519; then the
+// library's own choice.
+std::string HostKeyPreference(const std::vector<std::string>& recorded) {
+  std::vector<std::string> order;
+  for (const std::string& type : recorded) {
+    if (type == "ssh-rsa") order.insert(order.end(), {"rsa-sha2-512", "rsa-sha2-256"});
+    else order.push_back(type);
+  }
+  for (const char* usual : {"ssh-ed25519", "ecdsa-sha2-nistp521", "ecdsa-sha2-nistp384", "ecdsa-sha2-nistp256",
+                            "rsa-sha2-512", "rsa-sha2-256"})
+    order.push_back(usual);
+  std::string list;
+  std::vector<std::string> seen;
+  for (const std::string& name : order) {
+    if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
+    seen.push_back(name);
+    list += (list.empty() ? "" : ",") + name;
+  }
+  return list;
+}
+
+// The server's key as the known_hosts file writes it.
+HostKey ServerKey(ssh_session ssh) {
+  ssh_key key = nullptr;
+  if (ssh_get_server_publickey(ssh, &key) != SSH_OK) return {};
+  char* base64 = nullptr;
+  HostKey host_key;
+  if (ssh_pki_export_pubkey_base64(key, &base64) == SSH_OK) host_key = HostKey::FromBase64(base64);
+  ssh_string_free_char(base64);
+  ssh_key_free(key);
+  return host_key;
+}
+
 }  // namespace
+
+// The password, as a password login or, where the server asks for it at keyboard-interactive
+// prompts only (hosts that log users in through PAM), as the answer to each prompt that hides
+// what is typed. A server that asks for more than a password gets no answer it can use.
+int SftpSession::PasswordLogin(ssh_session ssh) const {
+  int auth = ssh_userauth_password(ssh, nullptr, password_.c_str());
+  if (auth != SSH_AUTH_DENIED || !(ssh_userauth_list(ssh, nullptr) & SSH_AUTH_METHOD_INTERACTIVE)) return auth;
+  auth = ssh_userauth_kbdint(ssh, nullptr, nullptr);
+  for (int round = 0; auth == SSH_AUTH_INFO && round < 8; ++round) {
+    const int prompts = ssh_userauth_kbdint_getnprompts(ssh);
+    for (int i = 0; i < prompts; ++i) {
+      char echo = 1;
+      ssh_userauth_kbdint_getprompt(ssh, static_cast<unsigned int>(i), &echo);
+      if (ssh_userauth_kbdint_setanswer(ssh, static_cast<unsigned int>(i), echo ? "" : password_.c_str()) < 0)
+        return SSH_AUTH_ERROR;
+    }
+    auth = ssh_userauth_kbdint(ssh, nullptr, nullptr);
+  }
+  return auth == SSH_AUTH_INFO ? SSH_AUTH_DENIED : auth;
+}
 
 class SftpSession::Connection {
  public:
@@ -69,6 +125,13 @@ SftpSession::~SftpSession() = default;
 
 std::vector<std::string> SftpSession::TakeNotes() { return std::exchange(notes_, {}); }
 
+std::string SftpSession::KnownHostsPath() const {
+  if (!files_.known_hosts.empty()) return files_.known_hosts;
+  if (!files_.ssh_dir.empty()) return files_.ssh_dir + "/known_hosts";
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : "") + "/.ssh/known_hosts";
+}
+
 int32_t SftpSession::Open(Clock::time_point deadline) {
   connection_.reset();
   auto connection = std::make_unique<Connection>();
@@ -85,32 +148,62 @@ int32_t SftpSession::Open(Clock::time_point deadline) {
   int yes = 1;  // each request waits for its reply: Nagle's delay would add 40 ms to every one
   ssh_options_set(ssh, SSH_OPTIONS_NODELAY, &yes);
   if (!files_.ssh_dir.empty()) ssh_options_set(ssh, SSH_OPTIONS_SSH_DIR, files_.ssh_dir.c_str());
-  if (!files_.known_hosts.empty()) ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, files_.known_hosts.c_str());
+
+  // The host's key is checked here, against files read whole; the library must not read them
+  // itself (it blocks on a FIFO and misses entries after a long line).
+  const std::string shown = port == 22 ? host : "[" + host + "]:" + std::to_string(port);
+  const std::string known_hosts_path = KnownHostsPath();
+  KnownHosts known, system_known;
+  for (const auto& [file, path] : {std::pair{&known, known_hosts_path}, std::pair{&system_known, std::string(kSystemKnownHosts)}}) {
+    if (const Outcome loaded = file->Load(path); !loaded.ok) {
+      notes_.push_back("SFTP: " + path + " cannot be used: " + loaded.reason);
+      return ftp_error::kKnownHostsUnusable;
+    }
+  }
+  const char* no_file = "/dev/null";
+  ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, no_file);
+  ssh_options_set(ssh, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, no_file);
+  std::vector<std::string> recorded = known.TypesFor(shown);
+  for (const std::string& type : system_known.TypesFor(shown)) recorded.push_back(type);
+  if (!recorded.empty()) ssh_options_set(ssh, SSH_OPTIONS_HOSTKEYS, HostKeyPreference(recorded).c_str());
   connection->Bound(timeouts_.connect, deadline);
   if (ssh_connect(ssh) != SSH_OK) return TransportError(ssh);
 
   // The host's key, before any credential leaves the station.
-  const std::string shown = port == 22 ? host : "[" + host + "]:" + std::to_string(port);
-  switch (ssh_session_is_known_server(ssh)) {
-    case SSH_KNOWN_HOSTS_OK:
+  const HostKey key = ServerKey(ssh);
+  if (key.blob.empty()) return ftp_error::kHostKeyChanged;
+  HostKeyVerdict verdict = known.Check(shown, key);
+  if (verdict != HostKeyVerdict::kRevoked) {
+    const HostKeyVerdict system = system_known.Check(shown, key);
+    if (system == HostKeyVerdict::kRevoked || system == HostKeyVerdict::kKnown ||
+        (verdict == HostKeyVerdict::kUnknown && system != HostKeyVerdict::kUnknown))
+      verdict = system;
+  }
+  switch (verdict) {
+    case HostKeyVerdict::kKnown:
       break;
-    case SSH_KNOWN_HOSTS_CHANGED:
-    case SSH_KNOWN_HOSTS_OTHER:
+    case HostKeyVerdict::kRevoked:
+      notes_.push_back("SFTP: the host key of " + shown + " is marked revoked in known_hosts: refused");
+      return ftp_error::kHostKeyRevoked;
+    case HostKeyVerdict::kChanged:
       notes_.push_back("SFTP: the host key of " + shown + " differs from the one in known_hosts: refused");
       return ftp_error::kHostKeyChanged;
-    case SSH_KNOWN_HOSTS_UNKNOWN:
-    case SSH_KNOWN_HOSTS_NOT_FOUND:
+    case HostKeyVerdict::kOtherType:
+      notes_.push_back("SFTP: " + shown + " offers a key of another type than the recorded one (" + key.type +
+                       "): refused");
+      return ftp_error::kHostKeyChanged;
+    case HostKeyVerdict::kUnknown:
       // Trusted on first sight and recorded, as OpenSSH's StrictHostKeyChecking accept-new does.
-      if (ssh_session_update_known_hosts(ssh) != SSH_OK) return ftp_error::kKnownHostsUnusable;
+      if (const Outcome recorded_now = KnownHosts::Record(known_hosts_path, shown, key); !recorded_now.ok) {
+        notes_.push_back("SFTP: " + shown + " could not be recorded in " + known_hosts_path + ": " + recorded_now.reason);
+        return ftp_error::kKnownHostsUnusable;
+      }
       notes_.push_back("SFTP: " + shown + " seen for the first time; its host key was recorded in known_hosts");
       break;
-    default:
-      return ftp_error::kKnownHostsUnusable;
   }
 
   connection->Bound(timeouts_.connect, deadline);
-  const int auth = password_.empty() ? ssh_userauth_publickey_auto(ssh, nullptr, nullptr)
-                                     : ssh_userauth_password(ssh, nullptr, password_.c_str());
+  const int auth = password_.empty() ? ssh_userauth_publickey_auto(ssh, nullptr, nullptr) : PasswordLogin(ssh);
   if (auth == SSH_AUTH_ERROR) return TransportError(ssh);
   if (auth != SSH_AUTH_SUCCESS) return 530;
 

@@ -8,10 +8,15 @@
 #include <string>
 #include <vector>
 
+#include <libssh/libssh.h>
+
 #include "publish/ftp_address.h"
 #include "publish/ftp_client.h"
 
 /// Where the SSH files are; empty fields mean the user's own, as OpenSSH finds them.
+/// The host keys the machine's administrator recorded for every user; read, never written.
+inline constexpr const char* kSystemKnownHosts = "/etc/ssh/ssh_known_hosts";
+
 struct SshFiles {
   std::string known_hosts;  // ~/.ssh/known_hosts
   std::string ssh_dir;      // ~/.ssh, for the keys id_ed25519, id_ecdsa, id_rsa
@@ -45,6 +50,8 @@ class SftpSession {
   int32_t UploadOnce(const std::string& bytes, const std::string& remote, Clock::time_point deadline);
   int32_t Replace(const std::string& temporary, const std::string& remote, Clock::time_point deadline);
   std::string PathOf(const std::string& name) const;
+  std::string KnownHostsPath() const;
+  int PasswordLogin(ssh_session ssh) const;
 
   FtpAddress address_;
   std::string user_;

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "publish/ftp_client.h"
@@ -125,6 +127,43 @@ TEST_F(SftpTest, AWrongKeyAndAChangedHostKeyAreRefused) {
       << server.log();
 }
 
+// Whatever known_hosts says against the host, or cannot say, ends before any credential: a key
+// marked @revoked (908), a host recorded only with a key of another type (906, and the note says
+// which), a known_hosts that is a FIFO (907, at once, not waiting for a writer).
+TEST_F(SftpTest, RevokedKeysOtherKeyTypesAndUnreadableKnownHostsAreRefusedBeforeLogin) {
+  OpenSshServer server(dir_.path().string());
+  const std::string host = "[127.0.0.1]:" + std::to_string(server.port());
+  std::string recorded_key;  // the server's key as "type base64"
+  {
+    FtpClient first;
+    Trusting(first, server);
+    ASSERT_TRUE(Start(first, server)) << first.FtpGetLastError();
+    const std::vector<uint8_t> bytes = ReadBytes(known_hosts_);
+    recorded_key = std::string(bytes.begin(), bytes.end()).substr(host.size() + 1);
+  }
+  const int logins = server.Count("Accepted publickey");
+  const auto refused = [&](const std::string& known_hosts, int32_t error, const char* note) {
+    WriteBytes(known_hosts_, {known_hosts.begin(), known_hosts.end()});
+    FtpClient client;
+    Trusting(client, server);
+    EXPECT_EQ(client.FtpConnect(server.address(), OpenSshServer::User(), ""), 0) << known_hosts;
+    EXPECT_EQ(client.FtpGetLastError(), error) << known_hosts;
+    EXPECT_NE(Joined(client.TakeNotes()).find(note), std::string::npos) << known_hosts;
+  };
+  refused("@revoked " + host + " " + recorded_key, ftp_error::kHostKeyRevoked, "revoked");
+  refused(host + " " + recorded_key + "@revoked * " + recorded_key, ftp_error::kHostKeyRevoked, "revoked");
+  refused(host + " ecdsa-sha2-nistp256 AAAAE2VjZHNhLXNoYTItbmlzdHAyNTYAAAAIbmlzdHAyNTYAAABBBA==\n",
+          ftp_error::kHostKeyChanged, "another type than the recorded one");
+  fs::remove(known_hosts_);
+  ASSERT_EQ(mkfifo(known_hosts_.c_str(), 0600), 0);
+  FtpClient client;
+  Trusting(client, server);
+  EXPECT_EQ(client.FtpConnect(server.address(), OpenSshServer::User(), ""), 0);
+  EXPECT_EQ(client.FtpGetLastError(), ftp_error::kKnownHostsUnusable);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the server's last log lines
+  EXPECT_EQ(server.Count("Accepted publickey"), logins) << server.log();
+}
+
 // The server goes away and comes back between two cycles: the next upload logs in again.
 TEST_F(SftpTest, ServerRestartedBetweenUploadsIsLoggedIntoAgain) {
   OpenSshServer server(dir_.path().string());
@@ -187,6 +226,14 @@ TEST_F(SftpTest, PasswordLoginsUploadAndAWrongPasswordGives530) {
   EXPECT_EQ(client.FtpSetCD("/missing"), 0);
   EXPECT_EQ(client.FtpGetLastError(), 550);
   EXPECT_EQ(server.Count("LOGIN observer"), 1);
+
+  // A host that asks for the password at a keyboard-interactive prompt only (PAM) gets it there.
+  fs::create_directories(dir_.File("pam/site"));
+  PasswordSftpServer pam(dir_.File("pam/site"), "observer", "s3cret pass", true);
+  FtpClient prompted;
+  prompted.SetSshFilesForTesting(known_hosts_, dir_.File("no-keys"));
+  ASSERT_EQ(prompted.FtpConnect(pam.address(), "observer", "s3cret pass"), -1) << prompted.FtpGetLastError();
+  EXPECT_EQ(pam.Count("LOGIN observer"), 1);
 }
 
 }  // namespace

@@ -73,11 +73,13 @@ void OpenSshServer::Restart(bool new_host_key) {
 std::string OpenSshServer::log() const { return earlier_logs_ + Text(dir_ + "/sshd.log"); }
 int OpenSshServer::Count(const std::string& text) const { return Occurrences(log(), text); }
 
-PasswordSftpServer::PasswordSftpServer(const std::string& root, const std::string& user, const std::string& password)
+PasswordSftpServer::PasswordSftpServer(const std::string& root, const std::string& user, const std::string& password,
+                                       bool keyboard_interactive)
     : log_path_(root + "/../sftp-password-server.log"), port_(FreePort()) {
-  process_ = ChildProcess({kPython, TestScript("sftp_password_server.py"), root, log_path_, "--port",
-                           std::to_string(port_), "--user", user, "--password", password},
-                          log_path_ + ".out");
+  std::vector<std::string> command = {kPython, TestScript("sftp_password_server.py"), root, log_path_, "--port",
+                                      std::to_string(port_), "--user", user, "--password", password};
+  if (keyboard_interactive) command.push_back("--keyboard-interactive");
+  process_ = ChildProcess(command, log_path_ + ".out");
   if (!WaitForListener(port_, 15)) throw std::runtime_error("the password SFTP server did not start: " + Text(log_path_ + ".out"));
 }
 

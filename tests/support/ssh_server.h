@@ -40,7 +40,9 @@ class OpenSshServer {
 /// that takes a password from its command line, so password logins are tested without a user.
 class PasswordSftpServer {
  public:
-  PasswordSftpServer(const std::string& root, const std::string& user, const std::string& password);
+  /// With `keyboard_interactive` the password is only taken at a keyboard-interactive prompt.
+  PasswordSftpServer(const std::string& root, const std::string& user, const std::string& password,
+                     bool keyboard_interactive = false);
   std::string address() const { return "sftp://127.0.0.1:" + std::to_string(port_); }
   int Count(const std::string& text) const;
 

@@ -1,0 +1,231 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "publish/known_hosts.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+
+#include "fits/regular_file.h"
+
+namespace {
+
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+bool DecodeBase64(const std::string& text, std::string& bytes) {
+  bytes.clear();
+  uint32_t bits = 0;
+  int count = 0;
+  size_t padding = 0;
+  for (const char c : text) {
+    if (c == '=') {
+      ++padding;
+      continue;
+    }
+    const char* at = std::find(kBase64, kBase64 + 64, c);
+    if (at == kBase64 + 64 || padding > 0) return false;
+    bits = (bits << 6) | static_cast<uint32_t>(at - kBase64);
+    if (++count == 4) {
+      bytes += static_cast<char>(bits >> 16);
+      bytes += static_cast<char>(bits >> 8);
+      bytes += static_cast<char>(bits);
+      bits = 0;
+      count = 0;
+    }
+  }
+  if (count == 1 || padding > 2) return false;
+  if (count == 2) bytes += static_cast<char>(bits >> 4);
+  if (count == 3) {
+    bytes += static_cast<char>(bits >> 10);
+    bytes += static_cast<char>(bits >> 2);
+  }
+  return true;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// OpenSSH's wildcards: "*" any run of characters, "?" any one.
+bool Wildcard(const char* pattern, const char* text) {
+  for (;; ++pattern, ++text) {
+    if (*pattern == '\0') return *text == '\0';
+    if (*pattern == '*') {
+      for (const char* rest = text;; ++rest) {
+        if (Wildcard(pattern + 1, rest)) return true;
+        if (*rest == '\0') return false;
+      }
+    }
+    if (*text == '\0' || (*pattern != '?' && *pattern != *text)) return false;
+  }
+}
+
+// "|1|salt|hash": the host's name hashed with HMAC-SHA1 under the salt, both in base64.
+bool HashedNameMatches(const std::string& field, const std::string& host) {
+  const size_t bar = field.find('|', 3);
+  if (bar == std::string::npos) return false;
+  std::string salt, hash;
+  if (!DecodeBase64(field.substr(3, bar - 3), salt) || !DecodeBase64(field.substr(bar + 1), hash)) return false;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (!HMAC(EVP_sha1(), salt.data(), static_cast<int>(salt.size()), reinterpret_cast<const unsigned char*>(host.data()),
+            host.size(), digest, &size))
+    return false;
+  return hash.size() == size && std::equal(hash.begin(), hash.end(), reinterpret_cast<const char*>(digest));
+}
+
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  size_t at = 0;
+  while (words.size() < 4) {
+    at = line.find_first_not_of(" \t", at);
+    if (at == std::string::npos) break;
+    const size_t end = std::min(line.find_first_of(" \t", at), line.size());
+    words.push_back(line.substr(at, end - at));
+    at = end;
+  }
+  return words;
+}
+
+}  // namespace
+
+std::string EncodeBase64(const std::string& bytes) {
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t bits = static_cast<uint8_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) bits |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) bits |= static_cast<uint8_t>(bytes[i + 2]);
+    text += kBase64[(bits >> 18) & 63];
+    text += kBase64[(bits >> 12) & 63];
+    text += i + 1 < bytes.size() ? kBase64[(bits >> 6) & 63] : '=';
+    text += i + 2 < bytes.size() ? kBase64[bits & 63] : '=';
+  }
+  return text;
+}
+
+HostKey HostKey::FromBase64(const std::string& text) {
+  HostKey key;
+  std::string blob;
+  if (!DecodeBase64(text, blob) || blob.size() < 4) return key;
+  const uint32_t size = (uint32_t{static_cast<uint8_t>(blob[0])} << 24) | (uint32_t{static_cast<uint8_t>(blob[1])} << 16) |
+                        (uint32_t{static_cast<uint8_t>(blob[2])} << 8) | static_cast<uint8_t>(blob[3]);
+  if (size == 0 || size > blob.size() - 4) return key;
+  key.type = blob.substr(4, size);
+  key.blob = std::move(blob);
+  return key;
+}
+
+bool HostFieldMatches(const std::string& field, const std::string& host) {
+  if (field.rfind("|1|", 0) == 0) return HashedNameMatches(field, host);
+  bool matched = false;
+  size_t start = 0;
+  while (start <= field.size()) {
+    const size_t end = std::min(field.find(',', start), field.size());
+    std::string pattern = Lower(field.substr(start, end - start));
+    const bool negated = !pattern.empty() && pattern[0] == '!';
+    if (negated) pattern.erase(0, 1);
+    if (!pattern.empty() && Wildcard(pattern.c_str(), host.c_str())) {
+      if (negated) return false;  // a negated match rules the line out whatever else matches
+      matched = true;
+    }
+    start = end + 1;
+  }
+  return matched;
+}
+
+Outcome KnownHosts::Load(const std::string& path) {
+  entries_.clear();
+  std::string bytes;
+  const Outcome read = ReadRegularFile(path, kLargestFile, bytes);
+  if (read.not_found()) return Outcome::Success();
+  if (!read.ok) return read;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> words = Words(line);
+    if (words.empty() || words[0][0] == '#') continue;
+    Entry entry;
+    if (words[0][0] == '@') {
+      if (words[0] == "@revoked") entry.marker = Marker::kRevoked;
+      else if (words[0] == "@cert-authority") entry.marker = Marker::kCertAuthority;
+      else continue;
+      words.erase(words.begin());
+    }
+    if (words.size() < 3) continue;
+    entry.hosts = words[0];
+    entry.key = HostKey::FromBase64(words[2]);
+    if (entry.key.blob.empty()) continue;
+    entries_.push_back(std::move(entry));
+  }
+  return Outcome::Success();
+}
+
+HostKeyVerdict KnownHosts::Check(const std::string& host, const HostKey& key) const {
+  const std::string name = Lower(host);
+  bool known = false, changed = false, other_type = false;
+  for (const Entry& entry : entries_) {
+    if (entry.marker == Marker::kCertAuthority || !HostFieldMatches(entry.hosts, name)) continue;
+    const bool same = entry.key.blob == key.blob;
+    if (entry.marker == Marker::kRevoked) {
+      if (same) return HostKeyVerdict::kRevoked;
+      continue;
+    }
+    if (same) known = true;
+    else if (entry.key.type == key.type) changed = true;
+    else other_type = true;
+  }
+  if (known) return HostKeyVerdict::kKnown;
+  if (changed) return HostKeyVerdict::kChanged;
+  if (other_type) return HostKeyVerdict::kOtherType;
+  return HostKeyVerdict::kUnknown;
+}
+
+std::vector<std::string> KnownHosts::TypesFor(const std::string& host) const {
+  const std::string name = Lower(host);
+  std::vector<std::string> types;
+  for (const Entry& entry : entries_) {
+    if (entry.marker != Marker::kNone || !HostFieldMatches(entry.hosts, name)) continue;
+    if (std::find(types.begin(), types.end(), entry.key.type) == types.end()) types.push_back(entry.key.type);
+  }
+  return types;
+}
+
+Outcome KnownHosts::Record(const std::string& path, const std::string& host, const HostKey& key) {
+  const size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) mkdir(path.substr(0, slash).c_str(), 0700);  // as ssh makes ~/.ssh
+  // Not blocking, and only into a regular file: /dev/zero or a FIFO would "take" the line and
+  // the host would be called recorded when it was not.
+  const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd < 0) return Outcome::FromErrno("cannot open known_hosts", errno);
+  struct stat info {};
+  Outcome result = Outcome::Success();
+  std::string line = host + " " + key.type + " " + EncodeBase64(key.blob) + "\n";
+  char last = '\n';
+  if (fstat(fd, &info) != 0) {
+    result = Outcome::FromErrno("cannot examine known_hosts", errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    result = Outcome::Failure("known_hosts is not a regular file", Outcome::Code::kNotRegular);
+  } else {
+    if (info.st_size > 0 && pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') line.insert(0, "\n");
+    for (size_t at = 0; at < line.size() && result.ok;) {
+      const ssize_t written = write(fd, line.data() + at, line.size() - at);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) result = Outcome::FromErrno("cannot write known_hosts", written < 0 ? errno : EIO);
+      else at += static_cast<size_t>(written);
+    }
+  }
+  if (close(fd) != 0 && result.ok) result = Outcome::FromErrno("cannot close known_hosts", errno);
+  return result;
+}
