@@ -1,8 +1,6 @@
 #include "app/live_cycle.h"
 
-#include <future>
-#include <system_error>
-
+#include "app/beside.h"
 #include "app/clock_texts.h"
 #include "app/station_report.h"
 #include "display/display_range.h"
@@ -15,26 +13,6 @@
 #include "fits/header_text.h"
 #include "publish/start_stop.h"
 
-namespace {
-
-// Runs `job` on a thread of its own while the window breathes, and returns its result: an upload
-// or the archive's flush may wait on a slow server or disk for long, and the window keeps
-// repainting meanwhile. Nothing else uses the store or the connection in the meantime: no other
-// cycle starts while this one runs, and clicks and keys wait for the cycle's end. Without a
-// thread to be had, the job runs here, as it always did.
-template <typename Job>
-auto Beside(LiveCycleHost& host, Job job) -> decltype(job()) {
-  std::future<decltype(job())> running;
-  try {
-    running = std::async(std::launch::async, job);
-  } catch (const std::system_error&) {
-    return job();
-  }
-  while (running.wait_for(std::chrono::milliseconds(4)) != std::future_status::ready) host.Breathe();
-  return running.get();
-}
-
-}  // namespace
 
 bool LiveCycle::Run() {
   if (running_) return false;
@@ -54,6 +32,7 @@ void LiveCycle::Status(const QString& text) {
 }
 
 void LiveCycle::Steps() {
+  publisher_.LimitCallsTo(std::chrono::steady_clock::now() + options_.upload_budget);
   host_.Yield();
   const ReadResult read = reader_.ReadLiveFrame(store_, host_);
   if (read.status == ReadStatus::kOk)
@@ -79,18 +58,21 @@ void LiveCycle::Steps() {
 
   const Outcome exported = ExportSnapshot(picture_);
   host_.Breathe();
+  bool connection_failed = false;
   if (exported.ok) {
     Status(QStringLiteral("FTP Live picture"));
-    if (Beside(host_, [this] { return publisher_.FtpPutBin(kSnapshotJpeg, kSnapshotJpeg); }) == -1)
+    if (Beside(host_, [this] { return publisher_.FtpPutBin(kSnapshotJpeg, kSnapshotJpeg); }) == -1) {
       Status(QStringLiteral("Put bin OK"));
-    else
+    } else {
       Status(QStringLiteral("Put bin NG:") + QString::number(publisher_.FtpGetLastError()));
+      connection_failed = publisher_.ConnectionFailed();
+    }
   } else {
     // Uploading the previous cycle's file would publish a stale picture as a fresh success.
     Status(QStringLiteral("Save picture NG:") + QString::fromUtf8(exported.reason));
   }
   host_.Breathe();
-  Report(now, last_status_);
+  Report(now, last_status_, connection_failed);
   for (const std::string& note : publisher_.TakeNotes()) host_.Note(QString::fromUtf8(note));
 
   ++frame_counter_;
@@ -121,7 +103,7 @@ void LiveCycle::Archive() {
   if (!archived.ok) Status(QStringLiteral("Picture saving NG:") + QString::fromUtf8(archived.reason));
 }
 
-void LiveCycle::Report(const QDateTime& when, const QString& status) {
+void LiveCycle::Report(const QDateTime& when, const QString& status, bool connection_failed) {
   StationReport report;
   report.updated = when;
   report.frame_changed = freshness_.last_change();
@@ -136,6 +118,7 @@ void LiveCycle::Report(const QDateTime& when, const QString& status) {
     host_.Note(QStringLiteral("Report NG:") + QString::fromUtf8(written.reason));
     return;
   }
+  if (connection_failed) return;
   if (Beside(host_, [this] { return publisher_.FtpPutBin(kReportFileName, kReportFileName); }) != -1)
     host_.Note(QStringLiteral("Report upload NG:") + QString::number(publisher_.FtpGetLastError()));
 }

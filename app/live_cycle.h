@@ -39,6 +39,7 @@ struct CycleOptions {
   std::chrono::seconds interval{60};    // between cycles; reported in live2.json
   std::chrono::seconds stale_after{0};  // no new frame for this long: the picture says so; 0: never
   uint64_t archive_floor_mb = 0;        // no archive below this much free space; 0: no check
+  std::chrono::seconds upload_budget{90};  // all of a cycle's uploads end within this
 };
 
 class LiveCycle {
@@ -61,8 +62,9 @@ class LiveCycle {
  private:
   void Steps();
   void Archive();
-  /// Writes live2.json and uploads it; a failure is noted in the log only.
-  void Report(const QDateTime& when, const QString& status);
+  /// Writes live2.json and uploads it unless the connection has just failed (another upload
+  /// would only wait as long again); a failure is noted in the log only.
+  void Report(const QDateTime& when, const QString& status, bool connection_failed = false);
   void Status(const QString& text);
   /// True when the stale line is asked for and no new frame has come for that long.
   bool Stale(const QDateTime& now) const;

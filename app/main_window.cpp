@@ -44,8 +44,7 @@ double FactorOf(const QLineEdit* box) { return NumericValueOfText(box->text().to
 
 }  // namespace
 
-Form1::Form1(FrameStore& store, FtpClient& ftp)
-    : store_(store), ftp_(ftp), cycle_(store, picture_, ftp, *this) {
+Form1::Form1(FrameStore& store, FtpClient& ftp) : store_(store), core_(store, ftp, *this) {
   Build();
   Form_Load();
 }
@@ -55,7 +54,7 @@ void Form1::Build() {
   setWindowTitle(QString::fromLatin1(kWindowTitle));
   setFixedSize(11145 / 15, 5040 / 15);
 
-  picture1_ = new PictureView(picture_, this);
+  picture1_ = new PictureView(core_.picture(), this);
   picture1_->setObjectName(QStringLiteral("Picture1"));
   picture1_->setGeometry(Twips(120, 120, 6400, 4800));
 
@@ -98,14 +97,10 @@ void Form1::Build() {
   for (size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
   picture1_->setFocus();
 
-  timer1_.setObjectName(QStringLiteral("Timer1"));
-  timer1_.setInterval(60000);
-
   connect(text2_, &QLineEdit::textChanged, this, [this] { Text2_Change(); });
   connect(text7_, &QLineEdit::textChanged, this, [this] { Text7_Change(); });
   connect(command1_, &QPushButton::clicked, this, [this] { Command1_Click(); });
   connect(command2_, &QPushButton::clicked, this, [this] { Command2_Click(); });
-  connect(&timer1_, &QTimer::timeout, this, [this] { Timer1_Timer(); });
 }
 
 std::array<QLineEdit*, kSettingsLines> Form1::SettingsBoxes() const {
@@ -115,10 +110,8 @@ std::array<QLineEdit*, kSettingsLines> Form1::SettingsBoxes() const {
 std::string Form1::BoxBytes(int line) const { return settings_texts_.BytesFor(line, SettingsBoxes()[line]->text()); }
 
 void Form1::Form_Load() {
-  const SettingsBytes file = LoadSettingsBytes(kSettingsFileName);
+  const SettingsBytes file = core_.ReadSettings();
   settings_read_ = file.read;
-  if (!file.read.ok)
-    log_.Add(QStringLiteral("Settings NG:") + QString::fromUtf8(file.read.reason) + QStringLiteral(" (the defaults are used)"));
   const auto boxes = SettingsBoxes();
   for (int i = 0; i < kSettingsLines; ++i) {
     if (!file.lines[i]) continue;  // a box the file does not reach keeps its default
@@ -126,9 +119,7 @@ void Form1::Form_Load() {
     boxes[i]->setText(text);
     if (boxes[i]->text() == text) settings_texts_.Remember(i, *file.lines[i], text);
   }
-  store_.RangeFactor = FactorOf(text2_);
-  store_.BackgroundFactor = FactorOf(text7_);
-  cycle_.set_frame_counter(0);
+  core_.Reset(BoxBytes(5), BoxBytes(6));
 }
 
 void Form1::Form_Unload() {
@@ -138,7 +129,7 @@ void Form1::Form_Unload() {
   const Outcome saved = settings_read_.ok ? SaveSettingsBytes(kSettingsFileName, lines)
                                           : Outcome::Failure("it could not be read at start (" +
                                                              settings_read_.reason + "), so it is left as it is");
-  if (!saved.ok) log_.Add(QStringLiteral("Settings NG:") + QString::fromUtf8(saved.reason));
+  if (!saved.ok) core_.log().Add(QStringLiteral("Settings NG:") + QString::fromUtf8(saved.reason));
   if (!saved.ok && unattended_close_) {
     std::fprintf(stderr, "qor_live: the settings could not be saved to qor_live.ini: %s\n", saved.reason.c_str());
   } else if (!saved.ok) {
@@ -154,18 +145,17 @@ void Form1::Form_Unload() {
 void Form1::Text2_Change() { store_.RangeFactor = FactorOf(text2_); }
 void Form1::Text7_Change() { store_.BackgroundFactor = FactorOf(text7_); }
 
-void Form1::Command1_Click() { ::Command1_Click(*this, ftp_, store_); }
-void Form1::Command2_Click() { ::Command2_Click(*this, ftp_); }
+void Form1::Command1_Click() { core_.Start(); }
+void Form1::Command2_Click() { core_.Stop(); }
 
-void Form1::Timer1_Timer() { RunCycleThenPendingClose(); }
+void Form1::Timer1_Timer() { core_.Tick(); }
 
 void Form1::Yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 void Form1::Breathe() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
 
-void Form1::ShowHeaderError(const std::string& message) {
-  log_.Add(QString::fromUtf8(message));
-  QMessageBox box(QMessageBox::NoIcon, windowTitle(), QString::fromUtf8(message),
-                  QMessageBox::Ok, this);
+void Form1::ShowHeaderError(const QString& text, const QString&) {
+  if (unattended_close_) return;  // nobody is there to answer: the cycle goes on at once
+  QMessageBox box(QMessageBox::NoIcon, windowTitle(), text, QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("HeaderErrorBox"));
   box.setTextFormat(Qt::PlainText);
   header_box_ = &box;
@@ -173,54 +163,25 @@ void Form1::ShowHeaderError(const std::string& message) {
   header_box_ = nullptr;
 }
 
-void Form1::SetTimerEnabled(bool enabled) {
-  if (enabled) {
-    if (!timer1_.isActive()) timer1_.start();  // a second Start keeps the running timer
-  } else {
-    timer1_.stop();
-  }
-}
-
-void Form1::RunCycleThenPendingClose() {
-  if (cycle_.running()) return;  // a tick while a cycle runs is skipped: that cycle carries on
-  failure_in_cycle_ = false;
-  cycle_.Run();
+void Form1::CycleEnded() {
   // The texts stay the design's; red says that something in the last cycle went wrong.
   label2_->setStyleSheet(failure_in_cycle_ ? QStringLiteral("QLabel { color: red; }") : QString());
-  // A shutdown or close asked for while the cycle was suspended is carried out now that it ended.
-  if (shutdown_pending_) FinishShutdown();
-  else if (close_pending_) close();
 }
 
-void Form1::SetCycleOptions(const CycleOptions& options) {
-  timer1_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(options.interval));
-  cycle_.set_options(options);
-}
-
-void Form1::SetStatus(const QString& text) {
-  log_.Add(text);
+void Form1::ShowStatus(const QString& text, const QString&) {
   label2_->setText(text);
-  label2_->setToolTip(log_.Recent().join(QLatin1Char('\n')));
+  label2_->setToolTip(core_.log().Recent().join(QLatin1Char('\n')));
   if (text.contains(QStringLiteral("NG"))) failure_in_cycle_ = true;
 }
 
-void Form1::RequestShutdown() {
-  shutdown_pending_ = true;
+void Form1::StopRequested() {
   unattended_close_ = true;
   if (header_box_) header_box_->done(QMessageBox::Ok);  // answered as OK: the cycle goes on
-  if (!cycle_.running()) FinishShutdown();
-}
-
-void Form1::FinishShutdown() {
-  shutdown_pending_ = false;
-  Command2_Click();
-  close();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-  if (cycle_.running()) {
-    close_pending_ = true;
-    event->ignore();
+  if (!core_.MayCloseNow()) {
+    event->ignore();  // closed once the cycle or Start has ended
     return;
   }
   Form_Unload();

@@ -3,7 +3,6 @@
 // picture. It wires events to the live cycle, the FTP layer and the settings file.
 
 #include <array>
-#include <chrono>
 #include <string>
 
 #include <QCloseEvent>
@@ -15,15 +14,13 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "app/live_cycle.h"
 #include "app/picture_view.h"
 #include "app/settings_file.h"
-#include "app/station_log.h"
-#include "publish/start_stop.h"
+#include "app/station_core.h"
 
 inline constexpr const char* kWindowTitle = "Tamsel QOR Live Camera Ver 1.00";
 
-class Form1 : public QWidget, public LiveCycleHost, public StationControls {
+class Form1 : public QWidget, public StationFace {
  public:
   Form1(FrameStore& store, FtpClient& ftp);
 
@@ -38,59 +35,44 @@ class Form1 : public QWidget, public LiveCycleHost, public StationControls {
 
   /// The command line's choices: the time between cycles (the design's minute unless it says
   /// otherwise), the stale-frame delay, the archive floor.
-  void SetCycleOptions(const CycleOptions& options);
-  /// A request to end (SIGTERM, SIGINT): a running cycle finishes, then Stop, the settings are
-  /// saved as at a close (a failure goes to standard error, no box waits) and the window closes.
-  void RequestShutdown();
+  void SetCycleOptions(const CycleOptions& options) { core_.SetCycleOptions(options); }
+  /// A request to end (SIGTERM, SIGINT, SIGHUP): a running cycle finishes, then Stop, the
+  /// settings are saved as at a close (a failure goes to standard error, no box waits) and the
+  /// window closes.
+  void RequestShutdown() { core_.RequestShutdown(); }
 
-  LiveCycle& cycle() { return cycle_; }
-  PictureSurface& picture() { return picture_; }
-  QTimer& timer() { return timer1_; }
+  LiveCycle& cycle() { return core_.cycle(); }
+  PictureSurface& picture() { return core_.picture(); }
+  QTimer& timer() { return core_.timer(); }
+  int16_t FrameCounter() const { return core_.FrameCounter(); }
+  std::string PasswordText() const { return BoxBytes(4); }
 
-  // LiveCycleHost
+  // StationFace
+  std::string SettingBytes(int line) const override { return BoxBytes(line); }
+  QString SiteCaption() const override { return text3_->text(); }
+  void ShowStatus(const QString& text, const QString& logged) override;
+  void ShowNote(const QString&) override {}
+  void ShowHeaderError(const QString& text, const QString& logged) override;
   void Yield() override;
   void Breathe() override;
-  void SetStatus(const QString& text) override;
-  void Note(const QString& text) override { log_.Add(text); }
-  QString SiteCaption() const override { return text3_->text(); }
-  std::string LiveFileText() const override { return LivePathText(); }
-  QDateTime Now() const override { return QDateTime::currentDateTime(); }
-  void ShowHeaderError(const std::string& message) override;
-
-  // StationControls
-  std::string StatusText() const override { return label2_->text().toUtf8().toStdString(); }
-  void SetStatusText(const std::string& text) override { SetStatus(QString::fromUtf8(text)); }
-  std::string LivePathText() const override { return BoxBytes(0); }
-  std::string ServerText() const override { return BoxBytes(2); }
-  std::string AccountText() const override { return BoxBytes(3); }
-  std::string PasswordText() const override { return BoxBytes(4); }
-  int16_t FrameCounter() const override { return cycle_.frame_counter(); }
-  void SetFrameCounter(int16_t value) override { cycle_.set_frame_counter(value); }
-  void RunLiveCycle() override { RunCycleThenPendingClose(); }
-  void SetTimerEnabled(bool enabled) override;
-  void NoteText(const std::string& text) override { Note(QString::fromUtf8(text)); }
+  void CycleStarting() override { failure_in_cycle_ = false; }
+  void CycleEnded() override;
+  void StopRequested() override;
+  void Finish() override { close(); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void Build();
-  void RunCycleThenPendingClose();
-  void FinishShutdown();
   /// The boxes in the order of their lines in the settings file.
   std::array<QLineEdit*, kSettingsLines> SettingsBoxes() const;
   /// What a box holds, as the bytes the settings file gave it where the user has not edited it.
   std::string BoxBytes(int line) const;
 
   FrameStore& store_;
-  FtpClient& ftp_;
-  PictureSurface picture_;
-  LiveCycle cycle_;
-  QTimer timer1_;
-  bool close_pending_ = false;
+  StationCore core_;
   bool failure_in_cycle_ = false;  // an "NG" in the cycle that runs, or in the last one
-  StationLog log_;
-  bool shutdown_pending_ = false;
   bool unattended_close_ = false;  // no box may wait for an answer
   QMessageBox* header_box_ = nullptr;  // while the header error waits for OK
   SettingsTexts settings_texts_;

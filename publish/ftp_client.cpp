@@ -336,6 +336,24 @@ int16_t FtpClient::Fail(int32_t error) {
   return 0;
 }
 
+Clock::time_point FtpClient::Deadline() const { return std::min(limit_, Clock::now() + timeouts_.operation); }
+
+bool FtpClient::ConnectionFailed() const {
+  switch (last_error_) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool FtpClient::Usable() {
   if (session_ || sftp_) return true;
   Fail(connect_error_ != 0 ? connect_error_ : ftp_error::kNotConnected);
@@ -355,7 +373,7 @@ int16_t FtpClient::FtpConnect(const std::string& server, const std::string& acco
   if (!address) return failed(ftp_error::kBadServerText);
   if (address->security == FtpSecurity::kSftp) {
     auto sftp = std::make_unique<SftpSession>(*address, account, password, timeouts_, SshFiles{known_hosts_, ssh_dir_});
-    const int32_t opened = sftp->Open(Clock::now() + timeouts_.operation);
+    const int32_t opened = sftp->Open(Deadline());
     sftp_ = std::move(sftp);  // kept for its notes; usable only when opened
     if (opened != 0) {
       notes_ = sftp_->TakeNotes();
@@ -368,7 +386,7 @@ int16_t FtpClient::FtpConnect(const std::string& server, const std::string& acco
 
   auto session = std::make_unique<Session>(*address, account, password, timeouts_, ca_file_);
   if (!session->ok()) return failed(ftp_error::kNoHandle);
-  const Session::Result result = session->Visit({}, Clock::now() + timeouts_.operation);
+  const Session::Result result = session->Visit({}, Deadline());
   if (!result.ok()) return failed(result.Error());
   session_ = std::move(session);
   connect_error_ = 0;
@@ -379,11 +397,11 @@ int16_t FtpClient::FtpSetCD(const std::string& directory) {
   if (HasUnsafeCharacters(directory)) return Fail(ftp_error::kUnsafeText);
   if (!Usable()) return 0;
   if (sftp_) {
-    const int32_t changed = sftp_->ChangeDirectory(directory, Clock::now() + timeouts_.operation);
+    const int32_t changed = sftp_->ChangeDirectory(directory, Deadline());
     return changed == 0 ? -1 : Fail(changed);
   }
   std::vector<std::string> target = ResolveDirectory(session_->directory(), directory);
-  const Session::Result result = session_->Visit(target, Clock::now() + timeouts_.operation);
+  const Session::Result result = session_->Visit(target, Deadline());
   if (!result.ok()) return Fail(result.Error());
   session_->set_directory(std::move(target));
   return -1;
@@ -396,7 +414,7 @@ int16_t FtpClient::FtpPutBin(const std::string& local, const std::string& remote
   if (!Usable()) return 0;
   std::string file;
   if (!ReadRegularFile(local, kLargestUpload, file).ok) return Fail(ftp_error::kLocalFile);
-  const auto deadline = Clock::now() + timeouts_.operation;
+  const auto deadline = Deadline();
   if (sftp_) {
     const int32_t uploaded = sftp_->Upload(file, remote, deadline);
     return uploaded == 0 ? -1 : Fail(uploaded);

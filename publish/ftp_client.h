@@ -40,6 +40,10 @@ class FtpClient : public PicturePublisher {
   /// The number of the last failure: a server reply code, a libcurl code or one of ftp_errors.h.
   int32_t FtpGetLastError() const override { return last_error_; }
 
+  void LimitCallsTo(std::chrono::steady_clock::time_point deadline) override { limit_ = deadline; }
+  bool ConnectionFailed() const override;
+  const FtpTimeouts& timeouts() const { return timeouts_; }
+
   /// Lines for the log about the session (an SFTP host recorded, the way of renaming).
   std::vector<std::string> TakeNotes() override;
 
@@ -55,6 +59,8 @@ class FtpClient : public PicturePublisher {
   class Session;
   int16_t Fail(int32_t error);
   bool Usable();
+  /// The end of a call that starts now: its own bound, or the limit set for all calls if sooner.
+  std::chrono::steady_clock::time_point Deadline() const;
 
   FtpTimeouts timeouts_;
   std::string ca_file_;
@@ -62,6 +68,7 @@ class FtpClient : public PicturePublisher {
   std::unique_ptr<SftpSession> sftp_;
   std::string known_hosts_, ssh_dir_;
   std::vector<std::string> notes_;
+  std::chrono::steady_clock::time_point limit_ = std::chrono::steady_clock::time_point::max();
   int32_t last_error_ = 0;
   int32_t connect_error_ = 0;  // why the last connect failed; later calls report it
 };

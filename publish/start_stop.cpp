@@ -11,14 +11,18 @@ void Command1_Click(StationControls& window, FtpClient& ftp, FrameStore& store) 
   const std::string account = window.AccountText();
   const std::string password = window.PasswordText();
 
-  const bool connected = ftp.FtpConnect(server, account, password) == -1;
+  ftp.LimitCallsTo(std::chrono::steady_clock::now() + ftp.timeouts().operation);
+  bool connected = false;
+  window.Await([&] { connected = ftp.FtpConnect(server, account, password) == -1; });
   for (const std::string& note : ftp.TakeNotes()) window.NoteText(note);
   if (connected)
     window.SetStatusText("FTP open OK");
   else
     window.SetStatusText("FTP open NG:" + std::to_string(ftp.FtpGetLastError()));
 
-  if (ftp.FtpSetCD(kRemoteDirectory) == -1)
+  bool changed = false;
+  window.Await([&] { changed = ftp.FtpSetCD(kRemoteDirectory) == -1; });
+  if (changed)
     window.SetStatusText(window.StatusText() + " / Set CD OK");
   else
     window.SetStatusText(window.StatusText() + " / Set CD NG:" + std::to_string(ftp.FtpGetLastError()));

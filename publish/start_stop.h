@@ -3,6 +3,7 @@
 // and off. Plain C++: the window supplies what they reach through StationControls.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "fits/frame_store.h"
@@ -28,12 +29,16 @@ class StationControls {
   virtual void SetTimerEnabled(bool enabled) = 0;
   /// A line for the log only (an SFTP host recorded, say); the status line does not change.
   virtual void NoteText(const std::string& text) = 0;
+  /// Runs `job`, which may wait long on the server, and returns when it has ended; a window
+  /// keeps repainting meanwhile.
+  virtual void Await(const std::function<void()>& job) { job(); }
 };
 
 /// The status text that ends every cycle and begins Start: "Live start   " and the counter.
 std::string LiveStartText(int16_t frame_counter);
 
-/// Start: status, live file path, connect, change to /homepage, one cycle, timer on.
+/// Start: status, live file path, connect, change to /homepage, one cycle, timer on. The connect
+/// and the change of directory share the bound of one call.
 void Command1_Click(StationControls& window, FtpClient& ftp, FrameStore& store);
 /// Stop: status, timer off, counter 0, disconnect.
 void Command2_Click(StationControls& window, FtpClient& ftp);

@@ -52,10 +52,13 @@ class FakePublisher : public PicturePublisher {
     return error == 0 ? -1 : 0;
   }
   int32_t FtpGetLastError() const override { return error; }
+  void LimitCallsTo(std::chrono::steady_clock::time_point deadline) override { limits.push_back(deadline); }
+  bool ConnectionFailed() const override { return error == 28; }
 
   int32_t error = 0;
   std::chrono::milliseconds delay{0};
   std::vector<std::string> uploads;
+  std::vector<std::chrono::steady_clock::time_point> limits;
 };
 
 class LiveCycleTest : public ::testing::Test {
@@ -203,6 +206,21 @@ TEST_F(LiveCycleTest, ACycleEndedByAnExceptionDoesNotStayRunning) {
   EXPECT_THROW(cycle_.Run(), std::runtime_error);
   EXPECT_FALSE(cycle_.running());
   EXPECT_TRUE(cycle_.Run());
+}
+
+// All of a cycle's uploads share one deadline, and after the picture's upload lost the
+// connection the report is not uploaded: a stop never waits for two time-outs.
+TEST_F(LiveCycleTest, AfterALostConnectionTheReportIsNotUploaded) {
+  publisher_.error = 28;
+  const auto before = std::chrono::steady_clock::now();
+  ASSERT_TRUE(cycle_.Run());
+  EXPECT_EQ(publisher_.uploads, std::vector<std::string>{"live2.jpg live2.jpg"});
+  ASSERT_EQ(publisher_.limits.size(), 1u);
+  EXPECT_LE(publisher_.limits[0], std::chrono::steady_clock::now() + cycle_.options().upload_budget);
+  EXPECT_GE(publisher_.limits[0], before + cycle_.options().upload_budget);
+  publisher_.error = 550;  // a refusal by a live server: the report still goes
+  ASSERT_TRUE(cycle_.Run());
+  EXPECT_EQ(publisher_.uploads.size(), 3u);
 }
 
 }  // namespace

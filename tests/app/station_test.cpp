@@ -177,4 +177,29 @@ TEST_F(StationTest, ClosingDuringACycleWaitsForItThenSaves) {
   EXPECT_NE(std::string(saved.begin(), saved.end()).find(server_->address()), std::string::npos);
 }
 
+// Start's login waits beside the window, which keeps repainting; a stop asked for meanwhile is
+// carried out once Start has ended, and Start's connect and change of directory share one bound.
+TEST_F(StationTest, StartWaitsForAHangingServerBesideTheWindowAndAStopWaitsForIt) {
+  SilentListener silent;  // accepts, never greets
+  WriteFrame();
+  Configure();
+  Control("Text4")->setText(QStringLiteral("127.0.0.1:%1").arg(silent.port()));
+  Window().show();
+  int repaints_while_connecting = 0;
+  QTimer painter;
+  QObject::connect(&painter, &QTimer::timeout, [&] { ++repaints_while_connecting; });
+  painter.start(50);
+  QTimer::singleShot(200, [this] { Window().RequestShutdown(); });
+  const auto start = std::chrono::steady_clock::now();
+  ClickStart();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GT(repaints_while_connecting, 20);
+  EXPECT_LT(seconds, 5 + 2.0);  // the connect bound, and the change of directory adds none
+  EXPECT_FALSE(Window().isVisible());
+  const std::vector<std::string> statuses = TakeStatuses();
+  ASSERT_GE(statuses.size(), 2u);
+  EXPECT_EQ(statuses[1], "FTP open NG:28");
+  EXPECT_EQ(statuses.back(), "FTP close OK");
+}
+
 }  // namespace

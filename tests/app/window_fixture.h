@@ -19,9 +19,9 @@
 class RecordingForm1 : public Form1 {
  public:
   using Form1::Form1;
-  void SetStatus(const QString& text) override {
+  void ShowStatus(const QString& text, const QString& logged) override {
     statuses.push_back(text.toStdString());
-    Form1::SetStatus(text);
+    Form1::ShowStatus(text, logged);
   }
   std::vector<std::string> statuses;
 };

@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/station_core.h"
+
+#include "app/beside.h"
+#include "fits/text_numbers.h"
+
+StationCore::StationCore(FrameStore& store, FtpClient& ftp, StationFace& face)
+    : store_(store), ftp_(ftp), face_(face), cycle_(store, picture_, ftp, *this) {
+  timer_.setObjectName(QStringLiteral("Timer1"));
+  timer_.setInterval(60000);
+  QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+}
+
+SettingsBytes StationCore::ReadSettings() {
+  SettingsBytes file = LoadSettingsBytes(kSettingsFileName);
+  if (!file.read.ok)
+    Note(QStringLiteral("Settings NG:") + QString::fromUtf8(file.read.reason) + QStringLiteral(" (the defaults are used)"));
+  return file;
+}
+
+void StationCore::Reset(const std::string& range_text, const std::string& background_text) {
+  store_.RangeFactor = NumericValueOfText(range_text);
+  store_.BackgroundFactor = NumericValueOfText(background_text);
+  cycle_.set_frame_counter(0);
+}
+
+void StationCore::SetCycleOptions(const CycleOptions& options) {
+  timer_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(options.interval));
+  cycle_.set_options(options);
+}
+
+void StationCore::Start() {
+  if (starting_) return;
+  starting_ = true;
+  ::Command1_Click(*this, ftp_, store_);
+  starting_ = false;
+  AfterWork();
+}
+
+void StationCore::Stop() { ::Command2_Click(*this, ftp_); }
+
+void StationCore::Tick() {
+  if (starting_) return;  // Start runs the first cycle itself
+  RunCycle();
+}
+
+void StationCore::RunCycle() {
+  if (cycle_.running()) return;  // a tick while a cycle runs is skipped: that cycle carries on
+  if (shutdown_pending_) return;  // no cycle begins once a stop has been asked for
+  face_.CycleStarting();
+  cycle_.Run();
+  face_.CycleEnded();
+  if (!starting_) AfterWork();  // else once Start has ended
+}
+
+void StationCore::RequestShutdown() {
+  shutdown_pending_ = true;
+  face_.StopRequested();
+  if (!busy()) FinishShutdown();
+}
+
+bool StationCore::MayCloseNow() {
+  if (!busy()) return true;
+  close_pending_ = true;
+  return false;
+}
+
+void StationCore::AfterWork() {
+  if (busy()) return;
+  if (shutdown_pending_) {
+    FinishShutdown();
+  } else if (close_pending_) {
+    close_pending_ = false;
+    face_.Finish();
+  }
+}
+
+void StationCore::FinishShutdown() {
+  shutdown_pending_ = false;
+  Stop();
+  face_.Finish();
+}
+
+void StationCore::SetStatus(const QString& text) {
+  status_ = text;
+  face_.ShowStatus(text, log_.Add(text));
+}
+
+void StationCore::Note(const QString& text) { face_.ShowNote(log_.Add(text)); }
+
+void StationCore::ShowHeaderError(const std::string& message) {
+  const QString text = QString::fromUtf8(message);
+  face_.ShowHeaderError(text, log_.Add(text));
+}
+
+void StationCore::SetTimerEnabled(bool enabled) {
+  if (!enabled) timer_.stop();
+  else if (!timer_.isActive()) timer_.start();  // a second Start keeps the running timer
+}
+
+void StationCore::Await(const std::function<void()>& job) { Beside(*this, job); }
