@@ -36,7 +36,7 @@ void LiveCycle::Steps() {
   host_.Yield();
   const ReadResult read = reader_.ReadLiveFrame(store_, host_);
   if (read.status == ReadStatus::kOk)
-    freshness_.Observe(read.data_digest, QDateTime::fromSecsSinceEpoch(read.modified), host_.Now());
+    freshness_.Observe(read.data_digest, QDateTime::fromSecsSinceEpoch(read.modified), host_.Now(), host_.Monotonic());
   if (read.status == ReadStatus::kFileError) {
     // A missing, half-written or oversized frame: publishing the last picture again under a fresh
     // time stamp would mislead, so this cycle ends here and the next tick tries again.
@@ -51,7 +51,7 @@ void LiveCycle::Steps() {
   const QDateTime now = host_.Now();
   // An old frame published under a fresh time stamp must say that it is old.
   QString stale_line;
-  if (Stale(now))
+  if (Stale())
     stale_line = QStringLiteral("NO NEW FRAME SINCE ") + freshness_.last_change()->toString(QStringLiteral("HH:mm:ss"));
   LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(now), stale_line);
   host_.Breathe();
@@ -83,8 +83,8 @@ void LiveCycle::Steps() {
   Status(QString::fromStdString(LiveStartText(frame_counter_)));
 }
 
-bool LiveCycle::Stale(const QDateTime& now) const {
-  return options_.stale_after.count() > 0 && freshness_.Stale(now, options_.stale_after);
+bool LiveCycle::Stale() const {
+  return options_.stale_after.count() > 0 && freshness_.Stale(host_.Monotonic(), options_.stale_after);
 }
 
 void LiveCycle::Archive() {
@@ -107,7 +107,7 @@ void LiveCycle::Report(const QDateTime& when, const QString& status, bool connec
   StationReport report;
   report.updated = when;
   report.frame_changed = freshness_.last_change();
-  report.stale = Stale(when);
+  report.stale = Stale();
   report.status = status;
   report.interval = static_cast<int>(options_.interval.count());
   if (store_.HeaderCardCount > 0) report.frame_time = HeaderValueText(store_, "DATE-OBS");

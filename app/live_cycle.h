@@ -30,6 +30,8 @@ class LiveCycleHost : public HeaderErrorSink {
   virtual QString SiteCaption() const = 0;       // Text3, read when the picture is lettered
   virtual std::string LiveFileText() const = 0;  // Text1's bytes, read when an archive is named
   virtual QDateTime Now() const = 0;
+  /// The monotonic clock, for "how long since": it never steps when the wall clock is set.
+  virtual std::chrono::steady_clock::time_point Monotonic() const { return std::chrono::steady_clock::now(); }
 };
 
 /// The choices an observer can make on the command line. Without them the cycle does what it was
@@ -67,7 +69,7 @@ class LiveCycle {
   void Report(const QDateTime& when, const QString& status, bool connection_failed = false);
   void Status(const QString& text);
   /// True when the stale line is asked for and no new frame has come for that long.
-  bool Stale(const QDateTime& now) const;
+  bool Stale() const;
 
   FrameStore& store_;
   PictureSurface& picture_;

@@ -32,6 +32,10 @@ class FakeHost : public LiveCycleHost {
   QString SiteCaption() const override { return caption; }
   std::string LiveFileText() const override { return live_file_text; }
   QDateTime Now() const override { return now; }
+  // Follows the wall clock of the test unless the test sets that back.
+  std::chrono::steady_clock::time_point Monotonic() const override {
+    return std::chrono::steady_clock::time_point(std::chrono::milliseconds(now.toMSecsSinceEpoch())) + set_back;
+  }
   void ShowHeaderError(const std::string& message) override { header_errors.push_back(message); }
 
   QString caption = QStringLiteral("Kiso");
@@ -42,6 +46,7 @@ class FakeHost : public LiveCycleHost {
   std::vector<std::string> header_errors;
   int breaths = 0;
   bool throw_at_yield = false;
+  std::chrono::milliseconds set_back{0};
 };
 
 class FakePublisher : public PicturePublisher {
@@ -166,6 +171,12 @@ TEST_F(LiveCycleTest, AnOldFrameIsMarkedAsOldUntilANewOneArrives) {
   EXPECT_EQ(RedIn(35, 60), 0);
   EXPECT_NE(Report().find("\"stale\":false"), std::string::npos) << Report();
   EXPECT_NE(Report().find("\"frame_time\":\"2007-02-14T21:09:00\""), std::string::npos) << Report();
+
+  // The wall clock set back an hour: 301 s later by the monotonic clock, the frame is old all the same.
+  host_.now = host_.now.addSecs(-3600);
+  host_.set_back = std::chrono::seconds(3600 + 301);
+  ASSERT_TRUE(cycle_.Run());
+  EXPECT_NE(Report().find("\"stale\":true"), std::string::npos) << Report();
 }
 
 // Below the archive floor no archive is written, and the status says how much room is left.
