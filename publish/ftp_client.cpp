@@ -114,6 +114,9 @@ class FtpClient::Session {
   Result Upload(const std::vector<char>& bytes, const std::string& temporary, const std::string& remote,
                 Clock::time_point deadline) {
     const SList rename{"RNFR " + temporary, "RNTO " + remote};
+    // A leftover of the temporary name goes first, whatever it is: a link planted there would
+    // otherwise take the upload into the file it points to. "*": its absence is no failure.
+    const SList clear{"*DELE " + PathOf(temporary)};
     UploadSource source{&bytes};
     StallWatch watch{timeouts_.stall};
     Prepare(deadline);
@@ -122,6 +125,7 @@ class FtpClient::Session {
     curl_easy_setopt(curl_, CURLOPT_READFUNCTION, ReadUpload);
     curl_easy_setopt(curl_, CURLOPT_READDATA, &source);
     curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
+    curl_easy_setopt(curl_, CURLOPT_PREQUOTE, clear.list);
     curl_easy_setopt(curl_, CURLOPT_POSTQUOTE, rename.list);
     curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, WatchProgress);

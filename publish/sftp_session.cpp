@@ -260,6 +260,9 @@ std::string SftpSession::PathOf(const std::string& name) const {
 int32_t SftpSession::UploadOnce(const std::string& bytes, const std::string& remote, Clock::time_point deadline) {
   SftpWire& wire = *connection_->wire;
   const std::string temporary = PathOf("." + remote + ".part");
+  // A leftover of the temporary name goes first, and the file is then made anew, never opened
+  // through whatever is there: a link planted there would take the upload where it points.
+  wire.Remove(temporary, ReplyBy(timeouts_.stall, deadline));
   const SftpWire::Result opened = wire.OpenForWriting(temporary, ReplyBy(timeouts_.stall, deadline));
   if (!opened.ok()) return opened.error;
   for (size_t at = 0; at < bytes.size(); at += kWriteChunk) {

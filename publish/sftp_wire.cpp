@@ -7,7 +7,7 @@ namespace {
 // Packet types and flags of SFTP version 3.
 constexpr uint8_t kInit = 1, kVersion = 2, kOpen = 3, kClose = 4, kWrite = 6, kRemove = 13, kRealPath = 16,
                   kStat = 17, kRename = 18, kStatus = 101, kHandle = 102, kName = 104, kAttrs = 105, kExtended = 200;
-constexpr uint32_t kOpenWrite = 0x02, kOpenCreate = 0x08, kOpenTruncate = 0x10;
+constexpr uint32_t kOpenWrite = 0x02, kOpenCreate = 0x08, kOpenExclusive = 0x20;
 // Attribute flags; extended attributes, if any, come last and nothing here needs them.
 constexpr uint32_t kAttrSize = 0x1, kAttrUidGid = 0x2, kAttrPermissions = 0x4, kAttrTimes = 0x8;
 constexpr uint32_t kLongestPacket = 256 * 1024;
@@ -224,7 +224,7 @@ SftpWire::Result SftpWire::Stat(const std::string& path, Clock::time_point deadl
 SftpWire::Result SftpWire::OpenForWriting(const std::string& path, Clock::time_point deadline) {
   std::string arguments;
   PutString(arguments, path);
-  PutU32(arguments, kOpenWrite | kOpenCreate | kOpenTruncate);
+  PutU32(arguments, kOpenWrite | kOpenCreate | kOpenExclusive);
   PutU32(arguments, kAttrPermissions);
   PutU32(arguments, 0644);
   Reply reply;

@@ -37,6 +37,7 @@ class SftpWire {
 
   Result RealPath(const std::string& path, Clock::time_point deadline);
   Result Stat(const std::string& path, Clock::time_point deadline);
+  /// Makes `path` anew: fails where anything (a file, a link) is there already.
   Result OpenForWriting(const std::string& path, Clock::time_point deadline);
   Result Write(const std::string& handle, uint64_t offset, const char* data, size_t size, Clock::time_point deadline);
   Result Close(const std::string& handle, Clock::time_point deadline);

@@ -62,6 +62,20 @@ TEST_F(FtpClientTest, UploadsLandWholeAndOneLoginServesFiftyCycles) {
   EXPECT_GE(server.Count("CMD QUIT"), 1);
 }
 
+// A link planted at the temporary name (by another user of a shared host) is removed, not
+// written through: the file it points to keeps its bytes.
+TEST_F(FtpClientTest, ALinkAtTheTemporaryNameIsNotWrittenThrough) {
+  WriteBytes(root_ + "/secret.txt", {'k', 'e', 'e', 'p'});
+  std::filesystem::create_symlink(root_ + "/secret.txt", Remote(".live2.jpg.part"));
+  PyFtpServer server(root_);
+  FtpClient client;
+  ASSERT_TRUE(Start(client, server)) << client.FtpGetLastError();
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+  EXPECT_EQ(ReadBytes(root_ + "/secret.txt"), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(std::filesystem::is_symlink(Remote()));
+  EXPECT_EQ(ReadBytes(Remote()), ReadBytes(local_));
+}
+
 TEST_F(FtpClientTest, WrongPasswordGives530AndEveryLaterCallSaysSo) {
   PyFtpServer server(root_);
   FtpClient client;

@@ -164,6 +164,21 @@ TEST_F(SftpTest, RevokedKeysOtherKeyTypesAndUnreadableKnownHostsAreRefusedBefore
   EXPECT_EQ(server.Count("Accepted publickey"), logins) << server.log();
 }
 
+// A link planted at the temporary name is removed and the upload made anew, never written
+// through to the file the link points to.
+TEST_F(SftpTest, ALinkAtTheTemporaryNameIsNotWrittenThrough) {
+  OpenSshServer server(dir_.path().string());
+  WriteBytes(dir_.File("secret.txt"), {'k', 'e', 'e', 'p'});
+  fs::create_symlink(dir_.File("secret.txt"), homepage_ + "/.live2.jpg.part");
+  FtpClient client;
+  Trusting(client, server);
+  ASSERT_TRUE(Start(client, server)) << client.FtpGetLastError();
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << client.FtpGetLastError();
+  EXPECT_EQ(ReadBytes(dir_.File("secret.txt")), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(fs::is_symlink(homepage_ + "/live2.jpg"));
+  EXPECT_EQ(ReadBytes(homepage_ + "/live2.jpg"), ReadBytes(local_));
+}
+
 // The server goes away and comes back between two cycles: the next upload logs in again.
 TEST_F(SftpTest, ServerRestartedBetweenUploadsIsLoggedIntoAgain) {
   OpenSshServer server(dir_.path().string());
