@@ -162,17 +162,20 @@ SftpWire::Result SftpWire::Start(Clock::time_point deadline) {
 }
 
 SftpWire::Result SftpWire::Call(uint8_t type, const std::string& arguments, Clock::time_point deadline, Reply& reply) {
+  // A request that timed out or got a reply it cannot match leaves the session out of step with
+  // the server: every later request fails at once instead of waiting for the stall bound again.
+  if (broken_ != 0) return Failed(broken_);
   const uint32_t id = next_id_++;
   std::string packet(1, static_cast<char>(type));
   PutU32(packet, id);
   packet += arguments;
-  if (const int32_t error = Send(packet, deadline)) return Failed(error);
+  if (const int32_t error = Send(packet, deadline)) return Failed(broken_ = error);
   // One request is outstanding at a time, so the next reply is its answer.
   std::string answer;
-  if (const int32_t error = Receive(answer, deadline)) return Failed(error);
+  if (const int32_t error = Receive(answer, deadline)) return Failed(broken_ = error);
   const std::string after_type = answer.substr(1);
   Fields fields(after_type);
-  if (fields.U32() != id || fields.bad()) return Failed(56);
+  if (fields.U32() != id || fields.bad()) return Failed(broken_ = 56);
   reply.type = static_cast<uint8_t>(answer[0]);
   reply.body = answer.substr(5);
   if (reply.type == kStatus) {

@@ -61,5 +61,6 @@ class SftpWire {
   ssh_session ssh_;
   ssh_channel channel_ = nullptr;
   uint32_t next_id_ = 1;
+  int32_t broken_ = 0;  // the transport error that put the session out of step; 0: in step
   std::set<std::string> extensions_;
 };
