@@ -377,12 +377,12 @@ int16_t FtpClient::FtpConnect(const std::string& server, const std::string& acco
   if (!address) return failed(ftp_error::kBadServerText);
   if (address->security == FtpSecurity::kSftp) {
     auto sftp = std::make_unique<SftpSession>(*address, account, password, timeouts_, SshFiles{known_hosts_, ssh_dir_});
-    const int32_t opened = sftp->Open(Deadline());
+    const Outcome opened = sftp->Open(Deadline());
     sftp_ = std::move(sftp);  // kept for its notes; usable only when opened
-    if (opened != 0) {
+    if (!opened.ok) {
       notes_ = sftp_->TakeNotes();
       sftp_.reset();
-      return failed(opened);
+      return failed(opened.number);
     }
     connect_error_ = 0;
     return -1;
@@ -401,8 +401,8 @@ int16_t FtpClient::FtpSetCD(const std::string& directory) {
   if (HasUnsafeCharacters(directory)) return Fail(ftp_error::kUnsafeText);
   if (!Usable()) return 0;
   if (sftp_) {
-    const int32_t changed = sftp_->ChangeDirectory(directory, Deadline());
-    return changed == 0 ? -1 : Fail(changed);
+    const Outcome changed = sftp_->ChangeDirectory(directory, Deadline());
+    return changed.ok ? -1 : Fail(changed.number);
   }
   std::vector<std::string> target = ResolveDirectory(session_->directory(), directory);
   const Session::Result result = session_->Visit(target, Deadline());
@@ -420,8 +420,8 @@ int16_t FtpClient::FtpPutBin(const std::string& local, const std::string& remote
   if (!ReadRegularFile(local, kLargestUpload, file).ok) return Fail(ftp_error::kLocalFile);
   const auto deadline = Deadline();
   if (sftp_) {
-    const int32_t uploaded = sftp_->Upload(file, remote, deadline);
-    return uploaded == 0 ? -1 : Fail(uploaded);
+    const Outcome uploaded = sftp_->Upload(file, remote, deadline);
+    return uploaded.ok ? -1 : Fail(uploaded.number);
   }
   const std::vector<char> bytes(file.begin(), file.end());
 

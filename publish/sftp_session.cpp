@@ -1,13 +1,18 @@
 #include "publish/sftp_session.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
-#include <libssh/libssh.h>
 
 #include "publish/ftp_errors.h"
 #include "publish/known_hosts.h"
 #include "publish/sftp_wire.h"
+#include "publish/ssh_channel.h"
+#include "publish/tcp_connect.h"
 
 namespace {
 
@@ -15,14 +20,19 @@ using Clock = SftpSession::Clock;
 
 constexpr size_t kWriteChunk = 32 * 1024;
 
-// libssh says what went wrong only in words; the numbers the station shows are libcurl's for the
-// same transport failures, so that the README's table holds for both.
-int32_t TransportError(ssh_session ssh) {
-  const std::string text = ssh ? ssh_get_error(ssh) : "";
-  if (text.find("resolve") != std::string::npos) return 6;
-  if (text.find("refused") != std::string::npos) return 7;
-  if (text.find("imeout") != std::string::npos || text.find("timed out") != std::string::npos) return 28;
-  return 56;  // the connection failed or was dropped
+// A failure of the station's own, shown as one of ftp_errors.h.
+Outcome StationError(int32_t number, std::string why) {
+  Outcome failure = Outcome::Failure(std::move(why));
+  failure.number = number;
+  return failure;
+}
+
+// libssh says what went wrong only in words, and the connection is ours: a wait of libssh's that
+// failed at its bound timed out (28), any other failure lost the connection (56).
+Outcome SshFailure(ssh_session ssh, Clock::time_point bound) {
+  const std::string words = ssh ? ssh_get_error(ssh) : "";
+  if (Clock::now() >= bound - std::chrono::milliseconds(50)) return Outcome::Lost(28, "no answer in time: " + words);
+  return Outcome::Lost(56, "the connection failed: " + words);
 }
 
 // The host key algorithms that ask for a key of one of `recorded`, those first, so that a host
@@ -59,7 +69,61 @@ HostKey ServerKey(ssh_session ssh) {
   return host_key;
 }
 
+// The wait for one reply: the stall bound, and never past the call's deadline.
+Clock::time_point ReplyBy(std::chrono::seconds stall, Clock::time_point deadline) {
+  return std::min(deadline, Clock::now() + stall);
+}
+
+// A session left waiting for a reply, or cut, is out of step with the server.
+bool SessionLost(const Outcome& outcome) { return outcome.code == Outcome::Code::kConnection; }
+
 }  // namespace
+
+class SftpSession::Connection {
+ public:
+  ~Connection() {
+    wire.reset();
+    channel.reset();
+    if (ssh) {
+      long brief = 2;  // saying goodbye to a dead server must not hold the station up
+      ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &brief);
+      ssh_disconnect(ssh);
+      ssh_free(ssh);  // closes the socket handed to it
+    }
+  }
+
+  // libssh's own blocking waits (handshake, login) end at `limit`, and never past the deadline.
+  // Returns when that is.
+  Clock::time_point Bound(std::chrono::seconds limit, Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    const auto bound = std::max(std::chrono::microseconds(1000), std::min<std::chrono::microseconds>(limit, left));
+    long seconds = static_cast<long>(bound.count() / 1000000);
+    long micros = static_cast<long>(bound.count() % 1000000);
+    ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &seconds);
+    ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT_USEC, &micros);
+    return Clock::now() + bound;
+  }
+
+  ssh_session ssh = nullptr;
+  std::unique_ptr<SshChannel> channel;
+  std::unique_ptr<SftpWire> wire;
+};
+
+SftpSession::SftpSession(FtpAddress address, std::string user, std::string password, const FtpTimeouts& timeouts,
+                         SshFiles files)
+    : address_(std::move(address)), user_(std::move(user)), password_(std::move(password)), timeouts_(timeouts),
+      files_(std::move(files)) {}
+
+SftpSession::~SftpSession() = default;
+
+std::vector<std::string> SftpSession::TakeNotes() { return std::exchange(notes_, {}); }
+
+std::string SftpSession::KnownHostsPath() const {
+  if (!files_.known_hosts.empty()) return files_.known_hosts;
+  if (!files_.ssh_dir.empty()) return files_.ssh_dir + "/known_hosts";
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : "") + "/.ssh/known_hosts";
+}
 
 // The password, as a password login or, where the server asks for it at keyboard-interactive
 // prompts only (hosts that log users in through PAM), as the answer to each prompt that hides
@@ -81,97 +145,69 @@ int SftpSession::PasswordLogin(ssh_session ssh) const {
   return auth == SSH_AUTH_INFO ? SSH_AUTH_DENIED : auth;
 }
 
-class SftpSession::Connection {
- public:
-  ~Connection() {
-    wire.reset();
-    if (ssh) {
-      long brief = 2;  // saying goodbye to a dead server must not hold the station up
-      ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &brief);
-      ssh_disconnect(ssh);
-      ssh_free(ssh);
-    }
-  }
-
-  // libssh's own blocking waits (connect, login) end at `limit`, and never past the deadline.
-  void Bound(std::chrono::seconds limit, Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-    const auto bound = std::max(std::chrono::microseconds(1000), std::min<std::chrono::microseconds>(limit, left));
-    long seconds = static_cast<long>(bound.count() / 1000000);
-    long micros = static_cast<long>(bound.count() % 1000000);
-    ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &seconds);
-    ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT_USEC, &micros);
-  }
-
-  ssh_session ssh = nullptr;
-  std::unique_ptr<SftpWire> wire;
-};
-
-namespace {
-
-// The wait for one reply: the stall bound, and never past the call's deadline.
-Clock::time_point ReplyBy(std::chrono::seconds stall, Clock::time_point deadline) {
-  return std::min(deadline, Clock::now() + stall);
-}
-
-}  // namespace
-
-SftpSession::SftpSession(FtpAddress address, std::string user, std::string password, const FtpTimeouts& timeouts,
-                         SshFiles files)
-    : address_(std::move(address)), user_(std::move(user)), password_(std::move(password)), timeouts_(timeouts),
-      files_(std::move(files)) {}
-
-SftpSession::~SftpSession() = default;
-
-std::vector<std::string> SftpSession::TakeNotes() { return std::exchange(notes_, {}); }
-
-std::string SftpSession::KnownHostsPath() const {
-  if (!files_.known_hosts.empty()) return files_.known_hosts;
-  if (!files_.ssh_dir.empty()) return files_.ssh_dir + "/known_hosts";
-  const char* home = std::getenv("HOME");
-  return std::string(home ? home : "") + "/.ssh/known_hosts";
-}
-
-int32_t SftpSession::Open(Clock::time_point deadline) {
+Outcome SftpSession::Open(Clock::time_point deadline) {
   connection_.reset();
   auto connection = std::make_unique<Connection>();
   ssh_session ssh = connection->ssh = ssh_new();
-  if (!ssh) return ftp_error::kNoHandle;
+  if (!ssh) return StationError(ftp_error::kNoHandle, "cannot start an SSH session");
   const int port = address_.Port() == 0 ? 22 : address_.Port();
-  if (port < 0 || address_.Host().empty()) return ftp_error::kBadServerText;
+  if (port < 0 || address_.Host().empty()) return StationError(ftp_error::kBadServerText, "no host or port");
   const std::string host = address_.Host();
-  bool no = false;
-  ssh_options_set(ssh, SSH_OPTIONS_HOST, host.c_str());
-  ssh_options_set(ssh, SSH_OPTIONS_PORT, &port);
-  ssh_options_set(ssh, SSH_OPTIONS_USER, user_.c_str());
-  ssh_options_set(ssh, SSH_OPTIONS_PROCESS_CONFIG, &no);  // the settings of the window, nothing else
-  int yes = 1;  // each request waits for its reply: Nagle's delay would add 40 ms to every one
-  ssh_options_set(ssh, SSH_OPTIONS_NODELAY, &yes);
-  if (!files_.ssh_dir.empty()) ssh_options_set(ssh, SSH_OPTIONS_SSH_DIR, files_.ssh_dir.c_str());
 
   // The host's key is checked here, against files read whole; the library must not read them
   // itself (it blocks on a FIFO and misses entries after a long line).
   const std::string shown = port == 22 ? host : "[" + host + "]:" + std::to_string(port);
-  const std::string known_hosts_path = KnownHostsPath();
   KnownHosts known, system_known;
-  for (const auto& [file, path] : {std::pair{&known, known_hosts_path}, std::pair{&system_known, std::string(kSystemKnownHosts)}}) {
+  for (const auto& [file, path] : {std::pair{&known, KnownHostsPath()}, std::pair{&system_known, std::string(kSystemKnownHosts)}}) {
     if (const Outcome loaded = file->Load(path); !loaded.ok) {
       notes_.push_back("SFTP: " + path + " cannot be used: " + loaded.reason);
-      return ftp_error::kKnownHostsUnusable;
+      return StationError(ftp_error::kKnownHostsUnusable, path + ": " + loaded.reason);
     }
   }
+
+  bool no = false;
+  int yes = 1;  // each request waits for its reply: Nagle's delay would add 40 ms to every one
   const char* no_file = "/dev/null";
+  ssh_options_set(ssh, SSH_OPTIONS_HOST, host.c_str());
+  ssh_options_set(ssh, SSH_OPTIONS_PORT, &port);
+  ssh_options_set(ssh, SSH_OPTIONS_USER, user_.c_str());
+  ssh_options_set(ssh, SSH_OPTIONS_PROCESS_CONFIG, &no);  // the settings of the window, nothing else
   ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, no_file);
   ssh_options_set(ssh, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, no_file);
+  if (!files_.ssh_dir.empty()) ssh_options_set(ssh, SSH_OPTIONS_SSH_DIR, files_.ssh_dir.c_str());
   std::vector<std::string> recorded = known.TypesFor(shown);
   for (const std::string& type : system_known.TypesFor(shown)) recorded.push_back(type);
   if (!recorded.empty()) ssh_options_set(ssh, SSH_OPTIONS_HOSTKEYS, HostKeyPreference(recorded).c_str());
-  connection->Bound(timeouts_.connect, deadline);
-  if (ssh_connect(ssh) != SSH_OK) return TransportError(ssh);
+
+  // The connection is made here, so that an unknown name, a refusal and silence are told apart.
+  int fd = -1;
+  const Clock::time_point connect_by = std::min(deadline, Clock::now() + timeouts_.connect);
+  if (Outcome connected = ConnectTcp(host, port, connect_by, fd); !connected.ok) return connected;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  ssh_options_set(ssh, SSH_OPTIONS_FD, &fd);
+  Clock::time_point bound = connection->Bound(timeouts_.connect, deadline);
+  if (ssh_connect(ssh) != SSH_OK) return SshFailure(ssh, bound);
 
   // The host's key, before any credential leaves the station.
+  if (Outcome trusted = CheckHostKey(ssh, shown, known, system_known); !trusted.ok) return trusted;
+
+  bound = connection->Bound(timeouts_.connect, deadline);
+  const int auth = password_.empty() ? ssh_userauth_publickey_auto(ssh, nullptr, nullptr) : PasswordLogin(ssh);
+  if (auth == SSH_AUTH_ERROR) return SshFailure(ssh, bound);
+  if (auth != SSH_AUTH_SUCCESS) return Outcome::Refused(530, "the server refused the login");
+
+  connection->channel = std::make_unique<SshChannel>(ssh);
+  if (Outcome opened = connection->channel->Open(); !opened.ok) return opened;
+  connection->wire = std::make_unique<SftpWire>(*connection->channel);
+  if (Outcome started = connection->wire->Start(ReplyBy(timeouts_.stall, deadline)); !started.ok) return started;
+  connection_ = std::move(connection);
+  return Outcome::Success();
+}
+
+Outcome SftpSession::CheckHostKey(ssh_session ssh, const std::string& shown, const KnownHosts& known,
+                                  const KnownHosts& system_known) {
   const HostKey key = ServerKey(ssh);
-  if (key.blob.empty()) return ftp_error::kHostKeyChanged;
+  if (key.blob.empty()) return StationError(ftp_error::kHostKeyChanged, "the server showed no host key");
   HostKeyVerdict verdict = known.Check(shown, key);
   if (verdict != HostKeyVerdict::kRevoked) {
     const HostKeyVerdict system = system_known.Check(shown, key);
@@ -179,76 +215,72 @@ int32_t SftpSession::Open(Clock::time_point deadline) {
         (verdict == HostKeyVerdict::kUnknown && system != HostKeyVerdict::kUnknown))
       verdict = system;
   }
+  std::string refusal;
+  int32_t number = ftp_error::kHostKeyChanged;
   switch (verdict) {
     case HostKeyVerdict::kKnown:
-      break;
+      return Outcome::Success();
     case HostKeyVerdict::kRevoked:
-      notes_.push_back("SFTP: the host key of " + shown + " is marked revoked in known_hosts: refused");
-      return ftp_error::kHostKeyRevoked;
+      refusal = "the host key of " + shown + " is marked revoked in known_hosts";
+      number = ftp_error::kHostKeyRevoked;
+      break;
     case HostKeyVerdict::kChanged:
-      notes_.push_back("SFTP: the host key of " + shown + " differs from the one in known_hosts: refused");
-      return ftp_error::kHostKeyChanged;
+      refusal = "the host key of " + shown + " differs from the one in known_hosts";
+      break;
     case HostKeyVerdict::kOtherType:
-      notes_.push_back("SFTP: " + shown + " offers a key of another type than the recorded one (" + key.type +
-                       "): refused");
-      return ftp_error::kHostKeyChanged;
-    case HostKeyVerdict::kUnknown:
+      refusal = shown + " offers a key of another type than the recorded one (" + key.type + ")";
+      break;
+    case HostKeyVerdict::kUnknown: {
       // Trusted on first sight and recorded, as OpenSSH's StrictHostKeyChecking accept-new does.
-      if (const Outcome recorded_now = KnownHosts::Record(known_hosts_path, shown, key); !recorded_now.ok) {
-        notes_.push_back("SFTP: " + shown + " could not be recorded in " + known_hosts_path + ": " + recorded_now.reason);
-        return ftp_error::kKnownHostsUnusable;
+      const std::string path = KnownHostsPath();
+      if (const Outcome recorded = KnownHosts::Record(path, shown, key); !recorded.ok) {
+        notes_.push_back("SFTP: " + shown + " could not be recorded in " + path + ": " + recorded.reason);
+        return StationError(ftp_error::kKnownHostsUnusable, recorded.reason);
       }
       notes_.push_back("SFTP: " + shown + " seen for the first time; its host key was recorded in known_hosts");
-      break;
+      return Outcome::Success();
+    }
   }
-
-  connection->Bound(timeouts_.connect, deadline);
-  const int auth = password_.empty() ? ssh_userauth_publickey_auto(ssh, nullptr, nullptr) : PasswordLogin(ssh);
-  if (auth == SSH_AUTH_ERROR) return TransportError(ssh);
-  if (auth != SSH_AUTH_SUCCESS) return 530;
-
-  connection->wire = std::make_unique<SftpWire>(ssh);
-  const SftpWire::Result started = connection->wire->Start(ReplyBy(timeouts_.stall, deadline));
-  if (!started.ok()) return started.error;
-  connection_ = std::move(connection);
-  return 0;
+  notes_.push_back("SFTP: " + refusal + ": refused");
+  return StationError(number, refusal);
 }
 
-int32_t SftpSession::ChangeDirectory(const std::string& directory, Clock::time_point deadline) {
+Outcome SftpSession::ChangeDirectory(const std::string& directory, Clock::time_point deadline) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (!connection_) {
-      if (const int32_t opened = Open(deadline); opened != 0) return opened;
+      if (Outcome opened = Open(deadline); !opened.ok) return opened;
     }
     SftpWire& wire = *connection_->wire;
     std::string target = directory.empty() || directory.front() != '/' ? PathOf(directory) : directory;
     if (target.empty() || target.front() != '/') {
       // Relative to the login directory, as the server names it.
-      const SftpWire::Result home = wire.RealPath(".", ReplyBy(timeouts_.stall, deadline));
-      if (!home.ok()) return home.error;
-      target = home.path + (target.empty() ? "" : "/" + target);
+      std::string home;
+      if (Outcome found = wire.RealPath(".", ReplyBy(timeouts_.stall, deadline), home); !found.ok) return found;
+      target = home + (target.empty() ? "" : "/" + target);
     }
-    const SftpWire::Result found = wire.Stat(target, ReplyBy(timeouts_.stall, deadline));
-    if (found.error == 56 && attempt == 0 && deadline - Clock::now() >= timeouts_.connect) {
+    SftpWire::Attributes attributes;
+    const Outcome found = wire.Stat(target, ReplyBy(timeouts_.stall, deadline), attributes);
+    if (found.number == 56 && attempt == 0 && deadline - Clock::now() >= timeouts_.connect) {
       connection_.reset();  // dropped while idle: once more on a fresh session
       continue;
     }
-    if (!found.ok()) return found.error;
-    if (!found.is_directory) return 550;
+    if (!found.ok) return found;
+    if (!attributes.is_directory) return Outcome::Refused(550, target + " is not a directory");
     directory_ = target;
-    return 0;
+    return Outcome::Success();
   }
-  return 56;
+  return Outcome::Lost(56, "the connection was lost again");
 }
 
-int32_t SftpSession::Upload(const std::string& bytes, const std::string& remote, Clock::time_point deadline) {
-  int32_t result = connection_ ? UploadOnce(bytes, remote, deadline) : 56;
+Outcome SftpSession::Upload(const std::string& bytes, const std::string& remote, Clock::time_point deadline) {
+  Outcome result = connection_ ? UploadOnce(bytes, remote, deadline) : Outcome::Lost(56, "no session");
   // A session the server dropped while idle is opened again, within the same deadline.
-  if (result == 56 && deadline - Clock::now() >= timeouts_.connect) {
+  if (result.number == 56 && deadline - Clock::now() >= timeouts_.connect) {
     result = Open(deadline);
-    if (result == 0) result = UploadOnce(bytes, remote, deadline);
+    if (result.ok) result = UploadOnce(bytes, remote, deadline);
   }
   // A session left waiting for a reply is out of step with the server: the next call opens a new one.
-  if (result == 28 || result == 56) connection_.reset();
+  if (SessionLost(result)) connection_.reset();
   return result;
 }
 
@@ -257,37 +289,38 @@ std::string SftpSession::PathOf(const std::string& name) const {
   return directory_ + (directory_.back() == '/' ? "" : "/") + name;
 }
 
-int32_t SftpSession::UploadOnce(const std::string& bytes, const std::string& remote, Clock::time_point deadline) {
+Outcome SftpSession::UploadOnce(const std::string& bytes, const std::string& remote, Clock::time_point deadline) {
   SftpWire& wire = *connection_->wire;
+  const auto by = [&] { return ReplyBy(timeouts_.stall, deadline); };
   const std::string temporary = PathOf("." + remote + ".part");
   // A leftover of the temporary name goes first, and the file is then made anew, never opened
   // through whatever is there: a link planted there would take the upload where it points.
-  wire.Remove(temporary, ReplyBy(timeouts_.stall, deadline));
-  const SftpWire::Result opened = wire.OpenForWriting(temporary, ReplyBy(timeouts_.stall, deadline));
-  if (!opened.ok()) return opened.error;
+  wire.Remove(temporary, by());
+  std::string handle;
+  if (Outcome opened = wire.OpenForWriting(temporary, by(), handle); !opened.ok) return opened;
   for (size_t at = 0; at < bytes.size(); at += kWriteChunk) {
     const size_t size = std::min(kWriteChunk, bytes.size() - at);
-    const SftpWire::Result written = wire.Write(opened.handle, at, bytes.data() + at, size, ReplyBy(timeouts_.stall, deadline));
-    if (!written.ok()) {
-      wire.Close(opened.handle, ReplyBy(timeouts_.stall, deadline));
-      return written.error;
+    if (Outcome written = wire.Write(handle, at, bytes.data() + at, size, by()); !written.ok) {
+      wire.Close(handle, by());  // at once where the session is out of step
+      return written;
     }
   }
-  if (const SftpWire::Result closed = wire.Close(opened.handle, ReplyBy(timeouts_.stall, deadline)); !closed.ok())
-    return closed.error;
+  if (Outcome closed = wire.Close(handle, by()); !closed.ok) return closed;
 
-  if (const int32_t replaced = Replace(temporary, PathOf(remote), deadline); replaced != 0) return replaced;
+  if (Outcome replaced = Replace(temporary, PathOf(remote), deadline); !replaced.ok) return replaced;
 
-  const SftpWire::Result landed = wire.Stat(PathOf(remote), ReplyBy(timeouts_.stall, deadline));
-  if (!landed.ok()) return landed.error;
-  return landed.size == bytes.size() ? 0 : ftp_error::kSizeMismatch;
+  SftpWire::Attributes landed;
+  if (Outcome found = wire.Stat(PathOf(remote), by(), landed); !found.ok) return found;
+  if (landed.size != bytes.size())
+    return StationError(ftp_error::kSizeMismatch, "the server holds " + std::to_string(landed.size) + " bytes");
+  return Outcome::Success();
 }
 
 // OpenSSH's server refuses the standard rename onto an existing name; its posix-rename extension
 // replaces the file in one step. Where no such extension is offered, the published picture is
 // set aside first and put back if the upload cannot take its place, so the site is never left
 // without one.
-int32_t SftpSession::Replace(const std::string& temporary, const std::string& target, Clock::time_point deadline) {
+Outcome SftpSession::Replace(const std::string& temporary, const std::string& target, Clock::time_point deadline) {
   SftpWire& wire = *connection_->wire;
   const bool atomic = wire.Offers("posix-rename@openssh.com");
   if (!rename_way_noted_) {
@@ -296,26 +329,26 @@ int32_t SftpSession::Replace(const std::string& temporary, const std::string& ta
     rename_way_noted_ = true;
   }
   const auto by = [&] { return ReplyBy(timeouts_.stall, deadline); };
-  SftpWire::Result result = atomic ? wire.PosixRename(temporary, target, by()) : wire.Rename(temporary, target, by());
-  if (result.ok()) return 0;
-  if (atomic || result.error == 56 || result.error == 28) {
+  Outcome result = atomic ? wire.PosixRename(temporary, target, by()) : wire.Rename(temporary, target, by());
+  if (result.ok) return result;
+  if (atomic || SessionLost(result)) {
     wire.Remove(temporary, by());
-    return result.error;
+    return result;
   }
   const size_t slash = target.rfind('/');
   const std::string aside = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".old";
   wire.Remove(aside, by());
   result = wire.Rename(target, aside, by());
-  if (!result.ok()) {
+  if (!result.ok) {
     wire.Remove(temporary, by());
-    return result.error;
+    return result;
   }
   result = wire.Rename(temporary, target, by());
-  if (!result.ok()) {
+  if (!result.ok) {
     wire.Rename(aside, target, by());
     wire.Remove(temporary, by());
-    return result.error;
+    return result;
   }
   wire.Remove(aside, by());
-  return 0;
+  return Outcome::Success();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // One SFTP session (libssh): connect, check the host's key against known_hosts, log in, and then
 // change directory and upload as the FTP side does, with the same guarantees and time bounds.
+// Every call returns an Outcome whose `number` is the error number the station shows.
 
 #include <chrono>
 #include <cstdint>
@@ -10,13 +11,16 @@
 
 #include <libssh/libssh.h>
 
+#include "fits/outcome.h"
 #include "publish/ftp_address.h"
 #include "publish/ftp_client.h"
 
-/// Where the SSH files are; empty fields mean the user's own, as OpenSSH finds them.
+class KnownHosts;
+
 /// The host keys the machine's administrator recorded for every user; read, never written.
 inline constexpr const char* kSystemKnownHosts = "/etc/ssh/ssh_known_hosts";
 
+/// Where the SSH files are; empty fields mean the user's own, as OpenSSH finds them.
 struct SshFiles {
   std::string known_hosts;  // ~/.ssh/known_hosts
   std::string ssh_dir;      // ~/.ssh, for the keys id_ed25519, id_ecdsa, id_rsa
@@ -33,22 +37,24 @@ class SftpSession {
   SftpSession& operator=(const SftpSession&) = delete;
 
   /// Connects, checks the host key (recording a host seen for the first time, refusing a changed
-  /// key before any credential is sent), logs in and starts SFTP. 0, or an error number.
-  int32_t Open(Clock::time_point deadline);
+  /// or revoked key before any credential is sent), logs in and starts SFTP.
+  Outcome Open(Clock::time_point deadline);
   /// Makes `directory` (absolute, or relative to the current one) the upload directory if it is
-  /// a directory on the server. 0, or an error number.
-  int32_t ChangeDirectory(const std::string& directory, Clock::time_point deadline);
+  /// a directory on the server.
+  Outcome ChangeDirectory(const std::string& directory, Clock::time_point deadline);
   /// Uploads `bytes` as `remote` in the upload directory: under a temporary name, then renamed
   /// over `remote`, then its size checked. A session the server dropped is opened again once.
-  int32_t Upload(const std::string& bytes, const std::string& remote, Clock::time_point deadline);
+  Outcome Upload(const std::string& bytes, const std::string& remote, Clock::time_point deadline);
 
   /// Lines worth a place in the log since the last call (a host recorded, the way of renaming).
   std::vector<std::string> TakeNotes();
 
  private:
   class Connection;
-  int32_t UploadOnce(const std::string& bytes, const std::string& remote, Clock::time_point deadline);
-  int32_t Replace(const std::string& temporary, const std::string& remote, Clock::time_point deadline);
+  Outcome CheckHostKey(ssh_session ssh, const std::string& shown, const KnownHosts& known,
+                       const KnownHosts& system_known);
+  Outcome UploadOnce(const std::string& bytes, const std::string& remote, Clock::time_point deadline);
+  Outcome Replace(const std::string& temporary, const std::string& remote, Clock::time_point deadline);
   std::string PathOf(const std::string& name) const;
   std::string KnownHostsPath() const;
   int PasswordLogin(ssh_session ssh) const;

@@ -3,7 +3,7 @@
 # warnings as errors, the Debian package (lintian, installed and run) and the live page in
 # headless Chromium, then the same C++ tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer (with clang), then 60 seconds of fuzzing the
-# FITS reader.
+# FITS reader and 30 of fuzzing the SFTP reply parser.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,16 +33,27 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-sanitize -j "$jobs" --output-on-failure --timeout 600
 
+# Runs fuzzer $1 for $2 seconds from the seeds in $3 (at most $4 bytes an input). The crash's own
+# report (sanitizer, stack, input file) is shown when there is one.
+fuzz() {
+  local name=$1 seconds=$2 corpus=$3 longest=$4 log=build-sanitize/$1.log
+  if ! "build-sanitize/fuzz/$name" -max_total_time="$seconds" -max_len="$longest" -print_final_stats=1 \
+    -artifact_prefix=build-sanitize/ "$corpus" >"$log" 2>&1; then
+    grep -E -A25 "runtime error|ERROR|deadly signal" "$log" | head -n 60
+    echo "fuzzing $name found a crash; the input is in build-sanitize/crash-*"
+    exit 1
+  fi
+  tail -n 15 "$log"
+  echo "fuzzing $name: $seconds seconds, no crash"
+}
+
 corpus=build-sanitize/fuzz-corpus
 rm -rf "$corpus" && mkdir -p "$corpus"
 /usr/bin/python3 tests/scripts/fits_peer.py make "$corpus" >/dev/null
 rm -f "$corpus"/*.expected "$corpus"/full_size_*
-# The crash's own report (sanitizer, stack, input file) is shown when there is one.
-if ! build-sanitize/fuzz/fits_reader_fuzzer -max_total_time=60 -max_len=16384 -print_final_stats=1 \
-  -artifact_prefix=build-sanitize/ "$corpus" >build-sanitize/fuzz.log 2>&1; then
-  grep -E -A25 "runtime error|ERROR|deadly signal" build-sanitize/fuzz.log | head -n 60
-  echo "fuzzing found a crash; the input is in build-sanitize/crash-*"
-  exit 1
-fi
-tail -n 15 build-sanitize/fuzz.log
-echo "fuzzing: 60 seconds, no crash"
+fuzz fits_reader_fuzzer 60 "$corpus" 16384
+
+replies=build-sanitize/sftp-corpus
+rm -rf "$replies" && mkdir -p "$replies"
+/usr/bin/python3 tests/scripts/sftp_replies.py "$replies"
+fuzz sftp_reply_fuzzer 30 "$replies" 4096

@@ -1,0 +1,14 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// A TCP connection made by the station, so that its failures are told apart by their codes:
+// libssh says what went wrong only in words.
+
+#include <chrono>
+#include <string>
+
+#include "fits/outcome.h"
+
+/// Connects to `host`:`port` (every address the name has, in turn) by `deadline`. On success
+/// `fd` is the connected socket, blocking, for the caller to own. Failures are Outcome::Lost with
+/// libcurl's codes: 6 the name does not resolve, 7 nothing accepts, 28 no answer in time.
+Outcome ConnectTcp(const std::string& host, int port, std::chrono::steady_clock::time_point deadline, int& fd);
