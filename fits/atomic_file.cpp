@@ -84,6 +84,18 @@ bool ExchangeWithEarlier(const std::string& temporary, const std::string& path) 
 
 Outcome SystemFailure(const char* what) { return Outcome::FromErrno(what, errno); }
 
+// The rename lives in the directory: until the directory is flushed too, a power cut can leave
+// the old name, or none, however well the file's own bytes were flushed.
+Outcome FlushDirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return SystemFailure("cannot open its directory to flush it");
+  Outcome result = fsync(fd) == 0 ? Outcome::Success() : SystemFailure("cannot flush its directory");
+  close(fd);
+  return result;
+}
+
 }  // namespace
 
 Outcome WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode,
@@ -102,6 +114,7 @@ Outcome WriteFileAtomically(const std::string& path, const void* data, size_t si
   if (std::rename(temporary.path().c_str(), path.c_str()) != 0)
     return SystemFailure("cannot put it in place");
   temporary.Release();
+  if (durability == Durability::kFlushed) return FlushDirectoryOf(path);
   return Outcome::Success();
 }
 

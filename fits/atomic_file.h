@@ -9,7 +9,7 @@
 #include "fits/outcome.h"
 
 enum class Durability {
-  kFlushed,      // flushed to the disk before it takes the name: survives a power cut
+  kFlushed,      // flushed before it takes the name, and the name flushed after: survives a power cut
   kReplaceOnly,  // a file made anew every cycle: readers never see a part, no flush is waited for
 };
 

@@ -11,7 +11,7 @@ packages=(
   python3 python3-astropy python3-numpy python3-pil python3-pyftpdlib python3-openssl
   fitsverify libcfitsio-dev libjpeg-turbo-progs vsftpd openssl
   xvfb xauth xdotool imagemagick procps time
-  libc-l10n
+  libc-l10n strace
   chromium
   dpkg-dev lintian file
   libssh-dev openssh-server openssh-client python3-asyncssh

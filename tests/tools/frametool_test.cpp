@@ -64,4 +64,30 @@ TEST(Frametool, ArchivesTheStoreAfterTheLastFile) {
   EXPECT_EQ(status, 1) << "no frame was read: no archive, and the tool says so";
 }
 
+// An archive must survive a power cut once written: its bytes are flushed before the rename, and
+// the directory that holds the new name after it (seen in the system calls the tool makes).
+TEST(Frametool, AnArchiveIsFlushedAndSoIsItsDirectoryAfterTheRename) {
+  TempDir dir;
+  FitsBuilder::Frame(8, 3, 1).Samples({1, 2, 3}, 1).Write(dir.File("a.fts"));
+  const std::string command = "strace -f -e trace=openat,fsync,rename,renameat,renameat2 -o " +
+                              ShellQuote(dir.File("trace.txt")) + " " + QOR_FRAMETOOL + " " +
+                              ShellQuote(dir.File("a.fts")) + " --archive " + ShellQuote(dir.File("out.fts")) +
+                              " >/dev/null 2>&1";
+  ASSERT_EQ(RunCommand(command), 0);
+  const std::vector<uint8_t> bytes = ReadBytes(dir.File("trace.txt"));
+  std::istringstream trace(std::string(bytes.begin(), bytes.end()));
+  bool renamed = false, flushed_after = false;
+  std::string directory_fd;
+  for (std::string line; std::getline(trace, line);) {
+    if (line.find("rename") != std::string::npos && line.find("out.fts\"") != std::string::npos) renamed = true;
+    if (renamed && line.find("O_DIRECTORY") != std::string::npos && line.find(" = ") != std::string::npos)
+      directory_fd = line.substr(line.rfind(" = ") + 3);
+    if (renamed && !directory_fd.empty() && line.find("fsync(" + directory_fd + ")") != std::string::npos &&
+        line.size() > 3 && line.compare(line.size() - 3, 3, "= 0") == 0)
+      flushed_after = true;
+  }
+  EXPECT_TRUE(renamed);
+  EXPECT_TRUE(flushed_after) << std::string(bytes.begin(), bytes.end());
+}
+
 }  // namespace
