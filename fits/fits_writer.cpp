@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fits/atomic_file.h"
+#include "fits/fits_checksum.h"
 #include "fits/fits_format.h"
 
 namespace {
@@ -103,6 +104,8 @@ Outcome WriteArchiveFrame(FrameStore& store) {
     }
   }
 
+  // Checksums copied from the live file no longer fit the rewritten cards and samples.
+  fits_checksum::Update(image.data(), header_bytes, image.data() + header_bytes, data_bytes);
   const Outcome written = WriteFileAtomically(store.ArchiveFilePath, image.data(), image.size());
   if (!written.ok) return Outcome::Failure("archive " + store.ArchiveFilePath + ": " + written.reason);
   return written;

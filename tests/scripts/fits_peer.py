@@ -78,11 +78,21 @@ def make(directory):
     frames["f32_huge"] = fits.PrimaryHDU(np.array([[3e9, -3e9, 1.0]], dtype=np.float32))
     cube = fits.PrimaryHDU(np.stack([sky(rng, 9, 11, 0, 4000) for _ in range(3)]).astype(np.int16))
     frames["cube_first_plane"] = cube
-    frames["full_size_u16"] = fits.PrimaryHDU(sky(rng, 1537, 1537, 0, 65535).astype(np.uint16))
+    # Full-size frames of every sample type: a frame this large is read in two halves at once.
+    side = 1537
+    frames["full_size_u8"] = fits.PrimaryHDU(sky(rng, side, side, 0, 255).astype(np.uint8))
+    frames["full_size_i16"] = fits.PrimaryHDU(sky(rng, side, side, -32768, 32767).astype(np.int16))
+    frames["full_size_u16"] = fits.PrimaryHDU(sky(rng, side, side, 0, 65535).astype(np.uint16))
+    frames["full_size_i32"] = fits.PrimaryHDU(sky(rng, side, side, 0, 2 ** 31 - 1).astype(np.int32))
+    frames["full_size_u32"] = fits.PrimaryHDU(sky(rng, side, side, 0, 2 ** 32 - 1).astype(np.uint32))
+    frames["full_size_f32"] = fits.PrimaryHDU(sky(rng, side, side, -1000, 70000.0).astype(np.float32))
+    # Written with CHECKSUM and DATASUM, as capture software may ask astropy or CFITSIO to.
+    frames["u16_checksum"] = fits.PrimaryHDU(sky(rng, 33, 41, 0, 65535).astype(np.uint16))
+    checksummed = {"u16_checksum"}
 
     for name, hdu in frames.items():
         path = f"{directory}/{name}.fits"
-        hdu.writeto(path, overwrite=True)
+        hdu.writeto(path, overwrite=True, checksum=name in checksummed)
         values, bitpix = stored_values(path)
         if values.ndim == 3:
             values = values[0]
@@ -94,7 +104,8 @@ def make(directory):
 def check(path, expected_path, width, height, bitpix):
     with warnings.catch_warnings():
         warnings.simplefilter("error")
-        with fits.open(path, do_not_scale_image_data=True) as hdul:
+        # checksum=True: a CHECKSUM or DATASUM that does not fit is a warning, so an error here.
+        with fits.open(path, do_not_scale_image_data=True, checksum=True) as hdul:
             hdul.verify("exception")
             hdu = hdul[0]
             data = hdu.data

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The FITS checksum convention: DATASUM, the 32-bit ones' complement sum of the data unit, and
+// CHECKSUM, 16 characters that make the sum of the whole header and data unit all ones.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fits_checksum {
+
+/// The ones' complement sum of `size` bytes (a multiple of 4) read as big-endian 32-bit words.
+uint32_t Sum(const uint8_t* bytes, size_t size);
+/// The 16 characters for CHECKSUM that encode `value` (the complement of the HDU's sum).
+std::string Encode(uint32_t value);
+/// Rewrites the values of the CHECKSUM and DATASUM cards where the header (whole 2880-byte
+/// blocks) has them, to fit the header and the data unit as they now are. A header without
+/// them is left as it is.
+void Update(uint8_t* header, size_t header_bytes, const uint8_t* data, size_t data_bytes);
+
+}  // namespace fits_checksum
