@@ -2,8 +2,10 @@
 // One live cycle: read the live frame, stretch and draw it, letter it, export it, upload it, and
 // every ninth cycle archive the raw frame. The window drives it from its timer and from Start.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <thread>
 
 #include <QDateTime>
 #include <QString>
@@ -30,6 +32,14 @@ class LiveCycleHost : public HeaderErrorSink {
   virtual QString SiteCaption() const = 0;       // Text3, read when the picture is lettered
   virtual std::string LiveFileText() const = 0;  // Text1's bytes, read when an archive is named
   virtual QDateTime Now() const = 0;
+  /// The reader's wait before it reads a file that was being written again: breathing.
+  void Pause(std::chrono::nanoseconds duration) override {
+    const auto until = std::chrono::steady_clock::now() + duration;
+    for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now()) {
+      Breathe();
+      std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(until - now, std::chrono::milliseconds(4)));
+    }
+  }
   /// The monotonic clock, for "how long since": it never steps when the wall clock is set.
   virtual std::chrono::steady_clock::time_point Monotonic() const { return std::chrono::steady_clock::now(); }
 };

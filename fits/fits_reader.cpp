@@ -1,5 +1,7 @@
 #include "fits/fits_reader.h"
 
+#include "fits/file_settling.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -98,48 +100,12 @@ DataPart ReadData(const RegularFile& file, uint64_t data_offset, size_t from, si
 
 }  // namespace
 
-namespace {
-
-// A capture program that rewrites the live file in place can be caught half way: the header of
-// one frame with the pixels of the next. A file whose size, times or inode moved during the read
-// is read again after a short pause. So is a file modified in the same tick of the file system's
-// coarse clock as the read began: a later write in that tick would leave the times unchanged.
-
-bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
-
-std::chrono::nanoseconds Since(const timespec& then, const timespec& now) {
-  return std::chrono::seconds(now.tv_sec - then.tv_sec) + std::chrono::nanoseconds(now.tv_nsec - then.tv_nsec);
-}
-
-std::chrono::nanoseconds TimestampTick() {
-  static const std::chrono::nanoseconds tick = [] {
-    timespec resolution {};
-    clock_getres(CLOCK_REALTIME_COARSE, &resolution);
-    return std::max<std::chrono::nanoseconds>(Since({0, 0}, resolution), std::chrono::milliseconds(1));
-  }();
-  return tick;
-}
-
-bool Unsettled(const struct stat& before, const timespec& opened_at, const struct stat& after) {
-  if (before.st_ino != after.st_ino || before.st_size != after.st_size ||
-      !SameTime(before.st_mtim, after.st_mtim) || !SameTime(before.st_ctim, after.st_ctim))
-    return true;
-  // A time well in the future (a file server with another clock) says nothing about this read.
-  const auto age = Since(after.st_mtim, opened_at);
-  return age < 2 * TimestampTick() && age > -2 * TimestampTick();
-}
-
-// Long enough for the coarse clock to move on and for a writer to finish a frame.
-std::chrono::nanoseconds RereadPause() {
-  return std::max<std::chrono::nanoseconds>(2 * TimestampTick(), std::chrono::milliseconds(10));
-}
-
-}  // namespace
-
 ReadResult FrameReader::ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink) {
   std::optional<ReadResult> attempt = ReadOnce(store);
   if (!attempt) {
-    std::this_thread::sleep_for(RereadPause());
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    sink.Pause(SettlePause(last_seen_, now));
     attempt = ReadOnce(store);
   }
   const ReadResult result = attempt ? *attempt : FileError("the file changed while it was read");
@@ -159,8 +125,8 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
   const struct stat& before = file.info();
   const uint64_t file_size = static_cast<uint64_t>(before.st_size);
   const auto settled = [&]() {
-    struct stat after {};
-    return file.Stat(after).ok && !Unsettled(before, opened_at, after);
+    last_seen_ = before;
+    return file.Stat(last_seen_).ok && !MaybeWrittenDuringRead(before, opened_at, last_seen_);
   };
 
   // Header pass: whole cards only, up to the END card, never past the store's 500 cards.

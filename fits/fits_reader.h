@@ -1,8 +1,12 @@
 #pragma once
 // Reads the live FITS frame that the capture software keeps rewriting into the frame store.
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdint>
 #include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -13,6 +17,9 @@ class HeaderErrorSink {
  public:
   virtual ~HeaderErrorSink() = default;
   virtual void ShowHeaderError(const std::string& message) = 0;
+  /// Waits `duration` before a file that was written to while it was read is read again (up to
+  /// two seconds on a file system that keeps whole seconds); a window keeps breathing meanwhile.
+  virtual void Pause(std::chrono::nanoseconds duration) { std::this_thread::sleep_for(duration); }
 };
 
 enum class ReadStatus {
@@ -44,4 +51,5 @@ class FrameReader {
 
   std::vector<uint8_t> buffer_;
   std::vector<uint8_t> second_buffer_;  // for the half read on the other core
+  struct stat last_seen_ {};            // the file as the last attempt left it
 };

@@ -1,4 +1,5 @@
 #include "fits/fits_reader.h"
+#include "fits/file_settling.h"
 
 #include <sys/stat.h>
 #include <fcntl.h>
@@ -400,6 +401,37 @@ TEST_F(FitsReaderTest, FramesWrittenByAstropyReadPixelForPixel) {
     EXPECT_EQ(store_.PixelMax, high) << name;
   }
   EXPECT_GE(frames, 12);
+}
+
+}  // namespace
+
+namespace {
+
+// The rule that keeps torn frames out on file systems whose clocks are coarse: a file modified
+// within a tick of that clock of the read's start may have been written to during the read.
+TEST(FileSettling, AFileOfWholeSecondsIsSettledOnlyOnceItsSecondHasPassed) {
+  const auto file = [](timespec modified) {
+    struct stat info {};
+    info.st_ino = 7;
+    info.st_size = 2880;
+    info.st_mtim = info.st_ctim = modified;
+    return info;
+  };
+  const struct stat fine = file({1000, 123456789});
+  EXPECT_TRUE(MaybeWrittenDuringRead(fine, {1000, 124000000}, fine));
+  EXPECT_FALSE(MaybeWrittenDuringRead(fine, {1000, 400000000}, fine));
+  const struct stat coarse = file({1000, 0});  // ext4 with small inodes, SMB, FAT
+  EXPECT_TRUE(MaybeWrittenDuringRead(coarse, {1000, 500000000}, coarse)) << "written in the same second";
+  EXPECT_TRUE(MaybeWrittenDuringRead(coarse, {1001, 500000000}, coarse)) << "FAT keeps two seconds";
+  EXPECT_FALSE(MaybeWrittenDuringRead(coarse, {1003, 0}, coarse));
+  EXPECT_FALSE(MaybeWrittenDuringRead(coarse, {900, 0}, coarse)) << "a time far in the future says nothing";
+  struct stat grown = fine;
+  grown.st_size += 2880;
+  EXPECT_TRUE(MaybeWrittenDuringRead(fine, {2000, 0}, grown));
+  // The pause lasts until the file's clock has moved past it, and no longer.
+  EXPECT_GE(SettlePause(coarse, {1000, 500000000}), std::chrono::milliseconds(1500));
+  EXPECT_LE(SettlePause(coarse, {1000, 500000000}), std::chrono::milliseconds(2100));
+  EXPECT_LE(SettlePause(fine, {1000, 124000000}), std::chrono::milliseconds(20));
 }
 
 }  // namespace
