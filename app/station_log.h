@@ -1,7 +1,8 @@
 #pragma once
 // qor_live.log: one line for every status text, header error and settings warning, each after
 // the local time in ISO 8601. At its size limit the log is renamed to qor_live.log.1 (keeping .1
-// to .3) and a new one begun. A log that cannot be written is skipped, never a reason to stop.
+// to .3) and a new one begun; where it cannot be renamed, it is begun anew in place. A log that
+// cannot be written (or is a link) is skipped, never a reason to stop.
 
 #include <cstdint>
 #include <deque>
@@ -23,7 +24,8 @@ class StationLog {
   QStringList Recent() const;
 
  private:
-  void Rotate();
+  /// Moves the older logs on; false when the log itself could not be moved.
+  bool Rotate();
 
   std::string path_;
   uint64_t limit_bytes_;

@@ -17,6 +17,11 @@ ctest --test-dir build -j "$jobs" --output-on-failure --timeout 300
 # The Debian package: built, checked by lintian (no errors allowed), installed, and run.
 (umask 022 && cmake --build build --target package >/dev/null)
 lintian --fail-on error build/qor-live_*.deb
+# Hardening is only an "info" to lintian: checked here, so that it cannot go missing unseen.
+if lintian -I build/qor-live_*.deb | grep -E 'hardening-no-(bindnow|fortify|relro)'; then
+  echo "the package's programs lack hardening"
+  exit 1
+fi
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --reinstall ./build/qor-live_*.deb >/dev/null

@@ -31,11 +31,17 @@ const char* ResultName(ReadStatus status) {
   return "?";
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: frametool FILE... [--range R] [--background B] [--picture OUT.bmp]"
-               " [--archive OUT.fts]\n");
-  return 2;
+// The name it was run by: qor-frametool once installed, frametool in the build tree.
+std::string ProgramName(const char* argv0) {
+  const std::string path = argv0 ? argv0 : "frametool";
+  return path.substr(path.find_last_of('/') + 1);
+}
+
+int Usage(const std::string& program, std::FILE* out = stderr) {
+  std::fprintf(out,
+               "usage: %s FILE... [--range R] [--background B] [--picture OUT.bmp] [--archive OUT.fts]\n",
+               program.c_str());
+  return out == stderr ? 2 : 0;
 }
 
 }  // namespace
@@ -43,20 +49,25 @@ int Usage() {
 int main(int argc, char** argv) {
   std::vector<std::string> files;
   std::string archive, picture_path, range_text = "10", background_text = "1.5";
+  const std::string program = ProgramName(argv[0]);
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) return Usage(program, stdout);
     std::string* option = nullptr;
     if (std::strcmp(argv[i], "--archive") == 0) option = &archive;
     if (std::strcmp(argv[i], "--picture") == 0) option = &picture_path;
     if (std::strcmp(argv[i], "--range") == 0) option = &range_text;
     if (std::strcmp(argv[i], "--background") == 0) option = &background_text;
     if (option) {
-      if (++i == argc) return Usage();
+      if (++i == argc) return Usage(program);
       *option = argv[i];
+    } else if (std::strncmp(argv[i], "--", 2) == 0) {
+      std::fprintf(stderr, "%s: unknown option %s\n", program.c_str(), argv[i]);
+      return Usage(program);
     } else {
       files.push_back(argv[i]);
     }
   }
-  if (files.empty()) return Usage();
+  if (files.empty()) return Usage(program);
 
   static FrameStore store;  // 9.4 MB: not on the stack
   FrameReader reader;
@@ -96,14 +107,14 @@ int main(int argc, char** argv) {
     std::printf("%s\n", line.Finish().c_str());
   }
   if (!picture_path.empty() && !picture.SavePicture(picture_path)) {
-    std::fprintf(stderr, "frametool: cannot write %s\n", picture_path.c_str());
+    std::fprintf(stderr, "%s: cannot write %s\n", program.c_str(), picture_path.c_str());
     return 1;
   }
   if (!archive.empty()) {
     store.ArchiveFilePath = archive;
     const Outcome written = WriteArchiveFrame(store);
     if (!written.ok) {
-      std::fprintf(stderr, "frametool: archive not written: %s\n", written.reason.c_str());
+      std::fprintf(stderr, "%s: archive not written: %s\n", program.c_str(), written.reason.c_str());
       return 1;
     }
   }

@@ -2,7 +2,7 @@
 // temporary name and rename), to check a server's settings by hand or from scripts. SERVER takes
 // the station's schemes, sftp:// included (an empty password line then means the SSH keys). The password
 // is read from standard input, so that it appears in no process list.
-// usage: ftpput SERVER ACCOUNT DIRECTORY FILE < password
+// usage: qor-ftpput SERVER ACCOUNT DIRECTORY FILE < password
 
 #include <cstdio>
 #include <iostream>
@@ -11,8 +11,15 @@
 #include "publish/ftp_client.h"
 
 int main(int argc, char** argv) {
+  // The name it was run by: qor-ftpput once installed, ftpput in the build tree.
+  const std::string path = argv[0] ? argv[0] : "ftpput";
+  const std::string program = path.substr(path.find_last_of('/') + 1);
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::printf("usage: %s SERVER ACCOUNT DIRECTORY FILE < password\n", program.c_str());
+    return 0;
+  }
   if (argc != 5) {
-    std::fprintf(stderr, "usage: ftpput SERVER ACCOUNT DIRECTORY FILE < password\n");
+    std::fprintf(stderr, "usage: %s SERVER ACCOUNT DIRECTORY FILE < password\n", program.c_str());
     return 2;
   }
   std::string password;
@@ -22,10 +29,10 @@ int main(int argc, char** argv) {
   const std::string name = file.substr(file.find_last_of('/') + 1);
 
   FtpClient ftp;
-  const auto step = [&ftp](const char* what, int16_t result) {
-    for (const std::string& note : ftp.TakeNotes()) std::fprintf(stderr, "ftpput: %s\n", note.c_str());
+  const auto step = [&](const char* what, int16_t result) {
+    for (const std::string& note : ftp.TakeNotes()) std::fprintf(stderr, "%s: %s\n", program.c_str(), note.c_str());
     if (result == -1) return true;
-    std::fprintf(stderr, "ftpput: %s NG:%d\n", what, ftp.FtpGetLastError());
+    std::fprintf(stderr, "%s: %s NG:%d\n", program.c_str(), what, ftp.FtpGetLastError());
     return false;
   };
   if (!step("FTP open", ftp.FtpConnect(argv[1], argv[2], password))) return 1;

@@ -1,6 +1,7 @@
 #include "app/station_log.h"
 
 #include <filesystem>
+#include <fstream>
 
 #include <QTimeZone>
 
@@ -34,6 +35,24 @@ TEST(StationLog, StampsLinesAndKeepsThreeOlderLogs) {
 
   StationLog unwritable(dir.File("missing-dir/qor_live.log"));
   EXPECT_TRUE(unwritable.Add(QStringLiteral("still fine")).endsWith(QStringLiteral("still fine")));
+}
+
+// A log that cannot move on (its .1 is a directory of the user's) stays within its limit all the
+// same, and a link in the log's place is not written through to the file it points to.
+TEST(StationLog, StaysBoundedWhenItCannotRotateAndNeverWritesThroughALink) {
+  TempDir dir;
+  const std::string path = dir.File("qor_live.log");
+  std::filesystem::create_directories(path + ".1/kept");
+  StationLog log(path, 100);
+  for (int i = 0; i < 50; ++i) log.Add(QStringLiteral("line %1").arg(i));
+  EXPECT_LE(std::filesystem::file_size(path), 100u);
+  EXPECT_TRUE(std::filesystem::exists(path + ".1/kept"));
+
+  std::filesystem::remove(path);
+  std::ofstream(dir.File("elsewhere.txt")) << "mine\n";
+  std::filesystem::create_symlink(dir.File("elsewhere.txt"), path);
+  log.Add(QStringLiteral("not there"));
+  EXPECT_EQ(Text(dir.File("elsewhere.txt")), "mine\n");
 }
 
 }  // namespace

@@ -12,6 +12,9 @@ cleanup() {
 trap cleanup EXIT
 
 /usr/bin/qor_live --version | grep -q '^qor_live '
+# The tools name themselves as installed, and --help is no file name.
+/usr/bin/qor-frametool --help | grep -q '^usage: qor-frametool '
+{ /usr/bin/qor-ftpput 2>&1 || true; } | grep -q '^usage: qor-ftpput '
 mkdir -p "$work/root/homepage" "$work/station"
 /usr/bin/python3 - "$work/station/live.fts" <<'PY'
 import sys

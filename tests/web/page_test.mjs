@@ -154,6 +154,14 @@ test("live page tells the picture's age and what went quiet", { timeout: 120000 
     assert.equal(offline, null);
     if (process.env.QOR_PAGE_SCREENSHOT) await page.screenshot({ path: process.env.QOR_PAGE_SCREENSHOT });
 
+    // A station whose clock is ahead is not "just now"; a time that is no text is no time.
+    report({ updated: iso(-30), frame_changed: iso(-20) });
+    await page.waitForFunction(() => /ahead/.test(document.getElementById("age").textContent), null, { timeout: 15000 });
+    report({ updated: iso(0), frame_changed: 5 });
+    await page.waitForFunction(() => /just now/.test(document.getElementById("age").textContent), null, { timeout: 15000 });
+    report({ updated: 12345 });
+    await page.waitForFunction(() => document.getElementById("age").hidden, null, { timeout: 15000 });
+
     report({ updated: iso(10), frame_changed: iso(12) });
     await page.waitForFunction(() => !document.getElementById("offline").hidden, null, { timeout: 15000 });
     [ageText, stale, offline] = await shown(page);
