@@ -8,15 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "fits/outcome.h"
+#include "publish/ftp_session.h"
 #include "publish/picture_publisher.h"
 
 class SftpSession;
-
-struct FtpTimeouts {
-  std::chrono::seconds connect{15};    // TCP connect plus greeting and login
-  std::chrono::seconds stall{30};      // a transfer or reply with no progress for this long fails
-  std::chrono::seconds operation{90};  // one whole call, retries included
-};
 
 class FtpClient : public PicturePublisher {
  public:
@@ -56,19 +52,20 @@ class FtpClient : public PicturePublisher {
   }
 
  private:
-  class Session;
   int16_t Fail(int32_t error);
+  int16_t Fail(const Outcome& failure);
   bool Usable();
   /// The end of a call that starts now: its own bound, or the limit set for all calls if sooner.
   std::chrono::steady_clock::time_point Deadline() const;
 
   FtpTimeouts timeouts_;
   std::string ca_file_;
-  std::unique_ptr<Session> session_;
+  std::unique_ptr<FtpSession> session_;
   std::unique_ptr<SftpSession> sftp_;
   std::string known_hosts_, ssh_dir_;
   std::vector<std::string> notes_;
   std::chrono::steady_clock::time_point limit_ = std::chrono::steady_clock::time_point::max();
   int32_t last_error_ = 0;
+  Outcome::Code last_failure_ = Outcome::Code::kOk;  // what kind of failure the last one was
   int32_t connect_error_ = 0;  // why the last connect failed; later calls report it
 };

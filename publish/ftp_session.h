@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// One logged-in FTP connection (plain, FTPES or FTPS) through libcurl: log in, change directory
+// and publish a file under a temporary name that is renamed over the published one. Every call
+// ends by its deadline; a connection the server dropped while idle is opened again once.
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fits/outcome.h"
+#include "publish/ftp_address.h"
+
+struct FtpTimeouts {
+  std::chrono::seconds connect{15};    // TCP connect plus greeting and login
+  std::chrono::seconds stall{30};      // a transfer or reply with no progress for this long fails
+  std::chrono::seconds operation{90};  // one whole call, retries included
+};
+
+class FtpSession {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  /// `ca_file`: a CA file to trust instead of the system's store (tests); empty: the system's.
+  FtpSession(FtpAddress address, std::string account, std::string password, const FtpTimeouts& timeouts,
+             const std::string& ca_file);
+  ~FtpSession();
+  FtpSession(const FtpSession&) = delete;
+  FtpSession& operator=(const FtpSession&) = delete;
+
+  /// False when libcurl could not start a session.
+  bool ok() const;
+  /// Logs in (if not yet) and goes to `directory` (segments; {"/", ...} absolute; empty: the
+  /// login directory), without a transfer.
+  Outcome Visit(const std::vector<std::string>& directory, Clock::time_point deadline);
+  /// Uploads `bytes` as ".REMOTE.part" in the current directory and renames it over `remote`;
+  /// where the server refuses to rename onto a file, the published one is set aside first and
+  /// put back if the upload cannot take its place. Then checks the size sent and the size the
+  /// server holds (903 where they differ).
+  Outcome Publish(const std::vector<char>& bytes, const std::string& remote, Clock::time_point deadline);
+
+  const std::vector<std::string>& directory() const;
+  void set_directory(std::vector<std::string> directory);
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
