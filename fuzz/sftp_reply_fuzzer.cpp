@@ -6,29 +6,10 @@
 #include <string>
 
 #include "publish/sftp_wire.h"
-
-namespace {
-
-class FuzzedChannel : public ByteChannel {
- public:
-  FuzzedChannel(const uint8_t* data, size_t size) : bytes_(reinterpret_cast<const char*>(data), size) {}
-  Outcome Write(const char*, size_t, Clock::time_point) override { return Outcome::Success(); }
-  Outcome Read(char* out, size_t size, Clock::time_point) override {
-    if (size > bytes_.size() - at_) return Outcome::Lost(56, "the connection ended");
-    bytes_.copy(out, size, at_);
-    at_ += size;
-    return Outcome::Success();
-  }
-
- private:
-  std::string bytes_;
-  size_t at_ = 0;
-};
-
-}  // namespace
+#include "tests/support/canned_channel.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzedChannel channel(data, size);
+  CannedChannel channel(std::string(reinterpret_cast<const char*>(data), size));
   SftpWire wire(channel);
   const auto soon = SftpWire::Clock::now() + std::chrono::seconds(1);
   if (!wire.Start(soon).ok) return 0;

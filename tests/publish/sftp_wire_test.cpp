@@ -6,24 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/canned_channel.h"
+
 namespace {
-
-// Replies given from a string; when they run out, the channel has ended.
-class CannedChannel : public ByteChannel {
- public:
-  explicit CannedChannel(std::string replies) : replies_(std::move(replies)) {}
-  Outcome Write(const char*, size_t, Clock::time_point) override { return Outcome::Success(); }
-  Outcome Read(char* out, size_t size, Clock::time_point) override {
-    if (size > replies_.size() - at_) return Outcome::Lost(56, "the connection ended");
-    replies_.copy(out, size, at_);
-    at_ += size;
-    return Outcome::Success();
-  }
-
- private:
-  std::string replies_;
-  size_t at_ = 0;
-};
 
 std::string U32(uint32_t value) {
   return {static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
