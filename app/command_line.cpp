@@ -1,11 +1,14 @@
 #include "app/command_line.h"
 
+#include <array>
 #include <charconv>
 #include <cstdint>
+#include <optional>
 
 const char* const kUsage =
     "usage: qor_live [--start] [--headless] [--interval SECONDS] [--stale-after SECONDS]\n"
-    "                [--archive-floor-mb N] [--version] [--help]\n"
+    "                [--archive-floor-mb N] [--picture SIZE] [--colour] [--white-balance R,G,B]\n"
+    "                [--overlay TEXT] [--version] [--help]\n"
     "  --start             press Start as soon as the window has loaded its settings\n"
     "  --headless          run without a window or display; Start is pressed at launch, every\n"
     "                      status text goes to standard output, qor_live.ini is only read\n"
@@ -14,8 +17,16 @@ const char* const kUsage =
     "                      not changed for this long (off unless given; 600 suits long exposures)\n"
     "  --archive-floor-mb N   write no archive while the archive's disk has less than N MB free\n"
     "                      (off unless given, or 0; 1024 suits a 1537 x 1537 camera)\n"
+    "  --picture SIZE      fit: the whole frame within 423 x 316; frame: the whole frame, a picture\n"
+    "                      pixel per frame pixel; WxH: the whole frame within W x H (default: the\n"
+    "                      design's 423 x 316 from the frame's top-left corner)\n"
+    "  --colour            draw a colour camera's mosaic (BAYERPAT) in colour\n"
+    "  --white-balance R,G,B  fixed gains for the colours (default: automatic, a neutral sky)\n"
+    "  --overlay TEXT      a third line on the picture; {KEY} is the frame's header card KEY\n"
     "  --version           print the version and exit\n"
     "  --help              print this text and exit\n"
+    "Options may also stand in qor_live.conf in the working directory, one \"name = value\" a line\n"
+    "(interval = 60, colour = yes); the command line wins over the file.\n"
     "SIGTERM, SIGINT or SIGHUP lets a running cycle finish, presses Stop and exits with status 0.\n";
 
 namespace {
@@ -32,6 +43,23 @@ bool ParseWhole(const std::string& text, uint64_t low, uint64_t high, uint64_t& 
   const char* end = text.data() + text.size();
   const auto [stop, failure] = std::from_chars(text.data(), end, value);
   return !text.empty() && failure == std::errc() && stop == end && value >= low && value <= high;
+}
+
+// "1.2,1,0.8": three gains above 0 and at most 100.
+std::optional<std::array<double, 3>> ParseGains(const std::string& text) {
+  std::array<double, 3> gains{};
+  size_t start = 0;
+  for (size_t i = 0; i < 3; ++i) {
+    const size_t end = i < 2 ? text.find(',', start) : text.size();
+    if (end == std::string::npos) return std::nullopt;
+    const std::string part = text.substr(start, end - start);
+    const char* first = part.data();
+    const auto [stop, failure] = std::from_chars(first, first + part.size(), gains[i]);
+    if (part.empty() || failure != std::errc() || stop != first + part.size() || !(gains[i] > 0) || gains[i] > 100)
+      return std::nullopt;
+    start = end + 1;
+  }
+  return gains;
 }
 
 }  // namespace
@@ -70,6 +98,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       if (!takes_value()) return Error("--archive-floor-mb needs a number of megabytes");
       if (!ParseWhole(value, 0, uint64_t{1} << 40, result.cycle.archive_floor_mb))
         return Error("--archive-floor-mb takes a whole number of megabytes, not \"" + value + "\"");
+    } else if (name == "--colour" && !inline_value) {
+      result.cycle.picture.colour = true;
+    } else if (name == "--picture") {
+      if (!takes_value()) return Error("--picture needs a size: fit, frame or WxH");
+      const std::optional<PictureSize> size = PictureSize::Parse(value);
+      if (!size) return Error("--picture takes fit, frame or WxH (1 to 1537 each), not \"" + value + "\"");
+      result.cycle.picture.size = *size;
+    } else if (name == "--white-balance") {
+      if (!takes_value()) return Error("--white-balance needs three gains, R,G,B");
+      const std::optional<std::array<double, 3>> gains = ParseGains(value);
+      if (!gains) return Error("--white-balance takes three positive numbers R,G,B, not \"" + value + "\"");
+      result.cycle.picture.white_balance = gains;
+    } else if (name == "--overlay") {
+      if (!takes_value()) return Error("--overlay needs a text");
+      result.cycle.overlay = value;
     } else {
       return Error("unknown option \"" + arguments[i] + "\"");
     }

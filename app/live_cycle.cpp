@@ -3,9 +3,8 @@
 #include "app/beside.h"
 #include "app/clock_texts.h"
 #include "app/station_report.h"
-#include "display/display_range.h"
-#include "display/frame_render.h"
 #include "display/lettering.h"
+#include "display/overlay_text.h"
 #include "display/snapshot_export.h"
 #include "fits/atomic_file.h"
 #include "fits/fits_writer.h"
@@ -45,15 +44,16 @@ void LiveCycle::Steps() {
     return;
   }
   host_.Yield();
-  ComputeDisplayRange(store_);
+  painter_.ComputeRange(store_);
   host_.Yield();
-  RenderFrame(store_, picture_);
+  painter_.Render(store_, picture_);
   const QDateTime now = host_.Now();
   // An old frame published under a fresh time stamp must say that it is old.
   QString stale_line;
   if (Stale())
     stale_line = QStringLiteral("NO NEW FRAME SINCE ") + freshness_.last_change()->toString(QStringLiteral("HH:mm:ss"));
-  LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(now), stale_line);
+  const QString overlay = options_.overlay.empty() ? QString() : OverlayText(options_.overlay, store_);
+  LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(now), stale_line, overlay);
   host_.Breathe();
 
   const Outcome exported = ExportSnapshot(picture_);

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include "app/frame_freshness.h"
+#include "display/picture_painter.h"
 #include "display/picture_surface.h"
 #include "fits/fits_reader.h"
 #include "fits/frame_store.h"
@@ -52,6 +53,8 @@ struct CycleOptions {
   std::chrono::seconds stale_after{0};  // no new frame for this long: the picture says so; 0: never
   uint64_t archive_floor_mb = 0;        // no archive below this much free space; 0: no check
   std::chrono::seconds upload_budget{90};  // all of a cycle's uploads end within this
+  PictureChoices picture{};                // --picture, --colour, --white-balance
+  std::string overlay{};                   // --overlay: a third line with the frame's {KEY}s
 };
 
 class LiveCycle {
@@ -68,7 +71,10 @@ class LiveCycle {
 
   int16_t frame_counter() const { return frame_counter_; }
   void set_frame_counter(int16_t value) { frame_counter_ = value; }
-  void set_options(const CycleOptions& options) { options_ = options; }
+  void set_options(const CycleOptions& options) {
+    options_ = options;
+    painter_.SetChoices(options.picture);
+  }
   const CycleOptions& options() const { return options_; }
 
  private:
@@ -86,6 +92,7 @@ class LiveCycle {
   PicturePublisher& publisher_;
   LiveCycleHost& host_;
   FrameReader reader_;
+  PicturePainter painter_;
   FrameFreshness freshness_;
   CycleOptions options_;
   QString last_status_;

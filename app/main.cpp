@@ -7,10 +7,12 @@
 #include <vector>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QGuiApplication>
 #include <QTimer>
 
 #include "app/command_line.h"
+#include "app/options_file.h"
 #include "app/headless_station.h"
 #include "app/main_window.h"
 #include "app/stop_signals.h"
@@ -54,10 +56,34 @@ int RunWindow(int argc, char** argv, const CommandLine& options, FrameStore& sto
   return application.exec();
 }
 
+// A qor_live.conf that is not understood stops the station before anything starts: it would
+// otherwise run without the options its observer wrote there. A window says so in a box first.
+int RefuseOptionsFile(char** argv, const std::string& error, bool headless) {
+  std::fprintf(stderr, "qor_live: %s\n", error.c_str());
+  if (!headless && (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+                    qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))) {
+    int qt_argc = 1;
+    QApplication application(qt_argc, argv);
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kWindowTitle), QString::fromUtf8(error),
+                    QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    if (qEnvironmentVariable("QT_QPA_PLATFORM") != QStringLiteral("offscreen")) box.exec();
+  }
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const CommandLine options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  const std::vector<std::string> command_line(argv + 1, argv + argc);
+  const OptionsFile file = ReadOptionsFile(kOptionsFileName);
+  if (!file.error.empty()) {
+    const CommandLine plain = ParseCommandLine(command_line);
+    // --help and --version answer whatever the file says.
+    if (plain.action != CommandLine::Action::kHelp && plain.action != CommandLine::Action::kVersion)
+      return RefuseOptionsFile(argv, file.error, plain.headless);
+  }
+  const CommandLine options = ParseCommandLine(WithFileOptions(file, command_line));
   switch (options.action) {
     case CommandLine::Action::kHelp:
       std::fputs(kUsage, stdout);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "display/pixel_formulas.h"
 #include "fits/text_numbers.h"
@@ -15,11 +16,28 @@ int GreyLevel(int32_t value, int32_t low, int32_t span) {
   return static_cast<int>(g);
 }
 
-void RenderFrame(FrameStore& store, PictureSurface& picture) {
+void RescaleDisplayRange(FrameStore& store) {
   store.DisplaySpan = RoundToInt32(static_cast<double>(store.DisplaySpan) * store.RangeFactor);
   store.DisplayLow = RoundToInt32(static_cast<double>(store.DisplayLow) * store.BackgroundFactor);
   if (store.DisplaySpan <= 0) store.DisplaySpan = 1;
+}
 
+void RenderScaledFrame(FrameStore& store, PictureSurface& picture, const PictureScaler& scaler) {
+  RescaleDisplayRange(store);
+  const PixelSize size = scaler.picture();
+  picture.Resize(size.width, size.height);
+  picture.Cls();
+  static thread_local std::vector<int32_t> means;  // kept from cycle to cycle
+  scaler.Average(store.FramePixels.data(), FrameStore::kSide, means);
+  for (int y = 0; y < size.height; ++y)
+    GreyPixels(means.data() + static_cast<size_t>(y) * size.width, size.width, store.DisplayLow, store.DisplaySpan,
+               picture.Row(y));
+  picture.Changed();
+}
+
+void RenderFrame(FrameStore& store, PictureSurface& picture) {
+  RescaleDisplayRange(store);
+  picture.Resize(PictureSurface::kWidth, PictureSurface::kHeight);
   picture.Cls();
   // Pixels beyond the surface would be ignored by it: only the visible corner is computed.
   const FrameExtent extent = WalkableExtent(store);

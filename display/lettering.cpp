@@ -1,7 +1,7 @@
 #include "display/lettering.h"
 
 void LetterPicture(PictureSurface& picture, const QString& caption, const QString& stamp,
-                   const QString& second_line) {
+                   const QString& second_line, const QString& overlay) {
   picture.SetForeColor(PictureSurface::kRed);
   picture.SetCurrentX(5);
   picture.SetCurrentY(5);
@@ -10,6 +10,11 @@ void LetterPicture(PictureSurface& picture, const QString& caption, const QStrin
     picture.SetCurrentX(5);
     picture.SetCurrentY(55);
     picture.Print(second_line);
+  }
+  if (!overlay.isEmpty()) {
+    picture.SetCurrentX(5);
+    picture.SetCurrentY(105);
+    picture.Print(overlay);
   }
   picture.SetCurrentX(200);
   picture.SetCurrentY(435);

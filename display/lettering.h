@@ -6,6 +6,7 @@
 
 #include "display/picture_surface.h"
 
-/// A non-empty `second_line` goes under the caption, at (5, 55), in the same font and colour.
+/// A non-empty `second_line` goes under the caption, at (5, 55), and a non-empty `overlay` under
+/// that, at (5, 105), in the same font and colour.
 void LetterPicture(PictureSurface& picture, const QString& caption, const QString& stamp,
-                   const QString& second_line = QString());
+                   const QString& second_line = QString(), const QString& overlay = QString());

@@ -1,6 +1,8 @@
 #pragma once
-// The one drawing surface: the inner area of the picture box, 423 x 316 device pixels, kept as an
-// RGB raster. Pixel operations use device pixels; text positions use a 640 x 480 user scale.
+// The one drawing surface: the inner area of the picture box, 423 x 316 device pixels unless the
+// picture is asked to be of another size, kept as an RGB raster. Pixel operations use device
+// pixels; text positions use a 640 x 480 user scale laid over the whole picture, and the font
+// keeps its size relative to the picture's height.
 
 #include <cstdint>
 #include <functional>
@@ -25,6 +27,10 @@ class PictureSurface {
 
   PictureSurface();
 
+  /// Makes the raster `width` x `height` (cleared as by Cls) where it is not that size already.
+  void Resize(int width, int height);
+  int width() const { return image_.width(); }
+  int height() const { return image_.height(); }
   /// Fills the area with the face colour and moves the print position to (0, 0).
   void Cls();
   /// Sets one pixel; `colour` is red + 256 x green + 65536 x blue. Outside the area: ignored.
@@ -50,9 +56,9 @@ class PictureSurface {
   /// Tells the listener that a run of changes made through Row() is complete.
   void Changed() const;
 
-  /// Bold MS Gothic at 20.25 points (27 pixels at 96 dots per inch), else IPA Gothic, else any
-  /// monospace face.
-  static QFont LetteringFont();
+  /// Bold MS Gothic at 20.25 points (27 pixels at 96 dots per inch on the design's 316 rows; in
+  /// proportion on a picture of `height` rows), else IPA Gothic, else any monospace face.
+  static QFont LetteringFont(int height = kHeight);
 
  private:
   QImage image_;

@@ -1,0 +1,184 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The picture as an observer may choose it: the whole frame scaled, in colour from a mosaic, with
+// the frame's own data lettered on it.
+
+#include <cmath>
+#include <random>
+
+#include <QColor>
+
+#include <gtest/gtest.h>
+
+#include "display/colour_path.h"
+#include "display/display_range.h"
+#include "display/frame_render.h"
+#include "display/lettering.h"
+#include "display/overlay_text.h"
+#include "display/picture_painter.h"
+#include "fits/fits_reader.h"
+#include "tests/support/fits_builder.h"
+#include "tests/support/recording_sink.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+class PictureChoicesTest : public ::testing::Test {
+ protected:
+  void Read(const FitsBuilder& file) {
+    file.Write(dir_.File("live.fts"));
+    store_.LiveFilePath = dir_.File("live.fts");
+    ASSERT_EQ(reader_.ReadLiveFrame(store_, sink_).status, ReadStatus::kOk);
+    store_.RangeFactor = 10;
+    store_.BackgroundFactor = 1.5;
+  }
+  void Paint(const PictureChoices& choices) {
+    painter_.SetChoices(choices);
+    painter_.ComputeRange(store_);
+    painter_.Render(store_, picture_);
+  }
+  QRgb At(int x, int y) const { return picture_.Image().pixel(x, y); }
+
+  TempDir dir_;
+  static inline FrameStore store_;
+  FrameReader reader_;
+  RecordingSink sink_;
+  PicturePainter painter_;
+  PictureSurface picture_;
+};
+
+// A 1537 x 1537 sky, a gradient under noise, with a one-pixel star in each corner.
+std::vector<int64_t> CornerStars(int side) {
+  std::mt19937 random(3);
+  std::normal_distribution<double> noise(0, 8);
+  std::vector<int64_t> sky(static_cast<size_t>(side) * side);
+  for (int y = 0; y < side; ++y)
+    for (int x = 0; x < side; ++x) sky[static_cast<size_t>(y) * side + x] = 1000 + x / 40 + std::lround(noise(random));
+  for (const auto& [x, y] : {std::pair{3, 3}, {side - 4, 3}, {3, side - 4}, {side - 4, side - 4}})
+    sky[static_cast<size_t>(y) * side + x] = 60000;
+  return sky;
+}
+
+TEST_F(PictureChoicesTest, WholeFrameSizesShowEveryCornerStarAndKeepTheLetteringInPlace) {
+  const int side = 1537;
+  Read(FitsBuilder::Frame(16, side, side, {ValueCard("BZERO", "32768")}).Samples(
+      [&] {
+        std::vector<int64_t> stored = CornerStars(side);
+        for (int64_t& value : stored) value -= 32768;
+        return stored;
+      }(),
+      2));
+  const struct {
+    const char* size;
+    int width, height;
+  } cases[] = {{"fit", 316, 316}, {"frame", 1537, 1537}, {"1024x768", 768, 768}};
+  for (const auto& c : cases) {
+    Paint({*PictureSize::Parse(c.size)});
+    ASSERT_EQ(picture_.width(), c.width) << c.size;
+    ASSERT_EQ(picture_.height(), c.height) << c.size;
+    const int background = qGray(At(c.width / 2, c.height / 2));
+    // Each star's box is brighter than the sky around it, however much the scale dims it.
+    const int near = 3 * c.width / side, far = c.width - 1 - near;
+    for (const auto& [x, y] : {std::pair{near, near}, {far, near}, {near, far}, {far, far}})
+      EXPECT_GT(qGray(At(x, y)), background + 10) << c.size << " star at " << x << "," << y;
+    // The caption at the user scale's (5, 5): near the top-left corner at every size, and as
+    // tall in proportion to the picture.
+    LetterPicture(picture_, QStringLiteral("Kiso"), QStringLiteral("12-07-2026 21:05:09"));
+    int top = c.height, bottom = -1, left = c.width;
+    for (int y = 0; y < c.height / 4; ++y)
+      for (int x = 0; x < c.width / 3; ++x)
+        if (At(x, y) == qRgb(255, 0, 0)) {
+          top = std::min(top, y);
+          bottom = std::max(bottom, y);
+          left = std::min(left, x);
+        }
+    ASSERT_GE(bottom, 0) << c.size;
+    EXPECT_NEAR(left, 5.0 * c.width / 640, 2 + c.width / 200.0) << c.size;
+    EXPECT_NEAR(bottom - top, 20.0 * c.height / 316, 3 + c.height / 60.0) << c.size << ": the caption's height";
+  }
+}
+
+TEST_F(PictureChoicesTest, AFrameOfThePicturesOwnSizeGivesTheDesignsGreysExactly) {
+  std::vector<int64_t> sky(423 * 316);
+  std::mt19937 random(5);
+  for (int64_t& value : sky) value = 900 + static_cast<int64_t>(random() % 400);
+  Read(FitsBuilder::Frame(16, 423, 316).Samples(sky, 2));
+  const FrameStore before = store_;
+  Paint({*PictureSize::Parse("fit")});
+  const QImage scaled = picture_.Image().copy();
+  store_ = before;
+  ComputeDisplayRange(store_);
+  RenderFrame(store_, picture_);
+  EXPECT_TRUE(scaled == picture_.Image());
+}
+
+// A grey sky with a red, a green and a blue star (each 4 x 4 pixels of the mosaic), stored in
+// each of the four patterns and both row orders: the stars in their colours, the sky neutral.
+TEST_F(PictureChoicesTest, MosaicsOfEveryPatternAndRowOrderComeOutInTheirColours) {
+  const int width = 64, height = 48;
+  const std::array<std::array<int, 3>, 3> stars = {{{10, 10, 0}, {30, 20, 1}, {50, 36, 2}}};  // x, y, colour
+  for (const std::string pattern : {"RGGB", "BGGR", "GRBG", "GBRG"})
+    for (const bool bottom_up : {false, true}) {
+      // The colour of image pixel (x, r) seen top-down is pattern[2 (r % 2) + x % 2].
+      std::vector<int64_t> stored(static_cast<size_t>(width) * height);
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+          const int image_row = bottom_up ? height - 1 - y : y;
+          const char site = pattern[static_cast<size_t>(2 * (image_row % 2) + x % 2)];
+          const int colour = site == 'R' ? 0 : site == 'G' ? 1 : 2;
+          // An unbalanced sky, with some noise.
+          int64_t value = 1000 + (colour == 0 ? 300 : colour == 2 ? 150 : 0) + (x * 7 + y * 13) % 121 - 60;
+          for (const auto& star : stars)
+            if (std::abs(x - star[0]) <= 2 && std::abs(y - star[1]) <= 2 && colour == star[2]) value += 800;
+          stored[static_cast<size_t>(y) * width + x] = value;
+        }
+      std::vector<std::string> cards = {RawCard("BAYERPAT= '" + pattern + "'")};
+      if (bottom_up) cards.push_back(RawCard("ROWORDER= 'BOTTOM-UP'"));
+      Read(FitsBuilder::Frame(16, width, height, cards).Samples(stored, 2));
+      store_.BackgroundFactor = 1;
+      PictureChoices choices{*PictureSize::Parse("frame"), true};
+      Paint(choices);
+      const std::string name = pattern + (bottom_up ? " bottom-up" : "");
+      for (const auto& star : stars) {
+        const QColor seen(At(star[0], star[1]));
+        const std::array<int, 3> rgb = {seen.red(), seen.green(), seen.blue()};
+        for (int c = 0; c < 3; ++c)
+          if (c != star[2]) {
+            EXPECT_GT(rgb[static_cast<size_t>(star[2])], rgb[static_cast<size_t>(c)] + 60) << name;
+          }
+      }
+      // The sky: neutral, and as bright on the sites of one colour as on those of another (a
+      // checkerboard would make the pixels of one parity brighter).
+      std::array<std::array<double, 3>, 2> sums{};
+      for (int y = 38; y < 46; ++y)
+        for (int x = 16; x < 28; ++x) {
+          const QColor sky(At(x, y));
+          const size_t parity = static_cast<size_t>((x + y) & 1);
+          sums[parity][0] += sky.red();
+          sums[parity][1] += sky.green();
+          sums[parity][2] += sky.blue();
+        }
+      for (size_t c = 0; c < 3; ++c) {
+        EXPECT_NEAR(sums[0][c] + sums[1][c], sums[0][1] + sums[1][1], 96 * 4.0) << name << " colour " << c;
+        EXPECT_NEAR(sums[0][c], sums[1][c], 48 * 4.0) << name << " colour " << c;
+      }
+    }
+}
+
+TEST(OverlayText, HeaderValuesRealAndHostile) {
+  FrameStore store;
+  const std::vector<std::string> cards = {
+      RawCard("EXPTIME =                 30.0 / seconds"), RawCard("CCD-TEMP=                -10.5"),
+      RawCard("FILTER  = 'Ha      '"), RawCard("OBJECT  = 'M42\x01\x1b[2Jboom'"),
+      RawCard("OBSERVER= '" + std::string(68, 'x')), RawCard("END")};
+  store.HeaderCardCount = static_cast<int>(cards.size());
+  for (size_t i = 0; i < cards.size(); ++i) store.HeaderCards[i + 1] = cards[i];
+  EXPECT_EQ(OverlayText("{EXPTIME} s  {CCD-TEMP} C  {FILTER} {GAIN}", store).toStdString(), "30.0 s  -10.5 C  Ha -");
+  const QString hostile = OverlayText("{OBJECT} {OBSERVER} {unclosed", store);
+  for (const QChar character : hostile) EXPECT_NE(character.category(), QChar::Other_Control);
+  EXPECT_TRUE(hostile.startsWith(QStringLiteral("M42"))) << hostile.toStdString();
+  EXPECT_TRUE(hostile.endsWith(QStringLiteral("{unclosed"))) << hostile.toStdString();
+  PictureSurface picture;
+  LetterPicture(picture, QStringLiteral("Kiso"), QStringLiteral("stamp"), QString(), hostile);
+}
+
+}  // namespace
