@@ -1,5 +1,6 @@
 #pragma once
-// Picture1 on screen: the picture surface inside a two-pixel sunken border.
+// Picture1 on screen: the picture surface inside a two-pixel sunken border, scaled to fit where
+// the picture is of another size than the box.
 
 #include <QFrame>
 

@@ -147,4 +147,22 @@ TEST_F(StationProgramTest, HeadlessStationOutlivesTheReaderOfItsOutput) {
   EXPECT_EQ(pipeline.WaitForExit(20), 0) << Output();
 }
 
+// qor_live.conf holds the options; the command line wins over it; a line it cannot take stops
+// the station before anything starts, naming the file, the line's number and the line.
+TEST_F(StationProgramTest, OptionsFileIsReadTheCommandLineWinsAndABadLineStopsTheStart) {
+  PyFtpServer server(dir_.File("root"));
+  WriteSettings(server);
+  const auto conf = [&](const std::string& text) { WriteBytes(dir_.File("qor_live.conf"), {text.begin(), text.end()}); };
+  conf("# the station of the dome\r\n  headless = yes\ninterval=3600\npicture = fit\noverlay = {NAXIS1} px\n");
+  ChildProcess station = Launch("--interval 1");
+  ASSERT_TRUE(WaitFor([&] { return server.Count("STORED .live2.jpg.part") >= 2; })) << Output();
+  station.Signal(SIGTERM);
+  EXPECT_EQ(station.WaitForExit(20), 0) << Output();
+
+  conf("interval = 1\ncolour = maybe\n");
+  ChildProcess refused = Launch("--headless");
+  EXPECT_EQ(refused.WaitForExit(10), 2);
+  EXPECT_NE(Output().find("qor_live.conf:2: colour = maybe: colour takes yes or no"), std::string::npos) << Output();
+}
+
 }  // namespace
