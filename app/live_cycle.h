@@ -74,6 +74,7 @@ class LiveCycle {
   void set_options(const CycleOptions& options) {
     options_ = options;
     painter_.SetChoices(options.picture);
+    reader_.set_colour_planes(options.picture.colour);
   }
   const CycleOptions& options() const { return options_; }
 

@@ -33,6 +33,15 @@ void AddBox(const FrameStore& store, const MosaicLayout& layout, int x0, int x1,
   }
 }
 
+void AddPlanes(const FrameStore& store, int x0, int x1, int y0, int y1, ColourSums& sums) {
+  for (size_t c = 0; c < 3; ++c) {
+    const int32_t* plane = store.Plane(static_cast<int>(c));
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) sums.sum[c] += plane[x + static_cast<size_t>(FrameStore::kSide) * y];
+    sums.count[c] = int64_t{x1 - x0} * (y1 - y0);
+  }
+}
+
 }  // namespace
 
 std::optional<MosaicLayout> MosaicOf(const FrameStore& store) {
@@ -67,9 +76,12 @@ ColourPath::ColourPath() = default;
 ColourPath::~ColourPath() = default;
 
 bool ColourPath::Applies(const FrameStore& store) {
-  const std::optional<MosaicLayout> layout = MosaicOf(store);
   const FrameExtent extent = WalkableExtent(store);
-  if (!layout || extent.width < 2 || extent.height < 2) return false;
+  if (extent.width < 2 || extent.height < 2) return false;
+  planes_ = store.ColourPlaneCount == 2;
+  if (planes_) return true;
+  const std::optional<MosaicLayout> layout = MosaicOf(store);
+  if (!layout) return false;
   layout_ = *layout;
   return true;
 }
@@ -85,8 +97,14 @@ void ColourPath::Balance(const FrameStore& store) {
   const int step = std::max(2, extent.height / 64 * 2);
   for (int y = 0; y + 1 < extent.height; y += step)
     for (int dy = 0; dy < 2; ++dy)
-      for (int x = 0; x < extent.width; ++x)
-        sites[static_cast<size_t>(layout_.Of(x, y + dy))].push_back(store.Pixel(x, y + dy));
+      for (int x = 0; x < extent.width; ++x) {
+        if (!planes_) {
+          sites[static_cast<size_t>(layout_.Of(x, y + dy))].push_back(store.Pixel(x, y + dy));
+          continue;
+        }
+        for (int c = 0; c < 3; ++c)
+          sites[static_cast<size_t>(c)].push_back(store.Plane(c)[x + static_cast<size_t>(FrameStore::kSide) * (y + dy)]);
+      }
   std::array<double, 3> median{};
   for (size_t c = 0; c < 3; ++c) {
     std::vector<int32_t>& values = sites[c];
@@ -95,6 +113,10 @@ void ColourPath::Balance(const FrameStore& store) {
     median[c] = values[values.size() / 2];
   }
   for (size_t c = 0; c < 3; ++c) gains_[c] = median[c] > 0 && median[1] > 0 ? median[1] / median[c] : 1.0;
+}
+
+double ColourPath::Balanced(const FrameStore& store, int plane, int x, int y) const {
+  return gains_[static_cast<size_t>(plane)] * store.Plane(plane)[x + static_cast<size_t>(FrameStore::kSide) * y];
 }
 
 void ColourPath::ComputeRange(FrameStore& store) {
@@ -106,10 +128,15 @@ void ColourPath::ComputeRange(FrameStore& store) {
   int32_t low = INT32_MAX, high = INT32_MIN;
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
+      // A cell's mean: one red, two green and one blue site of a mosaic; of planes, red, green
+      // twice and blue, as a mosaic has them.
       double sum = 0;
       for (int dy = 0; dy < 2; ++dy)
-        for (int dx = 0; dx < 2; ++dx)
-          sum += gains_[static_cast<size_t>(layout_.Of(2 * x + dx, 2 * y + dy))] * store.Pixel(2 * x + dx, 2 * y + dy);
+        for (int dx = 0; dx < 2; ++dx) {
+          const int fx = 2 * x + dx, fy = 2 * y + dy;
+          sum += planes_ ? (Balanced(store, 0, fx, fy) + 2 * Balanced(store, 1, fx, fy) + Balanced(store, 2, fx, fy)) / 4
+                         : gains_[static_cast<size_t>(layout_.Of(fx, fy))] * store.Pixel(fx, fy);
+        }
       const int32_t value = RoundToInt32(sum / 4);
       luminance.Pixel(x, y) = value;
       low = std::min(low, value);
@@ -145,12 +172,15 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
     uint32_t* out = picture.Row(py);
     for (int px = 0; px < columns; ++px) {
       const int x0 = window ? px : scaler_.ColumnStart(px), x1 = window ? px + 1 : scaler_.ColumnStart(px + 1);
-      ColourSums box;
-      AddBox(store, layout_, x0, x1, y0, y1, box);
-      ColourSums around;  // the box and its neighbours, for a colour the box has no site of
-      if (box.count[0] == 0 || box.count[1] == 0 || box.count[2] == 0)
-        AddBox(store, layout_, std::max(0, x0 - 1), std::min(frame.width, x1 + 1), std::max(0, y0 - 1),
-               std::min(frame.height, y1 + 1), around);
+      ColourSums box, around;  // around: the box and its neighbours, for a colour the box lacks
+      if (planes_) {
+        AddPlanes(store, x0, x1, y0, y1, box);
+      } else {
+        AddBox(store, layout_, x0, x1, y0, y1, box);
+        if (box.count[0] == 0 || box.count[1] == 0 || box.count[2] == 0)
+          AddBox(store, layout_, std::max(0, x0 - 1), std::min(frame.width, x1 + 1), std::max(0, y0 - 1),
+                 std::min(frame.height, y1 + 1), around);
+      }
       std::array<int, 3> grey{};
       for (size_t c = 0; c < 3; ++c) {
         const ColourSums& from = box.count[c] > 0 ? box : around;

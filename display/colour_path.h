@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The colour picture of a frame that holds a colour camera's raw colour-filter mosaic (a BAYERPAT
-// card). Each picture pixel takes, for each colour, the mean of that colour's sites in its box of
-// the frame (the box of the grey picture: one pixel, or many where the picture is scaled down);
-// where its box holds no site of a colour, the sites of the box and its eight neighbours are
-// taken, so that at full size this is bilinear demosaicing and a scaled picture is binned.
+// card), or red, green and blue planes (NAXIS3 = 3). Each picture pixel takes, for each colour,
+// the mean of that colour's sites in its box of the frame (the box of the grey picture: one
+// pixel, or many where the picture is scaled down); where its box holds no site of a colour, the
+// sites of the box and its eight neighbours are taken, so that at full size this is bilinear
+// demosaicing and a scaled picture is binned.
 //
 // The display range is the design's, computed from the frame's luminance (each 2 x 2 cell's
 // balanced mean), and the same band stretches the three colours, so the colour picture is as
@@ -40,7 +41,8 @@ class ColourPath {
   /// Fixed gains for red, green and blue; nothing: automatic.
   void SetWhiteBalance(std::optional<std::array<double, 3>> gains) { fixed_gains_ = gains; }
 
-  /// True when the frame read last holds a mosaic: the next two steps then apply.
+  /// True when the frame read last holds a mosaic or three colour planes: the next two steps
+  /// then apply.
   bool Applies(const FrameStore& store);
   /// The display range of the frame's luminance, left in the store as ComputeDisplayRange does.
   void ComputeRange(FrameStore& store);
@@ -52,6 +54,10 @@ class ColourPath {
  private:
   void Balance(const FrameStore& store);
 
+  // The colour of pixel (x, y) of plane `plane`, balanced.
+  double Balanced(const FrameStore& store, int plane, int x, int y) const;
+
+  bool planes_ = false;  // three planes rather than a mosaic
   MosaicLayout layout_;
   std::optional<std::array<double, 3>> fixed_gains_;
   std::array<double, 3> gains_{1, 1, 1};

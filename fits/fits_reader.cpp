@@ -1,6 +1,7 @@
 #include "fits/fits_reader.h"
 
 #include "fits/file_settling.h"
+#include "fits/header_text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -96,6 +97,18 @@ DataPart ReadData(const RegularFile& file, uint64_t data_offset, size_t from, si
     if (part.top_bit) break;
   }
   return part;
+}
+
+}  // namespace
+
+namespace {
+
+bool HasThreeColourPlanes(const FrameStore& store) {
+  const auto number = [&](const char* keyword) {
+    const std::optional<std::string> text = HeaderValueText(store, keyword);
+    return text ? NumericValueOfText(*text) : 0.0;
+  };
+  return number("NAXIS") == 3 && number("NAXIS3") == 3;
 }
 
 }  // namespace
@@ -205,12 +218,29 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
   if (half < whole_stripes) digest.Append(second_digest);
   if (first_part.Whole() && second_part.Whole())
     last_part = ReadData(file, data_offset, whole_stripes, data_bytes, buffer_, last, digest);
+  // A three-plane frame's green and blue planes, where asked for: after the red one, in order,
+  // into the same digest.
+  store.ColourPlaneCount = 0;
+  DataPart planes_part;
+  const bool planes = colour_planes_ && first_part.Whole() && second_part.Whole() && last_part.Whole() &&
+                      HasThreeColourPlanes(store);
+  if (planes) {
+    if (file_size < data_offset + 3 * data_bytes)
+      return FileError("the file is shorter than its three colour planes (" + std::to_string(file_size) + " of " +
+                       std::to_string(data_offset + 3 * data_bytes) + " bytes)");
+    if (store.ColourPlanes.empty()) store.ColourPlanes.resize(size_t{2} * FrameStore::kSide * FrameStore::kSide);
+    for (int plane = 1; plane <= 2 && planes_part.Whole(); ++plane) {
+      SampleDecoder decoder(rule, *width, store, 0, plane);
+      planes_part = ReadData(file, data_offset, plane * data_bytes, (plane + 1) * data_bytes, buffer_, decoder, digest);
+    }
+  }
   if (!settled()) return Changed();
-  for (const DataPart& part : {first_part, second_part, last_part}) {
+  for (const DataPart& part : {first_part, second_part, last_part, planes_part}) {
     if (!part.read.ok) return FileError("cannot read the data: " + part.read.reason);
     // Unsigned 32-bit samples of 2^31 and more have no signed 32-bit value.
     if (part.top_bit) return FileError("a 32-bit sample has its top bit set");
   }
+  if (planes) store.ColourPlaneCount = 2;
 
   store.PixelMax = std::max({first.max(), second.max(), last.max()});
   store.PixelMin = std::min({first.min(), second.min(), last.min()});

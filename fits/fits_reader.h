@@ -44,6 +44,9 @@ class FrameReader {
   /// and the pixels keep the previous frame; a header error has also set the cards and keywords.
   /// A file that changes while it is read is read once more after a short pause, then refused.
   ReadResult ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink);
+  /// Also reads the green and blue planes of a frame with NAXIS3 = 3 (for a colour picture);
+  /// otherwise such a frame is read as its first plane, as always.
+  void set_colour_planes(bool read) { colour_planes_ = read; }
 
  private:
   /// One attempt; nothing when the file changed while it was read.
@@ -52,4 +55,5 @@ class FrameReader {
   std::vector<uint8_t> buffer_;
   std::vector<uint8_t> second_buffer_;  // for the half read on the other core
   struct stat last_seen_ {};            // the file as the last attempt left it
+  bool colour_planes_ = false;
 };

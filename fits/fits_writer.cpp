@@ -54,7 +54,9 @@ Outcome WriteArchiveFrame(FrameStore& store) {
   const int bytes = static_cast<int>(store.BitPix) / 8;
   const int cards = store.HeaderCardCount;
   const size_t header_cards = RoundedCardCount(static_cast<size_t>(cards));
-  const size_t sample_bytes = static_cast<size_t>(*width) * *height * bytes;
+  // A three-plane colour frame keeps its three planes; any other cube keeps its first.
+  const int planes = store.ColourPlaneCount == 2 ? 3 : 1;
+  const size_t sample_bytes = static_cast<size_t>(*width) * *height * bytes * planes;
   // The header is whole 2880-byte blocks already; the data are followed by zeros up to the next
   // 2880 bytes and nothing more, or FITS readers report bytes after the last unit.
   const size_t header_bytes = header_cards * kCardLength;
@@ -77,29 +79,32 @@ Outcome WriteArchiveFrame(FrameStore& store) {
       card = text = FixedCard(kBScale, "1");
     } else if (keyword == kBitPix) {
       text = FixedCard(kBitPix, bitpix_value);  // the store keeps the live file's BITPIX card
-    } else if (IsHigherAxisKeyword(keyword)) {
-      // The archive holds one plane: a cube's further axes are declared 1 long, in place.
+    } else if (IsHigherAxisKeyword(keyword) && !(planes == 3 && keyword == "NAXIS3  ")) {
+      // The archive holds one plane (or the three colour planes): a cube's further axes are
+      // declared 1 long, in place.
       text = FixedCard(keyword, "1");
     }
     std::memcpy(image.data() + (i - 1) * kCardLength, text.data(), kCardLength);
   }
 
   uint8_t* out = image.data() + header_bytes;
-  for (int y = 0; y < *height; ++y) {
-    int32_t* row = &store.Pixel(0, y);
-    for (int x = 0; x < *width; ++x) {
-      const int32_t v = row[x] = Clamp(row[x], bytes);
-      const uint32_t u = static_cast<uint32_t>(v);
-      if (bytes == 1) {
-        *out++ = static_cast<uint8_t>(u);
-      } else if (bytes == 2) {
-        *out++ = static_cast<uint8_t>(u >> 8);
-        *out++ = static_cast<uint8_t>(u);
-      } else {
-        *out++ = static_cast<uint8_t>(u >> 24);
-        *out++ = static_cast<uint8_t>(u >> 16);
-        *out++ = static_cast<uint8_t>(u >> 8);
-        *out++ = static_cast<uint8_t>(u);
+  for (int plane = 0; plane < planes; ++plane) {
+    for (int y = 0; y < *height; ++y) {
+      int32_t* row = store.Plane(plane) + static_cast<size_t>(FrameStore::kSide) * y;
+      for (int x = 0; x < *width; ++x) {
+        const int32_t v = row[x] = Clamp(row[x], bytes);
+        const uint32_t u = static_cast<uint32_t>(v);
+        if (bytes == 1) {
+          *out++ = static_cast<uint8_t>(u);
+        } else if (bytes == 2) {
+          *out++ = static_cast<uint8_t>(u >> 8);
+          *out++ = static_cast<uint8_t>(u);
+        } else {
+          *out++ = static_cast<uint8_t>(u >> 24);
+          *out++ = static_cast<uint8_t>(u >> 16);
+          *out++ = static_cast<uint8_t>(u >> 8);
+          *out++ = static_cast<uint8_t>(u);
+        }
       }
     }
   }

@@ -35,6 +35,17 @@ struct FrameStore {
   double RangeFactor = 0;
   double BackgroundFactor = 0;
 
+  /// A three-plane frame's green and blue planes (NAXIS3 = 3, read where the reader is asked to),
+  /// after the red one in FramePixels, each laid out as it is; empty until the first such frame.
+  int ColourPlaneCount = 0;  // 2 for a frame read with its colour planes, else 0
+  std::vector<int32_t> ColourPlanes;
+  int32_t* Plane(int plane) {
+    return plane == 0 ? FramePixels.data() : ColourPlanes.data() + static_cast<size_t>(plane - 1) * kSide * kSide;
+  }
+  const int32_t* Plane(int plane) const {
+    return plane == 0 ? FramePixels.data() : ColourPlanes.data() + static_cast<size_t>(plane - 1) * kSide * kSide;
+  }
+
   int32_t& Pixel(int x, int y) { return FramePixels[static_cast<size_t>(x) + kSide * static_cast<size_t>(y)]; }
   const int32_t& Pixel(int x, int y) const { return FramePixels[static_cast<size_t>(x) + kSide * static_cast<size_t>(y)]; }
 };

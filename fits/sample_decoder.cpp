@@ -195,8 +195,8 @@ SampleRule RuleFor(const FrameStore& store, bool negative_bitpix) {
   return rule;
 }
 
-SampleDecoder::SampleDecoder(const SampleRule& rule, int width, FrameStore& store, size_t first)
-    : rule_(rule), width_(width), store_(store), x_(static_cast<int>(first % static_cast<size_t>(width))),
+SampleDecoder::SampleDecoder(const SampleRule& rule, int width, FrameStore& store, size_t first, int plane)
+    : rule_(rule), width_(width), plane_(store.Plane(plane)), x_(static_cast<int>(first % static_cast<size_t>(width))),
       y_(static_cast<int>(first / static_cast<size_t>(width))) {
   const bool identity = !rule.is_float && rule.zero == 0 && rule.scale == 1;
   // A whole-number BZERO with BSCALE 1 gives the same values in integer arithmetic: for 8 and
@@ -232,7 +232,7 @@ bool SampleDecoder::Feed(const uint8_t* data, size_t size, uint64_t words_ored) 
   size_t samples = size / static_cast<size_t>(rule_.bytes);
   while (samples > 0) {
     const int count = static_cast<int>(std::min<size_t>(samples, static_cast<size_t>(width_ - x_)));
-    (this->*span_)(data, count, &store_.Pixel(x_, y_));
+    (this->*span_)(data, count, plane_ + x_ + static_cast<size_t>(FrameStore::kSide) * y_);
     data += static_cast<size_t>(count) * rule_.bytes;
     samples -= static_cast<size_t>(count);
     x_ += count;

@@ -21,8 +21,9 @@ SampleRule RuleFor(const FrameStore& store, bool negative_bitpix);
 
 class SampleDecoder {
  public:
-  /// Decodes into the store's pixels from sample `first` of the frame on (row after row).
-  SampleDecoder(const SampleRule& rule, int width, FrameStore& store, size_t first = 0);
+  /// Decodes into the store's pixels (or its colour plane `plane`) from sample `first` of the
+  /// plane on (row after row).
+  SampleDecoder(const SampleRule& rule, int width, FrameStore& store, size_t first = 0, int plane = 0);
 
   /// Decodes `size` bytes of whole samples into the next pixels, row after row. Returns false,
   /// having decoded nothing of this piece, at an unsigned 32-bit sample of 2^31 or more, which has
@@ -44,7 +45,7 @@ class SampleDecoder {
 
   SampleRule rule_;
   int width_;
-  FrameStore& store_;
+  int32_t* plane_;
   Span span_ = nullptr;
   bool check_top_bit_ = false;
   int64_t offset_ = 0;

@@ -164,6 +164,36 @@ TEST_F(PictureChoicesTest, MosaicsOfEveryPatternAndRowOrderComeOutInTheirColours
     }
 }
 
+// Red, green and blue planes (NAXIS3 = 3): the same stars in their colours on a neutral sky.
+TEST_F(PictureChoicesTest, ThreeColourPlanesComeOutInTheirColours) {
+  const int width = 64, height = 48;
+  std::vector<int64_t> samples;
+  for (int plane = 0; plane < 3; ++plane)
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        int64_t value = 1000 + plane * 100 + (x * 7 + y * 13 + plane * 5) % 121 - 60;
+        if (std::abs(x - 10 - 20 * plane) <= 2 && std::abs(y - 10) <= 2) value += 800;
+        samples.push_back(value);
+      }
+  FitsBuilder cube = FitsBuilder::Frame(16, width, height, {ValueCard("NAXIS3", "3")}).Samples(samples, 2);
+  cube.cards[2] = ValueCard("NAXIS", "3");
+  reader_.set_colour_planes(true);
+  Read(cube);
+  store_.BackgroundFactor = 1;
+  Paint({*PictureSize::Parse("frame"), true});
+  for (int plane = 0; plane < 3; ++plane) {
+    const QColor star(At(10 + 20 * plane, 10));
+    const std::array<int, 3> rgb = {star.red(), star.green(), star.blue()};
+    for (int c = 0; c < 3; ++c) {
+      if (c != plane) {
+        EXPECT_GT(rgb[static_cast<size_t>(plane)], rgb[static_cast<size_t>(c)] + 60) << "plane " << plane;
+      }
+    }
+  }
+  const QColor sky(At(40, 40));
+  EXPECT_LE(std::abs(sky.red() - sky.green()) + std::abs(sky.blue() - sky.green()), 30);
+}
+
 TEST(OverlayText, HeaderValuesRealAndHostile) {
   FrameStore store;
   const std::vector<std::string> cards = {
