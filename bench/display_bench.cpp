@@ -27,6 +27,7 @@
 #include "display/display_range.h"
 #include "display/frame_render.h"
 #include "display/lettering.h"
+#include "display/picture_painter.h"
 #include "display/snapshot_export.h"
 #include "fits/atomic_file.h"
 #include "fits/fits_reader.h"
@@ -57,23 +58,41 @@ void Rest(benchmark::State& state) {
   state.ResumeTiming();
 }
 
-void Chain(benchmark::State& state, SampleFormat format) {
+// A picture the observer chose: the design's (the default), the whole frame scaled to fit, or in
+// colour from the frame's mosaic.
+struct Variant {
+  const char* name;
+  PictureChoices choices;
+  bool mosaic = false;  // the frame carries a BAYERPAT card
+};
+
+std::string MosaicPath() { return "/tmp/qor-bench-16-mosaic-1537.fts"; }
+
+std::string PathOf(SampleFormat format, const Variant& variant) {
+  return variant.mosaic ? MosaicPath() : FramePath(format);
+}
+
+void ChainWith(benchmark::State& state, SampleFormat format, const Variant& variant) {
   FrameStore& store = Store();
-  store.LiveFilePath = FramePath(format);
+  store.LiveFilePath = PathOf(format, variant);
   store.RangeFactor = 10;
   store.BackgroundFactor = 1.5;
   FrameReader reader;
   NoSink sink;
   PictureSurface picture;
+  PicturePainter painter;
+  painter.SetChoices(variant.choices);
   for (auto _ : state) {
     Rest(state);
     if (reader.ReadLiveFrame(store, sink).status != ReadStatus::kOk) state.SkipWithError("read failed");
-    ComputeDisplayRange(store);
-    RenderFrame(store, picture);
+    painter.ComputeRange(store);
+    painter.Render(store, picture);
     LetterPicture(picture, "Tamsel Observatory", "02-14-2007 21:05:09");
     if (!ExportSnapshot(picture, "/tmp").ok) state.SkipWithError("export failed");
   }
 }
+
+void Chain(benchmark::State& state, SampleFormat format) { ChainWith(state, format, {"", {}}); }
 
 FrameStore& LoadedStore(SampleFormat format = SampleFormat::k16) {
   FrameStore& store = Store();
@@ -140,8 +159,8 @@ int SampleBytes(SampleFormat format) {
 // decoded while the piece is in the cache (one pass that turns every sample into a value and keeps
 // the extremes), the JPEG of the picture and the BMP, written over the earlier one as the station
 // does.
-void Floor(benchmark::State& state, SampleFormat format) {
-  const int fd = open(FramePath(format).c_str(), O_RDONLY);
+void FloorWith(benchmark::State& state, SampleFormat format, const Variant& variant) {
+  const int fd = open(PathOf(format, variant).c_str(), O_RDONLY);
   const int bytes = SampleBytes(format);
   const DecodeFunction decode = FloorDecoder(format);
   constexpr int kPieceSamples = 32768;
@@ -150,12 +169,20 @@ void Floor(benchmark::State& state, SampleFormat format) {
   // The chain's own picture of this frame, so that the JPEG encodes the same content.
   PictureSurface picture;
   {
-    FrameStore& store = LoadedStore(format);
-    ComputeDisplayRange(store);
-    RenderFrame(store, picture);
+    FrameStore& store = Store();
+    store.LiveFilePath = PathOf(format, variant);
+    NoSink sink;
+    FrameReader().ReadLiveFrame(store, sink);
+    store.RangeFactor = 10;
+    store.BackgroundFactor = 1.5;
+    PicturePainter painter;
+    painter.SetChoices(variant.choices);
+    painter.ComputeRange(store);
+    painter.Render(store, picture);
     LetterPicture(picture, "Tamsel Observatory", "02-14-2007 21:05:09");
   }
   const QImage& image = picture.Image();
+  const uint64_t header = 2880;
   tjhandle encoder = tjInitCompress();
   for (auto _ : state) {
     Rest(state);
@@ -163,7 +190,7 @@ void Floor(benchmark::State& state, SampleFormat format) {
     for (size_t done = 0; done < values.size();) {
       const int count = static_cast<int>(std::min<size_t>(kPieceSamples, values.size() - done));
       const ssize_t want = static_cast<ssize_t>(count) * bytes;
-      if (pread(fd, piece.data(), static_cast<size_t>(want), 2880 + static_cast<off_t>(done) * bytes) != want)
+      if (pread(fd, piece.data(), static_cast<size_t>(want), static_cast<off_t>(header + done * bytes)) != want)
         state.SkipWithError("read failed");
       decode(piece.data(), count, values.data() + done, low, high);
       done += static_cast<size_t>(count);
@@ -172,7 +199,7 @@ void Floor(benchmark::State& state, SampleFormat format) {
     benchmark::DoNotOptimize(high);
     unsigned char* jpeg = nullptr;
     unsigned long jpeg_size = 0;
-    tjCompress2(encoder, image.constBits(), 423, static_cast<int>(image.bytesPerLine()), 316, TJPF_BGRX, &jpeg,
+    tjCompress2(encoder, image.constBits(), image.width(), static_cast<int>(image.bytesPerLine()), image.height(), TJPF_BGRX, &jpeg,
                 &jpeg_size, TJSAMP_444, 50, 0);
     tjFree(jpeg);
     QByteArray bmp;
@@ -184,6 +211,8 @@ void Floor(benchmark::State& state, SampleFormat format) {
   tjDestroy(encoder);
   close(fd);
 }
+
+void Floor(benchmark::State& state, SampleFormat format) { FloorWith(state, format, {"", {}}); }
 
 void Range(benchmark::State& state, SampleFormat format) {
   FrameStore& store = LoadedStore(format);
@@ -219,6 +248,25 @@ void BM_ExportSnapshot(benchmark::State& state) {
 }
 BENCHMARK(BM_ExportSnapshot)->Unit(benchmark::kMillisecond);
 
+// The 16-bit sky with a BAYERPAT card before END, the data as they were.
+void WriteMosaic(const std::string& from, const std::string& to) {
+  std::vector<char> bytes;
+  {
+    const int fd = open(from.c_str(), O_RDONLY);
+    char buffer[65536];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) bytes.insert(bytes.end(), buffer, buffer + got);
+    close(fd);
+  }
+  std::string header(bytes.begin(), bytes.begin() + 2880);
+  const size_t end = header.find("END     ");
+  std::string card = "BAYERPAT= 'RGGB'";
+  card.resize(80, ' ');
+  header = header.substr(0, end) + card + header.substr(end);
+  header.resize(2880, ' ');  // the blanks after END make room for the card
+  std::string file = header + std::string(bytes.begin() + 2880, bytes.end());
+  if (!WriteFileAtomically(to, file.data(), file.size()).ok) std::abort();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -231,6 +279,22 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((std::string("Floor/") + FormatName(format)).c_str(), Floor, format)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark((std::string("Range/") + FormatName(format)).c_str(), Range, format)
+        ->Unit(benchmark::kMillisecond);
+  }
+  // The picture choices on the 16-bit sky: the whole frame scaled to fit, and the same sky as a
+  // colour camera's mosaic, in colour, at the design's size and scaled to fit.
+  WriteMosaic(FramePath(SampleFormat::k16), MosaicPath());
+  static const Variant kVariants[] = {
+      {"16-fit", {*PictureSize::Parse("fit")}},
+      {"colour", {PictureSize{}, true}, true},
+      {"colour-fit", {*PictureSize::Parse("fit"), true}, true},
+  };
+  for (const Variant& variant : kVariants) {
+    benchmark::RegisterBenchmark((std::string("Chain/") + variant.name).c_str(), ChainWith, SampleFormat::k16,
+                                 variant)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string("Floor/") + variant.name).c_str(), FloorWith, SampleFormat::k16,
+                                 variant)
         ->Unit(benchmark::kMillisecond);
   }
   benchmark::Initialize(&argc, argv);

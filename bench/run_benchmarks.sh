@@ -39,6 +39,14 @@ for format in 8 16 16u 32 32u -32; do
     echo '@@' >>"$work/one-core-$format.json.lines"
   done
 done
+# The picture choices on the 16-bit sky: scaled to fit, and as a colour mosaic.
+for variant in 16-fit colour colour-fit; do
+  for _ in $(seq $rounds); do
+    "$build/bench/display_bench" --benchmark_filter="^(Chain|Floor)/$variant\$" --benchmark_min_time=0.3 \
+      --benchmark_format=json 2>/dev/null >>"$work/chain-$variant.json.lines"
+    echo '@@' >>"$work/chain-$variant.json.lines"
+  done
+done
 stalls=()
 for _ in 1 2 3; do stalls+=("$("$build/bench/stall_bench" 18 2>/dev/null)"); done
 
@@ -77,6 +85,13 @@ for fmt, name in [("8", "8 bits"), ("16", "16 bits"), ("16u", "16 bits, BZERO 32
 print("\nThe same, the process held to one core by `taskset -c 0` (3 runs), chain/floor: " +
       ", ".join(f"{name} {chain_and_floor(fmt, 'one-core')[2]:.2f}" for fmt, name in
                 [("8", "8 bits"), ("16", "16"), ("16u", "16u"), ("32", "32"), ("32u", "32u"), ("-32", "-32")]) + ".")
+print("\nPicture choices on the 16-bit sky (chain and floor as above; the floor encodes the chain's own picture):\n")
+print("| picture | chain 1537² | floor | chain/floor |")
+print("|---|---|---|---|")
+for variant, name in [("16", "grey, the design's 423 x 316"), ("16-fit", "grey, --picture fit (316 x 316)"),
+                      ("colour", "mosaic, --colour (423 x 316)"), ("colour-fit", "mosaic, --colour --picture fit")]:
+    c, fl, ratio = chain_and_floor(variant)
+    print(f"| {name} | {c:.2f} | {fl:.2f} | {ratio:.2f} |")
 longest = [float(s.split()[1]) for s in stalls]
 archive = [float(s.split()[3]) for s in stalls]
 other = [float(s.split()[5]) for s in stalls]

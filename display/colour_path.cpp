@@ -9,6 +9,8 @@
 
 #include "display/display_range.h"
 #include "display/frame_render.h"
+#include "display/pixel_formulas.h"
+#include "fits/second_core.h"
 #include "fits/header_text.h"
 #include "fits/text_numbers.h"
 
@@ -31,6 +33,23 @@ void AddBox(const FrameStore& store, const MosaicLayout& layout, int x0, int x1,
       ++sums.count[static_cast<size_t>(colour)];
     }
   }
+}
+
+// A one-pixel box away from the frame's edge: its own colour as it is, each other colour the mean
+// of that colour's sites among its eight neighbours (two or four of them): bilinear demosaicing.
+// False for any other box, which takes the general way.
+bool Bilinear(const FrameStore& store, const MosaicLayout& layout, PixelSize frame, int x, int y, int width,
+              int height, ColourSums& sums) {
+  if (width != 1 || height != 1 || x < 1 || y < 1 || x + 1 >= frame.width || y + 1 >= frame.height) return false;
+  const int32_t* row[3] = {&store.Pixel(0, y - 1), &store.Pixel(0, y), &store.Pixel(0, y + 1)};
+  for (int dy = -1; dy <= 1; ++dy)
+    for (int dx = -1; dx <= 1; ++dx) {
+      const int colour = layout.Of(x + dx, y + dy);
+      if ((dx != 0 || dy != 0) && colour == layout.Of(x, y)) continue;  // the own colour: the pixel alone
+      sums.sum[static_cast<size_t>(colour)] += row[dy + 1][x + dx];
+      ++sums.count[static_cast<size_t>(colour)];
+    }
+  return true;
 }
 
 void AddPlanes(const FrameStore& store, int x0, int x1, int y0, int y1, ColourSums& sums) {
@@ -94,10 +113,10 @@ void ColourPath::Balance(const FrameStore& store) {
   // The median of each colour's sites, from pairs of rows spread over the frame.
   const FrameExtent extent = WalkableExtent(store);
   std::array<std::vector<int32_t>, 3> sites;
-  const int step = std::max(2, extent.height / 64 * 2);
+  const int step = std::max(2, extent.height / 32 * 2);
   for (int y = 0; y + 1 < extent.height; y += step)
     for (int dy = 0; dy < 2; ++dy)
-      for (int x = 0; x < extent.width; ++x) {
+      for (int x = 0; x < extent.width; x += (x & 1) ? 3 : 1) {  // two columns of every four
         if (!planes_) {
           sites[static_cast<size_t>(layout_.Of(x, y + dy))].push_back(store.Pixel(x, y + dy));
           continue;
@@ -125,23 +144,45 @@ void ColourPath::ComputeRange(FrameStore& store) {
   FrameStore& luminance = *luminance_;
   const FrameExtent extent = WalkableExtent(store);
   const int width = extent.width / 2, height = extent.height / 2;
-  int32_t low = INT32_MAX, high = INT32_MIN;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      // A cell's mean: one red, two green and one blue site of a mosaic; of planes, red, green
-      // twice and blue, as a mosaic has them.
-      double sum = 0;
-      for (int dy = 0; dy < 2; ++dy)
-        for (int dx = 0; dx < 2; ++dx) {
-          const int fx = 2 * x + dx, fy = 2 * y + dy;
-          sum += planes_ ? (Balanced(store, 0, fx, fy) + 2 * Balanced(store, 1, fx, fy) + Balanced(store, 2, fx, fy)) / 4
-                         : gains_[static_cast<size_t>(layout_.Of(fx, fy))] * store.Pixel(fx, fy);
+  // A cell's mean: one red, two green and one blue site of a mosaic; of planes, red, green twice
+  // and blue, as a mosaic has them. Gains in 1/1024ths.
+  std::array<int64_t, 3> gain{};
+  for (size_t c = 0; c < 3; ++c) gain[c] = std::llround(gains_[c] * 1024);
+  // The gain of each position of a 2 x 2 cell (cells start on even columns and rows).
+  const int64_t g00 = gain[layout_.colour[0][0]], g01 = gain[layout_.colour[0][1]];
+  const int64_t g10 = gain[layout_.colour[1][0]], g11 = gain[layout_.colour[1][1]];
+  const auto cells = [&](int first_row, int end_row, int32_t& low, int32_t& high) {
+    for (int y = first_row; y < end_row; ++y) {
+      int32_t* out = &luminance.Pixel(0, y);
+      const size_t top = static_cast<size_t>(FrameStore::kSide) * (2 * y), bottom = top + FrameStore::kSide;
+      for (int x = 0; x < width; ++x) {
+        const size_t left = top + 2 * static_cast<size_t>(x), below = bottom + 2 * static_cast<size_t>(x);
+        int64_t sum;
+        if (planes_) {
+          sum = 0;
+          for (const size_t at : {left, left + 1, below, below + 1})
+            sum += gain[0] * store.Plane(0)[at] + 2 * gain[1] * store.Plane(1)[at] + gain[2] * store.Plane(2)[at];
+          sum /= 4;
+        } else {
+          const int32_t* pixels = store.FramePixels.data();
+          sum = g00 * pixels[left] + g01 * pixels[left + 1] + g10 * pixels[below] + g11 * pixels[below + 1];
         }
-      const int32_t value = RoundToInt32(sum / 4);
-      luminance.Pixel(x, y) = value;
-      low = std::min(low, value);
-      high = std::max(high, value);
+        const int32_t value = static_cast<int32_t>(std::clamp<int64_t>((sum + 2048) >> 12, INT32_MIN, INT32_MAX));
+        out[x] = value;
+        low = std::min(low, value);
+        high = std::max(high, value);
+      }
     }
+  };
+  int32_t low = INT32_MAX, high = INT32_MIN, low2 = INT32_MAX, high2 = INT32_MIN;
+  {
+    const int split = height / 2;
+    SecondCoreTask lower([&] { cells(split, height, low2, high2); });
+    cells(0, split, low, high);
+    lower.Join();
+  }
+  low = std::min(low, low2);
+  high = std::max(high, high2);
   luminance.Naxis1 = width;
   luminance.Naxis2 = height;
   luminance.PixelMin = low;
@@ -167,29 +208,50 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
   if (!window) scaler_.Plan(frame, shown);
   const int columns = window ? std::min(frame.width, shown.width) : shown.width;
   const int rows = window ? std::min(frame.height, shown.height) : shown.height;
-  for (int py = 0; py < rows; ++py) {
-    const int y0 = window ? py : scaler_.RowStart(py), y1 = window ? py + 1 : scaler_.RowStart(py + 1);
-    uint32_t* out = picture.Row(py);
-    for (int px = 0; px < columns; ++px) {
-      const int x0 = window ? px : scaler_.ColumnStart(px), x1 = window ? px + 1 : scaler_.ColumnStart(px + 1);
-      ColourSums box, around;  // around: the box and its neighbours, for a colour the box lacks
-      if (planes_) {
-        AddPlanes(store, x0, x1, y0, y1, box);
-      } else {
-        AddBox(store, layout_, x0, x1, y0, y1, box);
-        if (box.count[0] == 0 || box.count[1] == 0 || box.count[2] == 0)
-          AddBox(store, layout_, std::max(0, x0 - 1), std::min(frame.width, x1 + 1), std::max(0, y0 - 1),
-                 std::min(frame.height, y1 + 1), around);
-      }
-      std::array<int, 3> grey{};
-      for (size_t c = 0; c < 3; ++c) {
-        const ColourSums& from = box.count[c] > 0 ? box : around;
-        const double mean = from.count[c] > 0 ? static_cast<double>(from.sum[c]) / from.count[c] : 0;
-        grey[c] = GreyLevel(RoundToInt32(mean * gains_[c]), store.DisplayLow, store.DisplaySpan);
-      }
-      out[px] = 0xFF000000u | (static_cast<uint32_t>(grey[0]) << 16) | (static_cast<uint32_t>(grey[1]) << 8) |
-                static_cast<uint32_t>(grey[2]);
+  const auto x_start = [&](int px) { return window ? px : scaler_.ColumnStart(px); };
+  const auto y_start = [&](int py) { return window ? py : scaler_.RowStart(py); };
+
+  const int32_t low = store.DisplayLow, span = store.DisplaySpan;
+  const auto draw_rows = [&](int first_row, int end_row) {
+    std::array<std::vector<int32_t>, 3> means;
+    std::array<std::vector<uint32_t>, 3> greys;
+    for (size_t c = 0; c < 3; ++c) {
+      means[c].resize(static_cast<size_t>(columns));
+      greys[c].resize(static_cast<size_t>(columns));
     }
+    for (int py = first_row; py < end_row; ++py) {
+      const int y0 = y_start(py), y1 = y_start(py + 1);
+      for (int px = 0; px < columns; ++px) {
+        const int x0 = x_start(px), x1 = x_start(px + 1);
+        ColourSums box;
+        if (planes_) {
+          AddPlanes(store, x0, x1, y0, y1, box);
+        } else if (!Bilinear(store, layout_, frame, x0, y0, x1 - x0, y1 - y0, box)) {
+          AddBox(store, layout_, x0, x1, y0, y1, box);
+          if (box.count[0] == 0 || box.count[1] == 0 || box.count[2] == 0) {
+            ColourSums around;  // the box and its neighbours, for a colour the box has no site of
+            AddBox(store, layout_, std::max(0, x0 - 1), std::min(frame.width, x1 + 1), std::max(0, y0 - 1),
+                   std::min(frame.height, y1 + 1), around);
+            for (size_t c = 0; c < 3; ++c)
+              if (box.count[c] == 0) box.sum[c] = around.sum[c], box.count[c] = around.count[c];
+          }
+        }
+        for (size_t c = 0; c < 3; ++c)
+          means[c][static_cast<size_t>(px)] =
+              box.count[c] > 0 ? RoundToInt32(static_cast<double>(box.sum[c]) * gains_[c] / box.count[c]) : 0;
+      }
+      for (size_t c = 0; c < 3; ++c) GreyPixels(means[c].data(), columns, low, span, greys[c].data());
+      uint32_t* out = picture.Row(py);
+      for (int px = 0; px < columns; ++px)
+        out[px] = 0xFF000000u | (greys[0][static_cast<size_t>(px)] & 0xFF0000u) |
+                  (greys[1][static_cast<size_t>(px)] & 0xFF00u) | (greys[2][static_cast<size_t>(px)] & 0xFFu);
+    }
+  };
+  {
+    const int split = rows / 2;
+    SecondCoreTask lower([&] { draw_rows(split, rows); });
+    draw_rows(0, split);
+    lower.Join();
   }
   picture.Changed();
 }
