@@ -28,7 +28,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-/usr/bin/python3 tools/camera_simulator.py "$work/camera/live.fts" --every 5 &
+/usr/bin/python3 tools/camera_simulator.py "$work/camera/live.fts" --every 5 --mosaic &
 pids+=($!)
 /usr/bin/python3 scripts/demo_servers.py "$work/web-host" "$ftp_port" "$http_port" observer demo-password &
 pids+=($!)
@@ -40,11 +40,21 @@ chmod 600 "$work/qor_live.ini"
 
 for _ in $(seq 50); do [ -f "$work/camera/live.fts" ] && break; sleep 0.1; done
 
-# A newcomer should see the page change within seconds: a cycle every 10 s instead of every minute.
-options=(--start --interval 10)
+# The demo's options, in qor_live.conf as an observer would keep them. A newcomer should see the
+# page change within seconds: a cycle every 10 s instead of every minute. The simulated camera is
+# a colour one: its whole frame is shown in colour, with its exposure, temperature and filter.
+cat > "$work/qor_live.conf" <<'CONF'
+# qor_live.conf of the demo station: one "name = value" a line, names as the long options.
+interval = 10
+picture = fit
+colour = yes
+overlay = {EXPTIME} s  {CCD-TEMP} C  {FILTER}
+stale-after = 60
+CONF
+options=(--start)
 if [ -z "${DISPLAY:-}" ]; then
   echo "No display: the station runs headless and prints its status lines here."
-  options=(--headless --interval 10)
+  options=(--headless)
 fi
 echo "The live page: http://127.0.0.1:$http_port/index.html (the station publishes every 10 seconds)"
 # In the background and waited for, so that a signal to this script stops everything at once.

@@ -5,7 +5,11 @@ Each frame is a realistic 16-bit sky: a sloped background with noise, stars that
 across the field, one hot pixel, and now and then a cosmic-ray hit. Every frame is written to a
 temporary file beside the live file and renamed over it, so a reader sees old or new, never half.
 
-usage: camera_simulator.py LIVE.fts [--width 640] [--height 480] [--every 5] [--frames N]
+With --mosaic the camera is a colour one: the frame is the raw RGGB colour-filter mosaic of a
+sky whose stars have colours of their own, with a BAYERPAT card, as colour capture software
+writes it; the header also carries CCD-TEMP and FILTER.
+
+usage: camera_simulator.py LIVE.fts [--width 640] [--height 480] [--every 5] [--frames N] [--mosaic]
 """
 import argparse
 import os
@@ -31,6 +35,20 @@ def make_sky(rng, width, height, stars, t):
     return np.clip(sky, 0, 65535).astype(np.uint16)
 
 
+def mosaic_of(rng, width, height, stars, t):
+    """The sky seen through an RGGB filter: each site keeps its own colour's share, the sky a
+    little red (a camera's usual cast), each star its own colour."""
+    planes = []
+    for colour in range(3):
+        coloured = [(sx, sy, peak * tint[colour], sigma) for (sx, sy, peak, sigma), tint in stars]
+        plane = make_sky(rng, width, height, coloured, t).astype(np.float64)
+        planes.append(plane * (1.25, 1.0, 0.85)[colour])
+    y, x = np.mgrid[0:height, 0:width]
+    site = (y % 2) * 2 + (x % 2)  # 0 R, 1 G, 2 G, 3 B
+    mosaic = np.where(site == 0, planes[0], np.where(site == 3, planes[2], planes[1]))
+    return np.clip(mosaic, 0, 65535).astype(np.uint16)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("live")
@@ -38,17 +56,27 @@ def main():
     parser.add_argument("--height", type=int, default=480)
     parser.add_argument("--every", type=float, default=5.0)
     parser.add_argument("--frames", type=int, default=0, help="stop after N frames (0: never)")
+    parser.add_argument("--mosaic", action="store_true", help="a colour camera's RGGB mosaic")
     args = parser.parse_args()
 
     rng = np.random.default_rng(int(time.time()))
     stars = [(rng.uniform(0, args.width), rng.uniform(0, args.height), 300 + 30000 * rng.random() ** 3,
               1.0 + rng.random()) for _ in range(120)]
+    # Star colours for a colour camera: blue-white, white, yellow, orange-red.
+    tints = [(0.6, 0.8, 1.2), (1.0, 1.0, 1.0), (1.2, 1.0, 0.6), (1.4, 0.7, 0.35)]
+    coloured_stars = [(star, tints[int(rng.integers(0, len(tints)))]) for star in stars]
     temporary = args.live + ".writing"
     frame = 0
     while args.frames == 0 or frame < args.frames:
-        hdu = fits.PrimaryHDU(make_sky(rng, args.width, args.height, stars, frame))
+        if args.mosaic:
+            hdu = fits.PrimaryHDU(mosaic_of(rng, args.width, args.height, coloured_stars, frame))
+            hdu.header["BAYERPAT"] = "RGGB"
+        else:
+            hdu = fits.PrimaryHDU(make_sky(rng, args.width, args.height, stars, frame))
         hdu.header["DATE-OBS"] = time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime())
         hdu.header["EXPTIME"] = args.every
+        hdu.header["CCD-TEMP"] = round(-10 + rng.normal(0, 0.1), 1)
+        hdu.header["FILTER"] = "L" if not args.mosaic else "OSC"
         hdu.writeto(temporary, overwrite=True)
         os.replace(temporary, args.live)
         frame += 1
