@@ -11,12 +11,32 @@
 #include "display/frame_render.h"
 #include "display/pixel_formulas.h"
 #include "fits/second_core.h"
+#include "fits/wide_loops.h"
 #include "fits/header_text.h"
 #include "fits/text_numbers.h"
 
 namespace {
 
 int ColourIndex(char letter) { return letter == 'R' ? 0 : letter == 'G' ? 1 : 2; }
+
+// The luminance of a row of a mosaic's 2 x 2 cells, each weight being a site's gain over 4, in
+// single precision eight cells at a time (the luminance only places values in the histogram's 301
+// bins), kept within 32 bits and rounded; with the row's extremes.
+QOR_WITH_AVX2_COPY void MosaicCells(const int32_t* top, const int32_t* bottom, int cells,
+                                    const std::array<float, 4>& weight, int32_t* out, int32_t& low, int32_t& high) {
+  int32_t lo = low, hi = high;
+  for (int x = 0; x < cells; ++x) {
+    float value = weight[0] * static_cast<float>(top[2 * x]) + weight[1] * static_cast<float>(top[2 * x + 1]) +
+                  weight[2] * static_cast<float>(bottom[2 * x]) + weight[3] * static_cast<float>(bottom[2 * x + 1]);
+    value = std::min(std::max(value + 0.5f, -2147483648.0f), 2147483520.0f);
+    const int32_t rounded = static_cast<int32_t>(value);
+    out[x] = rounded;
+    lo = std::min(lo, rounded);
+    hi = std::max(hi, rounded);
+  }
+  low = lo;
+  high = hi;
+}
 
 // Sums and counts of each colour's sites in a box of the frame.
 struct ColourSums {
@@ -35,22 +55,45 @@ void AddBox(const FrameStore& store, const MosaicLayout& layout, int x0, int x1,
   }
 }
 
-// A one-pixel box away from the frame's edge: its own colour as it is, each other colour the mean
-// of that colour's sites among its eight neighbours (two or four of them): bilinear demosaicing.
-// False for any other box, which takes the general way.
-bool Bilinear(const FrameStore& store, const MosaicLayout& layout, PixelSize frame, int x, int y, int width,
-              int height, ColourSums& sums) {
-  if (width != 1 || height != 1 || x < 1 || y < 1 || x + 1 >= frame.width || y + 1 >= frame.height) return false;
-  const int32_t* row[3] = {&store.Pixel(0, y - 1), &store.Pixel(0, y), &store.Pixel(0, y + 1)};
-  for (int dy = -1; dy <= 1; ++dy)
-    for (int dx = -1; dx <= 1; ++dx) {
-      const int colour = layout.Of(x + dx, y + dy);
-      if ((dx != 0 || dy != 0) && colour == layout.Of(x, y)) continue;  // the own colour: the pixel alone
-      sums.sum[static_cast<size_t>(colour)] += row[dy + 1][x + dx];
-      ++sums.count[static_cast<size_t>(colour)];
+// For a one-pixel box away from the frame's edge: its own colour as it is, each other colour the
+// mean of that colour's sites among its eight neighbours (two or four of them), which is bilinear
+// demosaicing. The sites' offsets depend only on the pixel's row and column parity.
+struct NeighbourPlan {
+  struct Class {
+    std::array<std::array<std::ptrdiff_t, 4>, 3> offsets{};
+    std::array<int, 3> count{};
+  };
+  std::array<std::array<Class, 2>, 2> classes{};  // [row parity][column parity]
+
+  explicit NeighbourPlan(const MosaicLayout& layout) {
+    for (int row = 0; row < 2; ++row)
+      for (int column = 0; column < 2; ++column) {
+        Class& k = classes[static_cast<size_t>(row)][static_cast<size_t>(column)];
+        const int own = layout.Of(column, row);
+        for (int dy = -1; dy <= 1; ++dy)
+          for (int dx = -1; dx <= 1; ++dx) {
+            const int colour = layout.Of(column + dx + 2, row + dy + 2);
+            if ((dx != 0 || dy != 0) && colour == own) continue;  // the own colour: the pixel alone
+            int& count = k.count[static_cast<size_t>(colour)];
+            k.offsets[static_cast<size_t>(colour)][static_cast<size_t>(count++)] =
+                dx + static_cast<std::ptrdiff_t>(FrameStore::kSide) * dy;
+          }
+      }
+  }
+
+  bool Take(const FrameStore& store, PixelSize frame, int x, int y, int width, int height, ColourSums& sums) const {
+    if (width != 1 || height != 1 || x < 1 || y < 1 || x + 1 >= frame.width || y + 1 >= frame.height) return false;
+    const Class& k = classes[static_cast<size_t>(y & 1)][static_cast<size_t>(x & 1)];
+    const int32_t* pixel = &store.Pixel(x, y);
+    for (size_t c = 0; c < 3; ++c) {
+      int64_t sum = 0;
+      for (int i = 0; i < k.count[c]; ++i) sum += pixel[k.offsets[c][static_cast<size_t>(i)]];
+      sums.sum[c] = sum;
+      sums.count[c] = k.count[c];
     }
-  return true;
-}
+    return true;
+  }
+};
 
 void AddPlanes(const FrameStore& store, int x0, int x1, int y0, int y1, ColourSums& sums) {
   for (size_t c = 0; c < 3; ++c) {
@@ -148,26 +191,24 @@ void ColourPath::ComputeRange(FrameStore& store) {
   // and blue, as a mosaic has them. Gains in 1/1024ths.
   std::array<int64_t, 3> gain{};
   for (size_t c = 0; c < 3; ++c) gain[c] = std::llround(gains_[c] * 1024);
-  // The gain of each position of a 2 x 2 cell (cells start on even columns and rows).
-  const int64_t g00 = gain[layout_.colour[0][0]], g01 = gain[layout_.colour[0][1]];
-  const int64_t g10 = gain[layout_.colour[1][0]], g11 = gain[layout_.colour[1][1]];
+  // The weight of each position of a 2 x 2 cell (cells start on even columns and rows).
+  const std::array<float, 4> weight = {
+      static_cast<float>(gains_[layout_.colour[0][0]] / 4), static_cast<float>(gains_[layout_.colour[0][1]] / 4),
+      static_cast<float>(gains_[layout_.colour[1][0]] / 4), static_cast<float>(gains_[layout_.colour[1][1]] / 4)};
   const auto cells = [&](int first_row, int end_row, int32_t& low, int32_t& high) {
     for (int y = first_row; y < end_row; ++y) {
       int32_t* out = &luminance.Pixel(0, y);
+      if (!planes_) {
+        MosaicCells(&store.Pixel(0, 2 * y), &store.Pixel(0, 2 * y + 1), width, weight, out, low, high);
+        continue;
+      }
       const size_t top = static_cast<size_t>(FrameStore::kSide) * (2 * y), bottom = top + FrameStore::kSide;
       for (int x = 0; x < width; ++x) {
         const size_t left = top + 2 * static_cast<size_t>(x), below = bottom + 2 * static_cast<size_t>(x);
-        int64_t sum;
-        if (planes_) {
-          sum = 0;
-          for (const size_t at : {left, left + 1, below, below + 1})
-            sum += gain[0] * store.Plane(0)[at] + 2 * gain[1] * store.Plane(1)[at] + gain[2] * store.Plane(2)[at];
-          sum /= 4;
-        } else {
-          const int32_t* pixels = store.FramePixels.data();
-          sum = g00 * pixels[left] + g01 * pixels[left + 1] + g10 * pixels[below] + g11 * pixels[below + 1];
-        }
-        const int32_t value = static_cast<int32_t>(std::clamp<int64_t>((sum + 2048) >> 12, INT32_MIN, INT32_MAX));
+        int64_t sum = 0;
+        for (const size_t at : {left, left + 1, below, below + 1})
+          sum += gain[0] * store.Plane(0)[at] + 2 * gain[1] * store.Plane(1)[at] + gain[2] * store.Plane(2)[at];
+        const int32_t value = static_cast<int32_t>(std::clamp<int64_t>((sum / 4 + 2048) >> 12, INT32_MIN, INT32_MAX));
         out[x] = value;
         low = std::min(low, value);
         high = std::max(high, value);
@@ -212,6 +253,18 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
   const auto y_start = [&](int py) { return window ? py : scaler_.RowStart(py); };
 
   const int32_t low = store.DisplayLow, span = store.DisplaySpan;
+  const NeighbourPlan neighbours(layout_);
+  // A colour's balanced mean of `count` sites summing to `sum`: for the few sites of a pixel's
+  // neighbours in whole numbers (the gain over the count in 1/65536ths), else in doubles.
+  std::array<std::array<int64_t, 5>, 3> fixed{};
+  for (size_t c = 0; c < 3; ++c)
+    for (size_t count = 1; count <= 4; ++count) fixed[c][count] = std::llround(gains_[c] / static_cast<double>(count) * 65536);
+  const auto balanced_mean = [&](size_t c, int64_t sum, int64_t count) -> int32_t {
+    if (count <= 0) return 0;
+    if (count > 4) return RoundToInt32(static_cast<double>(sum) * gains_[c] / static_cast<double>(count));
+    const int64_t scaled = (sum * fixed[c][static_cast<size_t>(count)] + 32768) >> 16;
+    return static_cast<int32_t>(std::clamp<int64_t>(scaled, INT32_MIN, INT32_MAX));
+  };
   const auto draw_rows = [&](int first_row, int end_row) {
     std::array<std::vector<int32_t>, 3> means;
     std::array<std::vector<uint32_t>, 3> greys;
@@ -221,12 +274,28 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
     }
     for (int py = first_row; py < end_row; ++py) {
       const int y0 = y_start(py), y1 = y_start(py + 1);
+      // The design's window onto a mosaic, away from the frame's edge: each colour straight from
+      // the pixel's neighbour plan, in whole numbers (gains in 1/65536ths).
+      const bool plain_row = window && !planes_ && py >= 1 && py + 1 < frame.height;
+      const int plain_end = plain_row ? std::min(columns, frame.width - 1) : 0;
+      if (plain_row) {
+        const int32_t* row = &store.Pixel(0, py);
+        for (int px = 1; px < plain_end; ++px) {
+          const NeighbourPlan::Class& k = neighbours.classes[static_cast<size_t>(py & 1)][static_cast<size_t>(px & 1)];
+          for (size_t c = 0; c < 3; ++c) {
+            int64_t sum = 0;
+            for (int i = 0; i < k.count[c]; ++i) sum += row[px + k.offsets[c][static_cast<size_t>(i)]];
+            means[c][static_cast<size_t>(px)] = balanced_mean(c, sum, k.count[c]);
+          }
+        }
+      }
       for (int px = 0; px < columns; ++px) {
+        if (px >= 1 && px < plain_end) continue;  // done above
         const int x0 = x_start(px), x1 = x_start(px + 1);
         ColourSums box;
         if (planes_) {
           AddPlanes(store, x0, x1, y0, y1, box);
-        } else if (!Bilinear(store, layout_, frame, x0, y0, x1 - x0, y1 - y0, box)) {
+        } else if (!neighbours.Take(store, frame, x0, y0, x1 - x0, y1 - y0, box)) {
           AddBox(store, layout_, x0, x1, y0, y1, box);
           if (box.count[0] == 0 || box.count[1] == 0 || box.count[2] == 0) {
             ColourSums around;  // the box and its neighbours, for a colour the box has no site of
@@ -236,9 +305,7 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
               if (box.count[c] == 0) box.sum[c] = around.sum[c], box.count[c] = around.count[c];
           }
         }
-        for (size_t c = 0; c < 3; ++c)
-          means[c][static_cast<size_t>(px)] =
-              box.count[c] > 0 ? RoundToInt32(static_cast<double>(box.sum[c]) * gains_[c] / box.count[c]) : 0;
+        for (size_t c = 0; c < 3; ++c) means[c][static_cast<size_t>(px)] = balanced_mean(c, box.sum[c], box.count[c]);
       }
       for (size_t c = 0; c < 3; ++c) GreyPixels(means[c].data(), columns, low, span, greys[c].data());
       uint32_t* out = picture.Row(py);

@@ -135,8 +135,12 @@ TEST_F(PictureChoicesTest, MosaicsOfEveryPatternAndRowOrderComeOutInTheirColours
       if (bottom_up) cards.push_back(RawCard("ROWORDER= 'BOTTOM-UP'"));
       Read(FitsBuilder::Frame(16, width, height, cards).Samples(stored, 2));
       store_.BackgroundFactor = 1;
-      PictureChoices choices{*PictureSize::Parse("frame"), true};
-      Paint(choices);
+      // The design's window onto the frame's corner shows the very pixels of the whole frame.
+      Paint({PictureSize{}, true});
+      const QImage window = picture_.Image().copy(0, 0, width, height);
+      store_.RangeFactor = 10;
+      Paint({*PictureSize::Parse("frame"), true});
+      EXPECT_TRUE(window == picture_.Image()) << pattern;
       const std::string name = pattern + (bottom_up ? " bottom-up" : "");
       for (const auto& star : stars) {
         const QColor seen(At(star[0], star[1]));
