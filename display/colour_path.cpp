@@ -265,7 +265,11 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
     const int64_t scaled = (sum * fixed[c][static_cast<size_t>(count)] + 32768) >> 16;
     return static_cast<int32_t>(std::clamp<int64_t>(scaled, INT32_MIN, INT32_MAX));
   };
+  bool binned = !window && !planes_;
+  for (int px = 0; binned && px < columns; ++px) binned = x_start(px + 1) - x_start(px) >= 2;
+  for (int py = 0; binned && py < rows; ++py) binned = y_start(py + 1) - y_start(py) >= 2;
   const auto draw_rows = [&](int first_row, int end_row) {
+    std::vector<int64_t> bin_sums(3 * static_cast<size_t>(columns)), bin_counts(3 * static_cast<size_t>(columns));
     std::array<std::vector<int32_t>, 3> means;
     std::array<std::vector<uint32_t>, 3> greys;
     for (size_t c = 0; c < 3; ++c) {
@@ -289,8 +293,32 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
           }
         }
       }
+      if (binned) {
+        // Boxes of at least 2 x 2 hold every colour: each frame row adds its even and odd columns
+        // to the two colours of its parity.
+        std::fill(bin_sums.begin(), bin_sums.end(), 0);
+        std::fill(bin_counts.begin(), bin_counts.end(), 0);
+        for (int y = y0; y < y1; ++y) {
+          const int32_t* row = &store.Pixel(0, y);
+          const size_t even = layout_.colour[static_cast<size_t>(y & 1)][0], odd = layout_.colour[static_cast<size_t>(y & 1)][1];
+          for (int px = 0; px < columns; ++px) {
+            const int x0 = x_start(px), x1 = x_start(px + 1);
+            int64_t sums[2] = {0, 0};
+            for (int x = x0; x < x1; ++x) sums[x & 1] += row[x];
+            const int64_t odd_count = x1 / 2 - x0 / 2;  // odd columns in [x0, x1)
+            bin_sums[3 * static_cast<size_t>(px) + even] += sums[0];
+            bin_sums[3 * static_cast<size_t>(px) + odd] += sums[1];
+            bin_counts[3 * static_cast<size_t>(px) + even] += (x1 - x0) - odd_count;
+            bin_counts[3 * static_cast<size_t>(px) + odd] += odd_count;
+          }
+        }
+        for (int px = 0; px < columns; ++px)
+          for (size_t c = 0; c < 3; ++c)
+            means[c][static_cast<size_t>(px)] =
+                balanced_mean(c, bin_sums[3 * static_cast<size_t>(px) + c], bin_counts[3 * static_cast<size_t>(px) + c]);
+      }
       for (int px = 0; px < columns; ++px) {
-        if (px >= 1 && px < plain_end) continue;  // done above
+        if (binned || (px >= 1 && px < plain_end)) continue;  // done above
         const int x0 = x_start(px), x1 = x_start(px + 1);
         ColourSums box;
         if (planes_) {

@@ -142,6 +142,18 @@ TEST_F(PictureChoicesTest, MosaicsOfEveryPatternAndRowOrderComeOutInTheirColours
       Paint({*PictureSize::Parse("frame"), true});
       EXPECT_TRUE(window == picture_.Image()) << pattern;
       const std::string name = pattern + (bottom_up ? " bottom-up" : "");
+      // Scaled to half, each picture pixel bins a 2 x 2 box: the stars keep their colours.
+      Paint({*PictureSize::Parse("32x24"), true});
+      for (const auto& star : stars) {
+        const QColor binned(At(star[0] / 2, star[1] / 2));
+        const std::array<int, 3> rgb = {binned.red(), binned.green(), binned.blue()};
+        for (int c = 0; c < 3; ++c) {
+          if (c != star[2]) {
+            EXPECT_GT(rgb[static_cast<size_t>(star[2])], rgb[static_cast<size_t>(c)] + 40) << pattern << " binned";
+          }
+        }
+      }
+      Paint({*PictureSize::Parse("frame"), true});
       for (const auto& star : stars) {
         const QColor seen(At(star[0], star[1]));
         const std::array<int, 3> rgb = {seen.red(), seen.green(), seen.blue()};
