@@ -8,7 +8,8 @@
 const char* const kUsage =
     "usage: qor_live [--start] [--headless] [--interval SECONDS] [--stale-after SECONDS]\n"
     "                [--archive-floor-mb N] [--picture SIZE] [--colour] [--white-balance R,G,B]\n"
-    "                [--overlay TEXT] [--version] [--help]\n"
+    "                [--overlay TEXT] [--night] [--site LAT,LON] [--sun-altitude DEG]\n"
+    "                [--keep-nights N] [--version] [--help]\n"
     "  --start             press Start as soon as the window has loaded its settings\n"
     "  --headless          run without a window or display; Start is pressed at launch, every\n"
     "                      status text goes to standard output, qor_live.ini is only read\n"
@@ -23,6 +24,10 @@ const char* const kUsage =
     "  --colour            draw a colour camera's mosaic (BAYERPAT) in colour\n"
     "  --white-balance R,G,B  fixed gains for the colours (default: automatic, a neutral sky)\n"
     "  --overlay TEXT      a third line on the picture; {KEY} is the frame's header card KEY\n"
+    "  --night             keep each published picture as nights/YYYY-MM-DD/hhmmss.jpg\n"
+    "  --site LAT,LON      where the sky is (degrees, north and east positive): with --night, pictures\n"
+    "                      taken while the sun is above --sun-altitude (default -6) are not kept\n"
+    "  --keep-nights N     keep the newest N night folders (default 14)\n"
     "  --version           print the version and exit\n"
     "  --help              print this text and exit\n"
     "Options may also stand in qor_live.conf in the working directory, one \"name = value\" a line\n"
@@ -113,6 +118,25 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     } else if (name == "--overlay") {
       if (!takes_value()) return Error("--overlay needs a text");
       result.cycle.overlay = value;
+    } else if (name == "--night" && !inline_value) {
+      result.cycle.night.enabled = true;
+    } else if (name == "--site") {
+      if (!takes_value()) return Error("--site needs LAT,LON in degrees");
+      const std::optional<Site> site = Site::Parse(value);
+      if (!site) return Error("--site takes LAT,LON in decimal degrees (e.g. 35.68,139.77), not \"" + value + "\"");
+      result.cycle.night.site = site;
+    } else if (name == "--sun-altitude") {
+      if (!takes_value()) return Error("--sun-altitude needs degrees");
+      double degrees = 0;
+      const auto [stop, failure] = std::from_chars(value.data(), value.data() + value.size(), degrees);
+      if (value.empty() || failure != std::errc() || stop != value.data() + value.size() || degrees < -90 || degrees > 90)
+        return Error("--sun-altitude takes degrees from -90 to 90, not \"" + value + "\"");
+      result.cycle.night.sun_altitude = degrees;
+    } else if (name == "--keep-nights") {
+      uint64_t nights = 0;
+      if (!takes_value()) return Error("--keep-nights needs a number of nights");
+      if (!ParseWhole(value, 1, 100000, nights)) return Error("--keep-nights takes a whole number from 1, not \"" + value + "\"");
+      result.cycle.night.keep_nights = static_cast<int>(nights);
     } else {
       return Error("unknown option \"" + arguments[i] + "\"");
     }

@@ -52,6 +52,9 @@ void LiveCycle::Steps() {
   QString stale_line;
   if (Stale())
     stale_line = QStringLiteral("NO NEW FRAME SINCE ") + freshness_.last_change()->toString(QStringLiteral("HH:mm:ss"));
+  // The night's products want the picture without its lettering: a shallow copy, which the
+  // lettering below turns into the surface's own.
+  const QImage plain = night_.enabled() ? picture_.Image() : QImage();
   const QString overlay = options_.overlay.empty() ? QString() : OverlayText(options_.overlay, store_);
   LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(now), stale_line, overlay);
   host_.Breathe();
@@ -72,6 +75,7 @@ void LiveCycle::Steps() {
     Status(QStringLiteral("Save picture NG:") + QString::fromUtf8(exported.reason));
   }
   host_.Breathe();
+  if (exported.ok) KeepForTheNight(now, plain);
   Report(now, last_status_, connection_failed);
   for (const std::string& note : publisher_.TakeNotes()) host_.Note(QString::fromUtf8(note));
 
@@ -81,6 +85,27 @@ void LiveCycle::Steps() {
     frame_counter_ = 0;
   }
   Status(QString::fromStdString(LiveStartText(frame_counter_)));
+}
+
+void LiveCycle::KeepForTheNight(const QDateTime& now, const QImage& plain) {
+  if (!night_.enabled()) return;
+  if (!nights_pruned_) {
+    nights_pruned_ = true;
+    for (const std::string& gone : night_.Prune())
+      host_.Note(QStringLiteral("Night: an old night was deleted: ") + QString::fromStdString(gone));
+  }
+  const NightRecorder::Result kept = night_.Record(now, kSnapshotJpeg, plain);
+  for (const std::string& note : kept.notes) host_.Note(QString::fromUtf8(note));
+  if (kept.ended) NoteNightEnded(*kept.ended);
+}
+
+void LiveCycle::EndNight() {
+  if (const std::optional<std::string> ended = night_.Stop()) NoteNightEnded(*ended);
+}
+
+void LiveCycle::NoteNightEnded(const std::string& folder) {
+  host_.Note(QStringLiteral("Night ended: ") + QString::fromStdString(folder) + QStringLiteral(" (%1 pictures)")
+                                                                              .arg(NightPictures(folder).size()));
 }
 
 bool LiveCycle::Stale() const {

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include "app/frame_freshness.h"
+#include "app/night_recorder.h"
 #include "display/picture_painter.h"
 #include "display/picture_surface.h"
 #include "fits/fits_reader.h"
@@ -55,6 +56,7 @@ struct CycleOptions {
   std::chrono::seconds upload_budget{90};  // all of a cycle's uploads end within this
   PictureChoices picture{};                // --picture, --colour, --white-balance
   std::string overlay{};                   // --overlay: a third line with the frame's {KEY}s
+  NightOptions night{};                    // --night, --site, --sun-altitude, --keep-nights
 };
 
 class LiveCycle {
@@ -75,7 +77,10 @@ class LiveCycle {
     options_ = options;
     painter_.SetChoices(options.picture);
     reader_.set_colour_planes(options.picture.colour);
+    night_.SetOptions(options.night, options.archive_floor_mb);
   }
+  /// Publishing stops: the night being kept ends.
+  void EndNight();
   const CycleOptions& options() const { return options_; }
 
  private:
@@ -85,6 +90,9 @@ class LiveCycle {
   /// would only wait as long again); a failure is noted in the log only.
   void Report(const QDateTime& when, const QString& status, bool connection_failed = false);
   void Status(const QString& text);
+  /// Keeps the cycle's published picture for the night, with `plain`, its picture unlettered.
+  void KeepForTheNight(const QDateTime& now, const QImage& plain);
+  void NoteNightEnded(const std::string& folder);
   /// True when the stale line is asked for and no new frame has come for that long.
   bool Stale() const;
 
@@ -94,6 +102,8 @@ class LiveCycle {
   LiveCycleHost& host_;
   FrameReader reader_;
   PicturePainter painter_;
+  NightRecorder night_;
+  bool nights_pruned_ = false;  // the old nights are pruned at the first cycle
   FrameFreshness freshness_;
   CycleOptions options_;
   QString last_status_;

@@ -15,7 +15,9 @@ std::string Trimmed(const std::string& text) {
 }
 
 // The options that take no value.
-bool IsSwitch(const std::string& name) { return name == "start" || name == "headless" || name == "colour"; }
+bool IsSwitch(const std::string& name) {
+  return name == "start" || name == "headless" || name == "colour" || name == "night";
+}
 
 // The arguments of one line, or why it is not understood.
 bool LineArguments(const std::string& line, std::vector<std::string>& arguments, std::string& why) {

@@ -37,7 +37,10 @@ void StationCore::Start() {
   AfterWork();
 }
 
-void StationCore::Stop() { ::Command2_Click(*this, ftp_); }
+void StationCore::Stop() {
+  ::Command2_Click(*this, ftp_);
+  cycle_.EndNight();
+}
 
 void StationCore::Tick() {
   if (starting_) return;  // Start runs the first cycle itself

@@ -50,6 +50,16 @@ Outcome WriteJpeg(const JpegBytes& jpeg, unsigned long size, const std::string& 
 
 }  // namespace
 
+Outcome SaveImageJpeg(const QImage& image, const std::string& path, uint8_t quality) {
+  if (image.format() != QImage::Format_RGB32) return Outcome::Failure("the picture is not a 32-bit RGB raster");
+  JpegBytes jpeg;
+  unsigned long size = 0;
+  const Outcome encoded = EncodeJpeg(image.constBits(), image.width(), static_cast<int>(image.bytesPerLine()),
+                                     image.height(), TJPF_BGRX, quality, 0, jpeg, size);
+  if (!encoded.ok) return encoded;
+  return WriteJpeg(jpeg, size, path);
+}
+
 Outcome SavetoJPEG(const std::string& bmp_path, const std::string& jpeg_path, uint8_t quality,
                    int32_t progressive) {
   int width = 0, height = 0, format = TJPF_UNKNOWN;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include <QImage>
+
 #include "display/picture_surface.h"
 #include "fits/outcome.h"
 
@@ -16,6 +18,9 @@ Outcome SavetoJPEG(const std::string& bmp_path, const std::string& jpeg_path, ui
 /// Writes `directory`/live2.bmp from the surface and `directory`/live2.jpg from that file (the
 /// working directory when `directory` is empty). Fails, saying why, if either file was not written.
 Outcome ExportSnapshot(const PictureSurface& picture, const std::string& directory = "");
+
+/// Writes `image` (32-bit RGB) as a JPEG of `quality` to `path`, whole or not at all, unflushed.
+Outcome SaveImageJpeg(const QImage& image, const std::string& path, uint8_t quality = 90);
 
 inline constexpr const char* kSnapshotBmp = "live2.bmp";
 inline constexpr const char* kSnapshotJpeg = "live2.jpg";

@@ -235,4 +235,24 @@ TEST_F(LiveCycleTest, AfterALostConnectionTheReportIsNotUploaded) {
   EXPECT_EQ(publisher_.uploads.size(), 3u);
 }
 
+// With --night the published picture is kept for the night as it was uploaded, and beside it the
+// picture before its lettering (no red in it).
+TEST_F(LiveCycleTest, TheNightKeepsThePublishedPictureAndItsUnletteredOne) {
+  CycleOptions options = cycle_.options();
+  options.night.enabled = true;
+  cycle_.set_options(options);
+  ASSERT_TRUE(cycle_.Run());
+  const std::string folder = "nights/" + NightOf(host_.now).toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+  const std::string name = host_.now.toString(QStringLiteral("HHmmss")).toStdString();
+  EXPECT_EQ(ReadBytes(folder + "/" + name + ".jpg"), ReadBytes("live2.jpg"));
+  const QImage plain(QString::fromStdString(folder + "/." + name + ".plain.jpg"));
+  ASSERT_FALSE(plain.isNull());
+  int red = 0;
+  for (int y = 0; y < plain.height(); ++y)
+    for (int x = 0; x < plain.width(); ++x) red += qRed(plain.pixel(x, y)) > 200 && qGreen(plain.pixel(x, y)) < 60;
+  EXPECT_EQ(red, 0);
+  cycle_.EndNight();
+  EXPECT_NE(host_.notes.back().find("Night ended: " + folder + " (1 pictures)"), std::string::npos);
+}
+
 }  // namespace

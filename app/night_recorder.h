@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The night's pictures (--night): each cycle's published JPEG, exactly as uploaded, is kept as
+// nights/YYYY-MM-DD/hhmmss.jpg, where the date is the evening's on which the night began (local
+// time minus 12 hours: one folder from noon to noon). Beside it goes the picture before lettering
+// (.hhmmss.plain.jpg), for products that must not show the caption or time stamp. A night's
+// pictures are simply the hhmmss.jpg files in its folder, whatever put them there: a station
+// restarted in mid-night carries on with the same folder, and no index can fall out of step.
+//
+// With a site, pictures taken while the sun is above the chosen altitude are day pictures: they
+// are published as always but not kept. A night ends at the first cycle of the next night's
+// date, at the first cycle after the sun has risen above the altitude, or when publishing stops.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QDate>
+#include <QDateTime>
+#include <QImage>
+
+#include "app/sun_altitude.h"
+
+struct NightOptions {
+  bool enabled = false;      // --night
+  std::optional<Site> site{};  // --site LAT,LON: day pictures are not kept
+  double sun_altitude = -6;  // --sun-altitude DEG: above it, the sky is day
+  int keep_nights = 14;      // --keep-nights N: the newest N night folders are kept
+};
+
+/// The night a local time belongs to: the date of the evening on which it began.
+QDate NightOf(const QDateTime& local);
+
+class NightRecorder {
+ public:
+  /// Night folders go under `root` (relative to the working directory).
+  explicit NightRecorder(std::string root = "nights") : root_(std::move(root)) {}
+
+  void SetOptions(const NightOptions& options, uint64_t floor_mb) {
+    options_ = options;
+    floor_mb_ = floor_mb;
+  }
+  bool enabled() const { return options_.enabled; }
+
+  /// What a cycle's picture did to the night: lines for the log, and the folder of a night that
+  /// has just ended (its products are then due), if one did.
+  struct Result {
+    std::vector<std::string> notes;
+    std::optional<std::string> ended;
+  };
+  /// A cycle at `now` published the JPEG file `published`; `plain` is its picture before
+  /// lettering. Keeps both where it is night and the disk has room.
+  Result Record(const QDateTime& now, const std::string& published, const QImage& plain);
+  /// Publishing stops: the current night, if any, ends.
+  std::optional<std::string> Stop();
+  /// Deletes the oldest of the station's own night folders beyond the number to keep; returns
+  /// what it deleted. Called at start and whenever a night begins.
+  std::vector<std::string> Prune();
+
+  /// The folder of `night`.
+  std::string FolderOf(const QDate& night) const;
+  /// True when the sun is above the day's altitude at `when` (never without a site).
+  bool IsDay(const QDateTime& when) const;
+
+ private:
+  std::string root_;
+  NightOptions options_;
+  uint64_t floor_mb_ = 0;
+  std::optional<QDate> current_;  // the night being kept
+};
+
+/// The pictures of a night folder, in time order: the names hhmmss.jpg it holds. A night runs
+/// from noon to noon, so the pictures of the evening (12:00 to 23:59) come first.
+std::vector<std::string> NightPictures(const std::string& folder);
