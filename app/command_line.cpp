@@ -9,7 +9,7 @@ const char* const kUsage =
     "usage: qor_live [--start] [--headless] [--interval SECONDS] [--stale-after SECONDS]\n"
     "                [--archive-floor-mb N] [--picture SIZE] [--colour] [--white-balance R,G,B]\n"
     "                [--overlay TEXT] [--night] [--site LAT,LON] [--sun-altitude DEG]\n"
-    "                [--keep-nights N] [--version] [--help]\n"
+    "                [--keep-nights N] [--night-every N] [--timelapse-fps N] [--version] [--help]\n"
     "  --start             press Start as soon as the window has loaded its settings\n"
     "  --headless          run without a window or display; Start is pressed at launch, every\n"
     "                      status text goes to standard output, qor_live.ini is only read\n"
@@ -28,6 +28,9 @@ const char* const kUsage =
     "  --site LAT,LON      where the sky is (degrees, north and east positive): with --night, pictures\n"
     "                      taken while the sun is above --sun-altitude (default -6) are not kept\n"
     "  --keep-nights N     keep the newest N night folders (default 14)\n"
+    "  --night-every N     also remake the night's keogram, star trails and timelapse every N\n"
+    "                      pictures (they are made whenever a night ends)\n"
+    "  --timelapse-fps N   frames a second of the night's timelapse (default 25)\n"
     "  --version           print the version and exit\n"
     "  --help              print this text and exit\n"
     "Options may also stand in qor_live.conf in the working directory, one \"name = value\" a line\n"
@@ -132,6 +135,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       if (value.empty() || failure != std::errc() || stop != value.data() + value.size() || degrees < -90 || degrees > 90)
         return Error("--sun-altitude takes degrees from -90 to 90, not \"" + value + "\"");
       result.cycle.night.sun_altitude = degrees;
+    } else if (name == "--night-every" || name == "--timelapse-fps") {
+      uint64_t number = 0;
+      if (!takes_value()) return Error(name + " needs a number");
+      if (!ParseWhole(value, 1, name == "--timelapse-fps" ? 120 : 100000, number))
+        return Error(name + " takes a whole number from 1" + (name == "--timelapse-fps" ? " to 120" : "") + ", not \"" + value + "\"");
+      (name == "--night-every" ? result.cycle.night.every : result.cycle.night.timelapse_fps) = static_cast<int>(number);
     } else if (name == "--keep-nights") {
       uint64_t nights = 0;
       if (!takes_value()) return Error("--keep-nights needs a number of nights");

@@ -4,6 +4,7 @@
 #include "app/clock_texts.h"
 #include "app/station_report.h"
 #include "display/lettering.h"
+#include "display/night_products.h"
 #include "display/overlay_text.h"
 #include "display/snapshot_export.h"
 #include "fits/atomic_file.h"
@@ -94,9 +95,16 @@ void LiveCycle::KeepForTheNight(const QDateTime& now, const QImage& plain) {
     for (const std::string& gone : night_.Prune())
       host_.Note(QStringLiteral("Night: an old night was deleted: ") + QString::fromStdString(gone));
   }
-  const NightRecorder::Result kept = night_.Record(now, kSnapshotJpeg, plain);
+  const NightRecorder::Result kept = night_.Record(now, kSnapshotJpeg, plain, RawBackground(store_));
   for (const std::string& note : kept.notes) host_.Note(QString::fromUtf8(note));
   if (kept.ended) NoteNightEnded(*kept.ended);
+  // A rolling night for the page: the products remade every N pictures.
+  const std::optional<std::string> folder = night_.current_folder();
+  if (folder && options_.night.every > 0 && ++kept_since_review_ >= options_.night.every) {
+    kept_since_review_ = 0;
+    reviewer_.Ask(*folder);
+  }
+  for (const std::string& note : reviewer_.TakeNotes()) host_.Note(QString::fromUtf8(note));
 }
 
 void LiveCycle::EndNight() {
@@ -104,6 +112,7 @@ void LiveCycle::EndNight() {
 }
 
 void LiveCycle::NoteNightEnded(const std::string& folder) {
+  reviewer_.Ask(folder);  // the night's products, beside the window
   host_.Note(QStringLiteral("Night ended: ") + QString::fromStdString(folder) + QStringLiteral(" (%1 pictures)")
                                                                               .arg(NightPictures(folder).size()));
 }

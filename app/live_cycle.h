@@ -12,6 +12,7 @@
 
 #include "app/frame_freshness.h"
 #include "app/night_recorder.h"
+#include "app/night_review.h"
 #include "display/picture_painter.h"
 #include "display/picture_surface.h"
 #include "fits/fits_reader.h"
@@ -78,6 +79,7 @@ class LiveCycle {
     painter_.SetChoices(options.picture);
     reader_.set_colour_planes(options.picture.colour);
     night_.SetOptions(options.night, options.archive_floor_mb);
+    reviewer_.set_fps(options.night.timelapse_fps);
   }
   /// Publishing stops: the night being kept ends.
   void EndNight();
@@ -103,6 +105,8 @@ class LiveCycle {
   FrameReader reader_;
   PicturePainter painter_;
   NightRecorder night_;
+  NightReviewer reviewer_;
+  int kept_since_review_ = 0;
   bool nights_pruned_ = false;  // the old nights are pruned at the first cycle
   FrameFreshness freshness_;
   CycleOptions options_;

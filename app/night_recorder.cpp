@@ -45,7 +45,8 @@ bool NightRecorder::IsDay(const QDateTime& when) const {
   return options_.site && SunAltitude(*options_.site, static_cast<double>(when.toSecsSinceEpoch())) > options_.sun_altitude;
 }
 
-NightRecorder::Result NightRecorder::Record(const QDateTime& now, const std::string& published, const QImage& plain) {
+NightRecorder::Result NightRecorder::Record(const QDateTime& now, const std::string& published, const QImage& plain,
+                                            std::optional<double> background) {
   Result result;
   if (!options_.enabled) return result;
   const QDate night = NightOf(now);
@@ -82,6 +83,10 @@ NightRecorder::Result NightRecorder::Record(const QDateTime& now, const std::str
   if (kept.ok)
     kept = WriteFileAtomically(folder + "/" + name + ".jpg", bytes.data(), bytes.size(), 0644, Durability::kReplaceOnly);
   if (kept.ok && !plain.isNull()) kept = SaveImageJpeg(plain, folder + "/." + name + ".plain.jpg", 90);
+  if (kept.ok && background) {
+    const std::string text = std::to_string(*background) + "\n";
+    kept = WriteFileAtomically(folder + "/." + name + ".sky", text.data(), text.size(), 0644, Durability::kReplaceOnly);
+  }
   if (!kept.ok) result.notes.push_back("Night picture NG:" + kept.reason);
   return result;
 }

@@ -27,6 +27,8 @@ struct NightOptions {
   std::optional<Site> site{};  // --site LAT,LON: day pictures are not kept
   double sun_altitude = -6;  // --sun-altitude DEG: above it, the sky is day
   int keep_nights = 14;      // --keep-nights N: the newest N night folders are kept
+  int every = 0;             // --night-every N: the products remade every N pictures kept; 0: never
+  int timelapse_fps = 25;    // --timelapse-fps N
 };
 
 /// The night a local time belongs to: the date of the evening on which it began.
@@ -50,8 +52,14 @@ class NightRecorder {
     std::optional<std::string> ended;
   };
   /// A cycle at `now` published the JPEG file `published`; `plain` is its picture before
-  /// lettering. Keeps both where it is night and the disk has room.
-  Result Record(const QDateTime& now, const std::string& published, const QImage& plain);
+  /// lettering, `background` its raw frame's sky background. Keeps them where it is night and the
+  /// disk has room.
+  Result Record(const QDateTime& now, const std::string& published, const QImage& plain,
+                std::optional<double> background = std::nullopt);
+  /// The folder of the night being kept, if one is.
+  std::optional<std::string> current_folder() const {
+    return current_ ? std::optional(FolderOf(*current_)) : std::nullopt;
+  }
   /// Publishing stops: the current night, if any, ends.
   std::optional<std::string> Stop();
   /// Deletes the oldest of the station's own night folders beyond the number to keep; returns

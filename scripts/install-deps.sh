@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ clang pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libcurl4-openssl-dev libturbojpeg0-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
   fonts-ipafont-gothic fonts-dejavu-core
   python3 python3-astropy python3-numpy python3-pil python3-pyftpdlib python3-openssl
   fitsverify libcfitsio-dev libjpeg-turbo-progs vsftpd openssl

@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "display/night_products.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+
+#include <QFont>
+#include <QPainter>
+
+#include "display/picture_surface.h"
+
+namespace {
+
+constexpr int kBandHeight = 28;
+
+int HourOf(const std::string& name) { return std::stoi(name.substr(0, 2)); }
+
+QImage Load(const std::string& path) {
+  QImage image(QString::fromStdString(path));
+  return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
+}
+
+double Median(std::vector<double> values) {
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+}  // namespace
+
+std::string PlainPicturePath(const std::string& folder, const std::string& name) {
+  const std::string plain = folder + "/." + name.substr(0, 6) + ".plain.jpg";
+  return std::filesystem::exists(plain) ? plain : folder + "/" + name;
+}
+
+QImage MakeKeogram(const std::string& folder, const std::vector<NightPicture>& pictures, const QDate& night) {
+  // The first picture that can be read sets the keogram's height.
+  int height = 0, width = 0;
+  for (const NightPicture& picture : pictures) {
+    const QImage image = Load(PlainPicturePath(folder, picture.name));
+    if (!image.isNull()) {
+      height = image.height();
+      width = image.width();
+      break;
+    }
+  }
+  if (height == 0) return {};
+  const int count = static_cast<int>(pictures.size());
+  const int repeat = std::max(1, (width + count - 1) / count);
+  QImage keogram(count * repeat, height + kBandHeight, QImage::Format_RGB32);
+  keogram.fill(Qt::black);
+  QPainter painter(&keogram);
+  QFont font = PictureSurface::LetteringFont(316);
+  font.setPixelSize(kBandHeight - 12);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  for (int i = 0; i < count; ++i) {
+    const QImage image = Load(PlainPicturePath(folder, pictures[static_cast<size_t>(i)].name));
+    // One picture's middle column, a picture pixel each row; a picture that cannot be read or has
+    // another height leaves its columns black.
+    if (!image.isNull() && image.height() == height) {
+      const int middle = image.width() / 2;
+      for (int y = 0; y < height; ++y) {
+        const QRgb colour = image.pixel(middle, y);
+        for (int r = 0; r < repeat; ++r) keogram.setPixel(i * repeat + r, y, colour);
+      }
+    }
+    // A tick and the hour where a new hour begins.
+    const std::string& name = pictures[static_cast<size_t>(i)].name;
+    const bool new_hour = i == 0 ? name.compare(2, 4, "0000") == 0
+                                 : HourOf(name) != HourOf(pictures[static_cast<size_t>(i) - 1].name);
+    if (new_hour) {
+      const int x = i * repeat;
+      painter.drawLine(x, height, x, height + 6);
+      painter.drawText(QPointF(x + 2, height + kBandHeight - 5), QString::fromStdString(name.substr(0, 2)));
+    }
+  }
+  const QString date = night.toString(QStringLiteral("yyyy-MM-dd"));
+  const int date_width = painter.fontMetrics().horizontalAdvance(date);
+  painter.drawText(QPointF(std::max(0, keogram.width() - date_width - 4), height + kBandHeight - 5), date);
+  return keogram;
+}
+
+std::vector<std::pair<std::string, std::string>> BrightPictures(const std::vector<NightPicture>& pictures) {
+  std::vector<double> backgrounds;
+  for (const NightPicture& picture : pictures)
+    if (picture.background) backgrounds.push_back(*picture.background);
+  if (backgrounds.empty()) return {};
+  std::sort(backgrounds.begin(), backgrounds.end());
+  const double darkest = backgrounds.front();
+  // The spread of the darker half: the night's own noise from picture to picture.
+  const std::vector<double> darker(backgrounds.begin(), backgrounds.begin() + static_cast<std::ptrdiff_t>((backgrounds.size() + 1) / 2));
+  const double centre = Median(darker);
+  std::vector<double> deviations;
+  for (const double value : darker) deviations.push_back(std::fabs(value - centre));
+  const double spread = 1.4826 * Median(deviations);
+  const double limit = darkest + std::max(0.15 * std::fabs(darkest), 3 * spread);
+  std::vector<std::pair<std::string, std::string>> bright;
+  for (const NightPicture& picture : pictures)
+    if (picture.background && *picture.background > limit)
+      bright.emplace_back(picture.name, "sky background " + std::to_string(std::lround(*picture.background)) +
+                                            " above the night's darkest " + std::to_string(std::lround(darkest)) +
+                                            " by more than " + std::to_string(std::lround(limit - darkest)));
+  return bright;
+}
+
+QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>& pictures,
+                      const std::vector<std::pair<std::string, std::string>>& left_out, bool& only_darkest) {
+  const auto is_left_out = [&](const std::string& name) {
+    return std::any_of(left_out.begin(), left_out.end(), [&](const auto& entry) { return entry.first == name; });
+  };
+  std::vector<const NightPicture*> stacked;
+  for (const NightPicture& picture : pictures)
+    if (!is_left_out(picture.name)) stacked.push_back(&picture);
+  only_darkest = stacked.empty();
+  if (stacked.empty() && !pictures.empty()) {
+    // No dark picture at all: the darkest alone, and the caller says so.
+    stacked.push_back(&*std::min_element(pictures.begin(), pictures.end(), [](const auto& a, const auto& b) {
+      const double none = std::numeric_limits<double>::infinity();
+      return a.background.value_or(none) < b.background.value_or(none);
+    }));
+  }
+  QImage trails;
+  for (const NightPicture* picture : stacked) {
+    const QImage image = Load(PlainPicturePath(folder, picture->name));
+    if (image.isNull()) continue;
+    if (trails.isNull()) {
+      trails = image;
+      continue;
+    }
+    if (image.size() != trails.size()) continue;
+    for (int y = 0; y < trails.height(); ++y) {
+      auto* out = reinterpret_cast<QRgb*>(trails.scanLine(y));
+      const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+      for (int x = 0; x < trails.width(); ++x)
+        out[x] = qRgb(std::max(qRed(out[x]), qRed(in[x])), std::max(qGreen(out[x]), qGreen(in[x])),
+                      std::max(qBlue(out[x]), qBlue(in[x])));
+    }
+  }
+  return trails;
+}
+
+double RawBackground(const FrameStore& store) {
+  const FrameExtent extent = WalkableExtent(store);
+  std::vector<double> sample;
+  for (int y = 0; y < extent.height; y += 8)
+    for (int x = 0; x < extent.width; x += 8) sample.push_back(store.Pixel(x, y));
+  return sample.empty() ? 0 : Median(std::move(sample));
+}

@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A synthetic night, fast: a sky turning around the pole, twilight at both ends and a cloudy hour,
+// kept by the recorder and reviewed into a keogram, star trails, a timelapse and night.json.
+
+#include "app/night_review.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "app/clock_texts.h"
+#include "app/night_recorder.h"
+#include "display/snapshot_export.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr int kWidth = 121, kHeight = 91;  // odd on purpose: the video crops a row and a column
+
+// Picture i of the night: twilight for the first two and the last two, clouds for 10 to 13, else a
+// dark sky with stars turning about the centre.
+QImage Sky(int i, int count, double& background) {
+  const bool twilight = i < 2 || i >= count - 2, cloudy = i >= 10 && i < 14;
+  background = twilight ? 6000 : cloudy ? 2600 : 1000 + (i % 3) * 5;
+  const int grey = twilight ? 170 : cloudy ? 110 : 12;
+  QImage sky(kWidth, kHeight, QImage::Format_RGB32);
+  sky.fill(qRgb(grey, grey, grey + 4));
+  if (!twilight && !cloudy)
+    for (int star = 0; star < 6; ++star) {
+      const double radius = 8 + 6 * star, angle = 0.05 * i + star;
+      sky.setPixel(60 + static_cast<int>(radius * std::cos(angle)), 45 + static_cast<int>(radius * std::sin(angle)),
+                   qRgb(255, 255, 255));
+    }
+  return sky;
+}
+
+std::string Text(const std::string& path) {
+  const std::vector<uint8_t> bytes = ReadBytes(path);
+  return {bytes.begin(), bytes.end()};
+}
+
+TEST(NightReview, KeogramStarTrailsTimelapseAndNightJson) {
+  TempDir dir;
+  NightRecorder recorder(dir.File("nights"));
+  NightOptions options;
+  options.enabled = true;
+  recorder.SetOptions(options, 0);
+  const int count = 30;
+  const QDateTime dusk(QDate(2026, 12, 7), QTime(21, 30));  // the station's local time
+  for (int i = 0; i < count; ++i) {
+    double background = 0;
+    const QImage sky = Sky(i, count, background);
+    ASSERT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
+    recorder.Record(dusk.addSecs(i * 600), dir.File("live2.jpg"), sky, background);  // every 10 minutes
+  }
+  const std::string folder = *recorder.Stop();
+  const std::vector<std::string> notes = MakeNightProducts(folder, 25);
+  ASSERT_FALSE(notes.empty());
+
+  // The keogram: one column per picture, repeated to a picture's width, the hours under it.
+  const QImage keogram(QString::fromStdString(folder + "/keogram.jpg"));
+  ASSERT_FALSE(keogram.isNull());
+  EXPECT_EQ(keogram.width(), count * 5);  // 30 pictures, each column 5 times: at least 121 wide
+  EXPECT_GT(keogram.height(), kHeight);
+  EXPECT_GT(qGray(keogram.pixel(0, kHeight / 3)), 120) << "twilight at the left";
+  EXPECT_LT(qGray(keogram.pixel(count * 5 / 2, kHeight / 3)), 60) << "night in the middle";
+  int ticks = 0;  // a tick is a white line at the top of the band where an hour begins
+  for (int x = 0; x < keogram.width(); ++x) ticks += qGray(keogram.pixel(x, kHeight + 2)) > 128;
+  EXPECT_GE(ticks, 4) << "22, 23, 00, 01 and 02 begin during the night";
+
+  // The star trails leave out twilight and clouds, and are not washed out by them.
+  const QJsonObject night = QJsonDocument::fromJson(QByteArray::fromStdString(Text(folder + "/night.json"))).object();
+  const QJsonArray left_out = night[QStringLiteral("left_out")].toArray();
+  EXPECT_EQ(left_out.size(), 8);
+  for (const QJsonValue& entry : left_out) EXPECT_FALSE(entry.toObject()[QStringLiteral("reason")].toString().isEmpty());
+  const QImage trails(QString::fromStdString(folder + "/startrails.jpg"));
+  ASSERT_FALSE(trails.isNull());
+  EXPECT_LT(qGray(trails.pixel(5, 5)), 40) << "a dark sky";
+  int trail = 0;  // the arcs: bright pixels in the circle the stars turn in
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) trail += qGray(trails.pixel(x, y)) > 150;
+  EXPECT_GT(trail, 40);
+
+  EXPECT_EQ(night[QStringLiteral("date")].toString(), QStringLiteral("2026-12-07"));
+  EXPECT_EQ(night[QStringLiteral("pictures")].toInt(), count);
+  EXPECT_EQ(night[QStringLiteral("first")].toString(), IsoLocalTime(dusk));
+  EXPECT_EQ(night[QStringLiteral("products")].toArray().size(), 3) << Text(folder + "/night.json");
+
+  // The video: every picture a frame, 4:2:0 with even sides, H.264, the index first.
+  std::string probe;
+  ASSERT_EQ(RunCommand("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                       "stream=codec_name,width,height,pix_fmt,nb_read_frames -of csv=p=0 " +
+                           ShellQuote(folder + "/timelapse.mp4"),
+                       &probe),
+            0);
+  EXPECT_EQ(probe, "h264,120,90,yuv420p,30\n");
+  const std::string mp4 = Text(folder + "/timelapse.mp4");
+  EXPECT_LT(mp4.find("moov"), mp4.find("mdat")) << "the index before the pictures";
+  EXPECT_FALSE(std::filesystem::exists(folder + "/timelapse.mp4.part"));
+}
+
+TEST(NightReview, ANightOfOnePictureHasNoVideoAndSaysSo) {
+  TempDir dir;
+  NightRecorder recorder(dir.File("nights"));
+  NightOptions options;
+  options.enabled = true;
+  recorder.SetOptions(options, 0);
+  double background = 0;
+  const QImage sky = Sky(5, 30, background);
+  ASSERT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
+  recorder.Record(QDateTime(QDate(2026, 12, 7), QTime(22, 0)), dir.File("live2.jpg"), sky, background);
+  const std::string folder = *recorder.Stop();
+  MakeNightProducts(folder, 25);
+  const QJsonObject night = QJsonDocument::fromJson(QByteArray::fromStdString(Text(folder + "/night.json"))).object();
+  ASSERT_EQ(night[QStringLiteral("not_made")].toArray().size(), 1);
+  EXPECT_EQ(night[QStringLiteral("not_made")].toArray()[0].toObject()[QStringLiteral("product")].toString(),
+            QStringLiteral("timelapse.mp4"));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/timelapse.mp4"));
+}
+
+}  // namespace
