@@ -78,6 +78,7 @@ void LiveCycle::Steps() {
   host_.Breathe();
   if (exported.ok) KeepForTheNight(now, plain);
   Report(now, last_status_, connection_failed);
+  PublishNights(connection_failed);
   for (const std::string& note : publisher_.TakeNotes()) host_.Note(QString::fromUtf8(note));
 
   ++frame_counter_;
@@ -105,6 +106,20 @@ void LiveCycle::KeepForTheNight(const QDateTime& now, const QImage& plain) {
     reviewer_.Ask(*folder);
   }
   for (const std::string& note : reviewer_.TakeNotes()) host_.Note(QString::fromUtf8(note));
+}
+
+void LiveCycle::PublishNights(bool connection_failed) {
+  if (!night_.enabled()) return;
+  for (const std::string& folder : reviewer_.TakeFinished()) night_publisher_.Add(folder);
+  if (!night_publisher_.waiting() || connection_failed) return;
+  const std::vector<std::string> notes = Beside(host_, [this] {
+    return night_publisher_.Publish([this](const std::string& local, const std::string& remote, int32_t& error) {
+      if (publisher_.FtpPutBinInto(kNightDirectory, local, remote) == -1) return true;
+      error = publisher_.FtpGetLastError();
+      return false;
+    });
+  });
+  for (const std::string& note : notes) host_.Note(QString::fromUtf8(note));
 }
 
 void LiveCycle::EndNight() {

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include "app/frame_freshness.h"
+#include "app/night_publisher.h"
 #include "app/night_recorder.h"
 #include "app/night_review.h"
 #include "display/picture_painter.h"
@@ -95,6 +96,8 @@ class LiveCycle {
   /// Keeps the cycle's published picture for the night, with `plain`, its picture unlettered.
   void KeepForTheNight(const QDateTime& now, const QImage& plain);
   void NoteNightEnded(const std::string& folder);
+  /// Uploads the reviewed nights' products that wait; a failure waits for the next cycle.
+  void PublishNights(bool connection_failed);
   /// True when the stale line is asked for and no new frame has come for that long.
   bool Stale() const;
 
@@ -106,6 +109,7 @@ class LiveCycle {
   PicturePainter painter_;
   NightRecorder night_;
   NightReviewer reviewer_;
+  NightPublisher night_publisher_;
   int kept_since_review_ = 0;
   bool nights_pruned_ = false;  // the old nights are pruned at the first cycle
   FrameFreshness freshness_;

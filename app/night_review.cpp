@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -143,6 +144,11 @@ std::vector<std::string> NightReviewer::TakeNotes() {
   return std::exchange(notes_, {});
 }
 
+std::vector<std::string> NightReviewer::TakeFinished() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::exchange(finished_, {});
+}
+
 void NightReviewer::WaitIdle() {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return waiting_.empty() && !busy_; });
@@ -163,6 +169,7 @@ void NightReviewer::Work() {
     lock.lock();
     busy_ = false;
     notes_.insert(notes_.end(), made.begin(), made.end());
+    if (!cancel_) finished_.push_back(folder);
     changed_.notify_all();
   }
 }

@@ -35,6 +35,8 @@ class NightReviewer {
   void Ask(const std::string& folder);
   /// Lines for the log since the last call.
   std::vector<std::string> TakeNotes();
+  /// The folders whose products were made since the last call.
+  std::vector<std::string> TakeFinished();
   /// Waits until nothing is left to make (tests).
   void WaitIdle();
 
@@ -46,6 +48,7 @@ class NightReviewer {
   std::condition_variable changed_;
   std::deque<std::string> waiting_;
   std::vector<std::string> notes_;
+  std::vector<std::string> finished_;
   bool busy_ = false;
   bool stopping_ = false;
   std::atomic<bool> cancel_{false};

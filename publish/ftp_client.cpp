@@ -126,6 +126,21 @@ int16_t FtpClient::FtpPutBin(const std::string& local, const std::string& remote
   return published.ok ? -1 : Fail(published);
 }
 
+int16_t FtpClient::FtpPutBinInto(const std::string& directory, const std::string& local, const std::string& remote) {
+  if (HasUnsafeCharacters(directory) || directory.empty() || directory.front() != '/' || HasUnsafeCharacters(local) ||
+      HasUnsafeCharacters(remote) || remote.empty() || remote.find('/') != std::string::npos)
+    return Fail(ftp_error::kUnsafeText);
+  if (!Usable()) return 0;
+  std::string file;
+  if (!ReadRegularFile(local, kLargestUpload, file).ok) return Fail(ftp_error::kLocalFile);
+  const auto deadline = Deadline();
+  const Outcome uploaded =
+      sftp_ ? sftp_->UploadInto(directory, file, remote, deadline)
+            : session_->PublishInto(ResolveDirectory({}, directory), std::vector<char>(file.begin(), file.end()), remote,
+                                    deadline);
+  return uploaded.ok ? -1 : Fail(uploaded);
+}
+
 int16_t FtpClient::FtpDisconnect() {
   session_.reset();
   sftp_.reset();

@@ -31,6 +31,9 @@ class FtpClient : public PicturePublisher {
   /// is then renamed over `remote`, and checks that the server holds as many bytes as were sent.
   /// A connection the server dropped while idle is opened and logged in again once.
   int16_t FtpPutBin(const std::string& local, const std::string& remote) override;
+  /// The same into the absolute `directory`, made on the server where it is missing; the current
+  /// directory stays as it was.
+  int16_t FtpPutBinInto(const std::string& directory, const std::string& local, const std::string& remote) override;
   /// Ends the session (QUIT). Succeeds also when there is none.
   int16_t FtpDisconnect();
   /// The number of the last failure: a server reply code, a libcurl code or one of ftp_errors.h.

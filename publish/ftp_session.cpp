@@ -149,6 +149,7 @@ class FtpSession::Impl {
     curl_easy_setopt(curl_, CURLOPT_READDATA, &source);
     curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
     curl_easy_setopt(curl_, CURLOPT_PREQUOTE, clear.list);
+    if (create_directories_) curl_easy_setopt(curl_, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR));
     curl_easy_setopt(curl_, CURLOPT_POSTQUOTE, rename.list);
     curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, WatchProgress);
@@ -222,6 +223,7 @@ class FtpSession::Impl {
   }
 
   curl_off_t last_sent() const { return last_sent_; }
+  void set_create_directories(bool create) { create_directories_ = create; }
   const std::vector<std::string>& directory() const { return directory_; }
   void set_directory(std::vector<std::string> directory) { directory_ = std::move(directory); }
 
@@ -331,6 +333,7 @@ class FtpSession::Impl {
   CURL* curl_;
   curl_off_t last_sent_ = -1;
   bool logged_in_ = false;  // a transfer has succeeded: the cached connection is logged in
+  bool create_directories_ = false;  // an upload makes the directories it needs
   std::string entry_path_;  // where a login lands, as the server's PWD said
   std::vector<std::string> directory_;  // {"/", "homepage"} or relative {"sub"}; empty: login directory
 };
@@ -364,6 +367,17 @@ Outcome FtpSession::Publish(const std::vector<char>& bytes, const std::string& r
   if (!result.ok()) return Reported(result.code, result.reply);
   if (size >= 0 && size != static_cast<curl_off_t>(bytes.size())) return SizeMismatch(size, bytes.size());
   return Outcome::Success();
+}
+
+Outcome FtpSession::PublishInto(const std::vector<std::string>& directory, const std::vector<char>& bytes,
+                                const std::string& remote, Clock::time_point deadline) {
+  const std::vector<std::string> current = impl_->directory();
+  impl_->set_directory(directory);
+  impl_->set_create_directories(true);
+  Outcome published = Publish(bytes, remote, deadline);
+  impl_->set_create_directories(false);
+  impl_->set_directory(current);
+  return published;
 }
 
 const std::vector<std::string>& FtpSession::directory() const { return impl_->directory(); }

@@ -40,6 +40,11 @@ class FtpSession {
   /// server holds (903 where they differ).
   Outcome Publish(const std::vector<char>& bytes, const std::string& remote, Clock::time_point deadline);
 
+  /// The same into `directory` (segments as for Visit), made on the server where it is missing;
+  /// the session's own directory stays as it was.
+  Outcome PublishInto(const std::vector<std::string>& directory, const std::vector<char>& bytes,
+                      const std::string& remote, Clock::time_point deadline);
+
   const std::vector<std::string>& directory() const;
   void set_directory(std::vector<std::string> directory);
 

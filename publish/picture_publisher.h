@@ -12,6 +12,8 @@ class PicturePublisher {
   virtual ~PicturePublisher() = default;
   /// Uploads `local` as `remote`; -1 on success, any other value on failure.
   virtual int16_t FtpPutBin(const std::string& local, const std::string& remote) = 0;
+  /// Uploads `local` as `remote` into the absolute `directory`, made where missing; -1 on success.
+  virtual int16_t FtpPutBinInto(const std::string& directory, const std::string& local, const std::string& remote) = 0;
   /// The error number of the last failed call.
   virtual int32_t FtpGetLastError() const = 0;
   /// Every call from now on ends by `deadline` at the latest, whatever its own bound: the calls

@@ -284,6 +284,22 @@ Outcome SftpSession::Upload(const std::string& bytes, const std::string& remote,
   return result;
 }
 
+Outcome SftpSession::UploadInto(const std::string& directory, const std::string& bytes, const std::string& remote,
+                                Clock::time_point deadline) {
+  if (!connection_) {
+    if (Outcome opened = Open(deadline); !opened.ok) return opened;
+  }
+  SftpWire::Attributes attributes;
+  if (Outcome found = connection_->wire->Stat(directory, ReplyBy(timeouts_.stall, deadline), attributes); !found.ok) {
+    if (found.code != Outcome::Code::kRefused) return found;
+    if (Outcome made = connection_->wire->MakeDirectory(directory, ReplyBy(timeouts_.stall, deadline)); !made.ok) return made;
+  }
+  const std::string current = std::exchange(directory_, directory);
+  Outcome uploaded = Upload(bytes, remote, deadline);
+  directory_ = current;
+  return uploaded;
+}
+
 std::string SftpSession::PathOf(const std::string& name) const {
   if (directory_.empty()) return name;
   return directory_ + (directory_.back() == '/' ? "" : "/") + name;

@@ -46,6 +46,11 @@ class SftpSession {
   /// over `remote`, then its size checked. A session the server dropped is opened again once.
   Outcome Upload(const std::string& bytes, const std::string& remote, Clock::time_point deadline);
 
+  /// The same into the absolute `directory`, made on the server where it is missing (one level);
+  /// the session's own directory stays as it was.
+  Outcome UploadInto(const std::string& directory, const std::string& bytes, const std::string& remote,
+                     Clock::time_point deadline);
+
   /// Lines worth a place in the log since the last call (a host recorded, the way of renaming).
   std::vector<std::string> TakeNotes();
 

@@ -3,7 +3,7 @@
 namespace {
 
 // Packet types and flags of SFTP version 3.
-constexpr uint8_t kInit = 1, kVersion = 2, kOpen = 3, kClose = 4, kWrite = 6, kRemove = 13, kRealPath = 16,
+constexpr uint8_t kInit = 1, kVersion = 2, kOpen = 3, kClose = 4, kWrite = 6, kRemove = 13, kMkdir = 14, kRealPath = 16,
                   kStat = 17, kRename = 18, kStatus = 101, kHandle = 102, kName = 104, kAttrs = 105, kExtended = 200;
 constexpr uint32_t kOpenWrite = 0x02, kOpenCreate = 0x08, kOpenExclusive = 0x20;
 // Attribute flags; extended attributes, if any, come last and nothing here needs them.
@@ -225,6 +225,14 @@ Outcome SftpWire::Remove(const std::string& path, Clock::time_point deadline) {
   std::string arguments;
   PutString(arguments, path);
   return Status(kRemove, arguments, deadline);
+}
+
+Outcome SftpWire::MakeDirectory(const std::string& path, Clock::time_point deadline) {
+  std::string arguments;
+  PutString(arguments, path);
+  PutU32(arguments, kAttrPermissions);
+  PutU32(arguments, 0755);
+  return Status(kMkdir, arguments, deadline);
 }
 
 Outcome SftpWire::Rename(const std::string& from, const std::string& to, Clock::time_point deadline) {

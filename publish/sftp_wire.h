@@ -39,6 +39,7 @@ class SftpWire {
   Outcome Write(const std::string& handle, uint64_t offset, const char* data, size_t size, Clock::time_point deadline);
   Outcome Close(const std::string& handle, Clock::time_point deadline);
   Outcome Remove(const std::string& path, Clock::time_point deadline);
+  Outcome MakeDirectory(const std::string& path, Clock::time_point deadline);
   /// The standard rename, which OpenSSH refuses onto an existing name.
   Outcome Rename(const std::string& from, const std::string& to, Clock::time_point deadline);
   /// OpenSSH's posix-rename: replaces `to` in one step.

@@ -57,6 +57,9 @@ class FakePublisher : public PicturePublisher {
     return error == 0 ? -1 : 0;
   }
   int32_t FtpGetLastError() const override { return error; }
+  int16_t FtpPutBinInto(const std::string& directory, const std::string& local, const std::string& remote) override {
+    return FtpPutBin(local, directory + "/" + remote);
+  }
   void LimitCallsTo(std::chrono::steady_clock::time_point deadline) override { limits.push_back(deadline); }
   bool ConnectionFailed() const override { return error == 28; }
 

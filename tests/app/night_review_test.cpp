@@ -14,12 +14,18 @@
 #include <gtest/gtest.h>
 
 #include "app/clock_texts.h"
+#include "app/night_publisher.h"
 #include "app/night_recorder.h"
+#include "publish/ftp_client.h"
+#include "tests/support/server_process.h"
+#include "tests/support/ssh_server.h"
 #include "display/snapshot_export.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr int kWidth = 121, kHeight = 91;  // odd on purpose: the video crops a row and a column
 
@@ -103,6 +109,63 @@ TEST(NightReview, KeogramStarTrailsTimelapseAndNightJson) {
   const std::string mp4 = Text(folder + "/timelapse.mp4");
   EXPECT_LT(mp4.find("moov"), mp4.find("mdat")) << "the index before the pictures";
   EXPECT_FALSE(std::filesystem::exists(folder + "/timelapse.mp4.part"));
+}
+
+// The products land in /homepage/night/ (made on the server), by FTP and by SFTP, with
+// nights.json listing them; a server that refuses the first upload gets it at a later cycle.
+TEST(NightReview, ProductsArePublishedAndARefusedUploadIsTriedAgain) {
+  TempDir dir;
+  NightRecorder recorder(dir.File("nights"));
+  NightOptions options;
+  options.enabled = true;
+  recorder.SetOptions(options, 0);
+  for (int i = 0; i < 4; ++i) {
+    double background = 0;
+    const QImage sky = Sky(i + 3, 30, background);
+    ASSERT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
+    recorder.Record(QDateTime(QDate(2026, 12, 7), QTime(22, i)), dir.File("live2.jpg"), sky, background);
+  }
+  const std::string folder = *recorder.Stop();
+  MakeNightProducts(folder, 25);
+
+  fs::create_directories(dir.File("root/homepage"));
+  PyFtpServer ftp_server(dir.File("root"), {false, false, "", "", {"--refuse", "STOR:1"}});
+  OpenSshServer ssh_server(dir.path().string());
+  fs::create_directories(dir.File("site/homepage"));
+  struct Peer {
+    std::string address, account, homepage;
+  } peers[] = {{ftp_server.address(), "observer", dir.File("root/homepage")},
+               {ssh_server.address(), OpenSshServer::User(), dir.File("site/homepage")}};
+  for (const Peer& peer : peers) {
+    FtpClient client;
+    client.SetSshFilesForTesting(dir.File("known_hosts"), ssh_server.client_ssh_dir());
+    ASSERT_EQ(client.FtpConnect(peer.address, peer.account, peer.account == "observer" ? "secret" : ""), -1)
+        << client.FtpGetLastError();
+    NightPublisher publisher(dir.File("nights"));
+    publisher.Add(folder);
+    const auto put = [&](const std::string& local, const std::string& remote, int32_t& error) {
+      const std::string directory = peer.account == "observer" ? std::string(kNightDirectory) : peer.homepage + "/night";
+      if (client.FtpPutBinInto(directory, local, remote) == -1) return true;
+      error = client.FtpGetLastError();
+      return false;
+    };
+    std::vector<std::string> notes = publisher.Publish(put);
+    if (peer.account == "observer") {
+      ASSERT_TRUE(publisher.waiting()) << "the first upload was refused";
+      EXPECT_NE(notes.back().find("tried again next cycle"), std::string::npos);
+      notes = publisher.Publish(put);  // the next cycle
+    }
+    EXPECT_FALSE(publisher.waiting()) << notes.back();
+    for (const char* product : {"keogram.jpg", "startrails.jpg", "timelapse.mp4"})
+      EXPECT_EQ(ReadBytes(peer.homepage + "/night/2026-12-07-" + product), ReadBytes(folder + "/" + product)) << product;
+    const QJsonObject nights = QJsonDocument::fromJson(QByteArray::fromStdString(Text(peer.homepage + "/night/nights.json"))).object();
+    ASSERT_EQ(nights[QStringLiteral("nights")].toArray().size(), 1);
+    const QJsonObject night = nights[QStringLiteral("nights")].toArray()[0].toObject();
+    EXPECT_EQ(night[QStringLiteral("date")].toString(), QStringLiteral("2026-12-07"));
+    EXPECT_EQ(night[QStringLiteral("pictures")].toInt(), 4);
+    EXPECT_EQ(night[QStringLiteral("files")].toObject()[QStringLiteral("timelapse")].toString(),
+              QStringLiteral("2026-12-07-timelapse.mp4"));
+  }
 }
 
 TEST(NightReview, ANightOfOnePictureHasNoVideoAndSaysSo) {

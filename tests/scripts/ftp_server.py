@@ -3,12 +3,12 @@
 
 usage: ftp_server.py ROOT LOG [--port N] [--user U --password P] [--tls CERT KEY]
                               [--no-rename-over] [--slow-store SECONDS]
-                              [--delay CMD,CMD:SECONDS] [--drop-on CMD[:TIMES]] [--refuse CMD]
+                              [--delay CMD,CMD:SECONDS] [--drop-on CMD[:TIMES]] [--refuse CMD[:TIMES]]
                               [--lie-size N] [--stall-data-after BYTES:SECONDS]
 
 The hostile options: --delay answers the listed commands (ALL: every one) only after a pause;
 --drop-on closes the connection when CMD arrives (the first TIMES times, or always); --refuse
-answers CMD with 550; --lie-size reports N for every SIZE; --stall-data-after stops reading an
+answers CMD with 550 (the first TIMES times, or always); --lie-size reports N for every SIZE; --stall-data-after stops reading an
 upload for SECONDS once BYTES have arrived.
 
 Prints "PORT n" once it listens. LOG receives one line per command received ("CMD <verb> <arg>",
@@ -45,6 +45,10 @@ def main():
     if args.delay:
         names, seconds = args.delay.split(":")
         delayed, delay = set(names.split(",")), float(seconds)
+    refused, refusals_left = None, 0
+    if args.refuse:
+        refused, _, times = args.refuse.partition(":")
+        refusals_left = int(times) if times else -1
     drop_on, drops_left = None, 0
     if args.drop_on:
         drop_on, _, times = args.drop_on.partition(":")
@@ -74,7 +78,7 @@ def main():
         dtp_handler = StallingDTP
 
         def pre_process_command(self, line, cmd, arg):
-            nonlocal drops_left
+            nonlocal drops_left, refusals_left
             shown = "******" if cmd == "PASS" else arg
             log.write(f"CMD {cmd} {shown}\n")
             if cmd in delayed or "ALL" in delayed:
@@ -84,7 +88,8 @@ def main():
                 log.write("DROP\n")
                 self.close()
                 return
-            if cmd == args.refuse:
+            if cmd == refused and refusals_left != 0:
+                refusals_left -= 1
                 self.respond("550 Refused by the test.")
                 return
             if cmd == "SIZE" and args.lie_size is not None:
