@@ -9,6 +9,8 @@
 #include "display/display_range.h"
 #include "display/frame_render.h"
 #include "display/picture_surface.h"
+#include "display/snapshot_export.h"
+#include "display/timelapse.h"
 #include "fits/fits_reader.h"
 #include "fits/text_numbers.h"
 #include "fits/fits_writer.h"
@@ -39,7 +41,8 @@ std::string ProgramName(const char* argv0) {
 
 int Usage(const std::string& program, std::FILE* out = stderr) {
   std::fprintf(out,
-               "usage: %s FILE... [--range R] [--background B] [--picture OUT.bmp] [--archive OUT.fts]\n",
+               "usage: %s FILE... [--range R] [--background B] [--picture OUT.bmp] [--archive OUT.fts]"
+               " [--timelapse OUT.mp4]\n",
                program.c_str());
   return out == stderr ? 2 : 0;
 }
@@ -48,7 +51,7 @@ int Usage(const std::string& program, std::FILE* out = stderr) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> files;
-  std::string archive, picture_path, range_text = "10", background_text = "1.5";
+  std::string archive, picture_path, timelapse, range_text = "10", background_text = "1.5";
   const std::string program = ProgramName(argv[0]);
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) return Usage(program, stdout);
@@ -57,6 +60,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--picture") == 0) option = &picture_path;
     if (std::strcmp(argv[i], "--range") == 0) option = &range_text;
     if (std::strcmp(argv[i], "--background") == 0) option = &background_text;
+    if (std::strcmp(argv[i], "--timelapse") == 0) option = &timelapse;
     if (option) {
       if (++i == argc) return Usage(program);
       *option = argv[i];
@@ -70,6 +74,7 @@ int main(int argc, char** argv) {
   if (files.empty()) return Usage(program);
 
   static FrameStore store;  // 9.4 MB: not on the stack
+  std::vector<std::string> frames;
   FrameReader reader;
   SilentSink sink;
   PictureSurface picture;
@@ -87,6 +92,11 @@ int main(int argc, char** argv) {
       range_low = store.DisplayLow;
       range_span = store.DisplaySpan;
       RenderFrame(store, picture);
+      // Each drawn picture is a frame of the timelapse, as the station's night keeps them.
+      if (!timelapse.empty()) {
+        frames.push_back(timelapse + ".frame" + std::to_string(frames.size()) + ".jpg");
+        if (!SaveImageJpeg(picture.Image(), frames.back(), 95).ok) frames.pop_back();
+      }
     }
     JsonLine line;
     line.Text("file", file)
@@ -109,6 +119,14 @@ int main(int argc, char** argv) {
   if (!picture_path.empty() && !picture.SavePicture(picture_path)) {
     std::fprintf(stderr, "%s: cannot write %s\n", program.c_str(), picture_path.c_str());
     return 1;
+  }
+  if (!timelapse.empty()) {
+    const Outcome made = MakeTimelapse(frames, timelapse, 25);
+    for (const std::string& frame : frames) std::remove(frame.c_str());
+    if (!made.ok) {
+      std::fprintf(stderr, "%s: no timelapse: %s\n", program.c_str(), made.reason.c_str());
+      return 1;
+    }
   }
   if (!archive.empty()) {
     store.ArchiveFilePath = archive;

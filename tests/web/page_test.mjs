@@ -172,3 +172,60 @@ test("live page tells the picture's age and what went quiet", { timeout: 120000 
     servers.kill();
   }
 });
+
+// night/nights.json beside the page: the "Last night" section shows the newest night's timelapse
+// (made by the station's own encoder, through frametool), keogram and star trails, and links to
+// the earlier nights; the video plays. Without the file the section stays hidden.
+test("live page shows last night and its video plays", { timeout: 120000 }, async () => {
+  const work = mkdtempSync(join(tmpdir(), "qor-web-"));
+  const homepage = join(work, "host", "homepage");
+  const night = join(homepage, "night");
+  mkdirSync(night, { recursive: true });
+  copyFileSync(join(repo, "web", "index.html"), join(homepage, "index.html"));
+  jpeg(join(homepage, "live2.jpg"), "40, 40, 60");
+  const [ftpPort, httpPort] = [await freePort(), await freePort()];
+  const servers = spawn("/usr/bin/python3", [join(repo, "scripts", "demo_servers.py"), join(work, "host"),
+    String(ftpPort), String(httpPort), "observer", "demo-password"], { stdio: "ignore" });
+  const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox", "--disable-gpu"] });
+  try {
+    const frames = [0, 1, 2, 3].map((i) => join(work, `f${i}.fts`));
+    execFileSync("/usr/bin/python3", ["-c", `
+import sys, numpy as np
+from astropy.io import fits
+for i, path in enumerate(sys.argv[1:]):
+    fits.PrimaryHDU((np.random.default_rng(i).normal(1000, 20, (316, 423)) + 40 * i).astype(np.int16)).writeto(path)
+`, ...frames]);
+    execFileSync(join(build, "tools", "frametool"), [...frames, "--timelapse", join(night, "2026-12-07-timelapse.mp4")]);
+    jpeg(join(night, "2026-12-07-keogram.jpg"), "20, 20, 80");
+    jpeg(join(night, "2026-12-07-startrails.jpg"), "10, 10, 10");
+    await waitForPort(httpPort);
+    const page = await browser.newPage({ viewport: { width: 520, height: 900 } });
+    await page.goto(`http://127.0.0.1:${httpPort}/index.html?every=1`);
+    await page.waitForFunction(() => document.getElementById("live").naturalWidth === 423);
+    assert.equal(await page.isHidden("#last-night"), true, "no nights.json: no section");
+
+    writeFileSync(join(night, "nights.json"), JSON.stringify({ nights: [
+      { date: "2026-12-07", pictures: 4, files: { keogram: "2026-12-07-keogram.jpg",
+        startrails: "2026-12-07-startrails.jpg", timelapse: "2026-12-07-timelapse.mp4" } },
+      { date: "2026-12-06", pictures: 300, files: { keogram: "2026-12-06-keogram.jpg",
+        timelapse: "2026-12-06-timelapse.mp4" } },
+    ] }));
+    await page.waitForFunction(() => !document.getElementById("last-night").hidden, null, { timeout: 15000 });
+    assert.equal(await page.textContent("#night-title"), "Last night (2026-12-07)");
+    assert.match(await page.textContent("#earlier"), /2026-12-06/);
+    await page.waitForFunction(() => document.getElementById("keogram").naturalWidth > 0, null, { timeout: 15000 });
+    const played = await page.evaluate(async () => {
+      const video = document.getElementById("timelapse");
+      await video.play();
+      await new Promise((resolve) => setTimeout(resolve, 300));
+      return { time: video.currentTime, width: video.videoWidth, error: video.error && video.error.code };
+    });
+    assert.equal(played.error, null);
+    assert.equal(played.width, 422);
+    assert.ok(played.time > 0, "the video plays");
+    if (process.env.QOR_NIGHT_SCREENSHOT) await page.screenshot({ path: process.env.QOR_NIGHT_SCREENSHOT, fullPage: true });
+  } finally {
+    await browser.close();
+    servers.kill();
+  }
+});
