@@ -47,12 +47,15 @@ for variant in 16-fit colour colour-fit; do
     echo '@@' >>"$work/chain-$variant.json.lines"
   done
 done
+# The night: keeping a picture per cycle, and a night's products from 150 and from 600 pictures.
+nights=()
+for pictures in 150 600; do nights+=("$pictures $("$build/bench/night_bench" "$pictures" 2>/dev/null)"); done
 stalls=()
 for _ in 1 2 3; do stalls+=("$("$build/bench/stall_bench" 18 2>/dev/null)"); done
 
-/usr/bin/python3 - "$work" "${stalls[@]}" <<'PY'
+/usr/bin/python3 - "$work" "${nights[@]}" "${stalls[@]}" <<'PY'
 import json, platform, statistics, subprocess, sys, datetime
-work, stalls = sys.argv[1], sys.argv[2:]
+work, nights, stalls = sys.argv[1], sys.argv[2:4], sys.argv[4:]
 def medians(path):
     out = {}
     for b in json.load(open(path))["benchmarks"]:
@@ -92,6 +95,12 @@ for variant, name in [("16", "grey, the design's 423 x 316"), ("16-fit", "grey, 
                       ("colour", "mosaic, --colour (423 x 316)"), ("colour-fit", "mosaic, --colour --picture fit")]:
     c, fl, ratio = chain_and_floor(variant)
     print(f"| {name} | {c:.2f} | {fl:.2f} | {ratio:.2f} |")
+print("\nThe night (`bench/night_bench.cpp`, 1537 x 1537 16-bit frame, the design's picture):\n")
+print("| pictures | keeping a picture, ms per cycle | keogram + star trails + timelapse, s | peak memory, MB | longest wait of a window-priority thread meanwhile, ms |")
+print("|---|---|---|---|---|")
+for line in nights:
+    pictures, keep, products, peak, wait = line.split()
+    print(f"| {pictures} | {float(keep):.2f} | {float(products):.2f} | {float(peak):.0f} | {float(wait):.1f} |")
 longest = [float(s.split()[1]) for s in stalls]
 archive = [float(s.split()[3]) for s in stalls]
 other = [float(s.split()[5]) for s in stalls]

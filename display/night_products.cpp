@@ -145,7 +145,7 @@ QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>
 double RawBackground(const FrameStore& store) {
   const FrameExtent extent = WalkableExtent(store);
   std::vector<double> sample;
-  for (int y = 0; y < extent.height; y += 8)
-    for (int x = 0; x < extent.width; x += 8) sample.push_back(store.Pixel(x, y));
+  for (int y = 0; y < extent.height; y += 16)
+    for (int x = 0; x < extent.width; x += 16) sample.push_back(store.Pixel(x, y));
   return sample.empty() ? 0 : Median(std::move(sample));
 }

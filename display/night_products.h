@@ -41,5 +41,5 @@ std::vector<std::pair<std::string, std::string>> BrightPictures(const std::vecto
 QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>& pictures,
                       const std::vector<std::pair<std::string, std::string>>& left_out, bool& only_darkest);
 
-/// The raw frame's sky background: the median of every 8th pixel of every 8th row.
+/// The raw frame's sky background: the median of every 16th pixel of every 16th row.
 double RawBackground(const FrameStore& store);

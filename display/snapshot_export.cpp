@@ -50,14 +50,28 @@ Outcome WriteJpeg(const JpegBytes& jpeg, unsigned long size, const std::string& 
 
 }  // namespace
 
-Outcome SaveImageJpeg(const QImage& image, const std::string& path, uint8_t quality) {
+namespace {
+
+Outcome EncodeImage(const QImage& image, uint8_t quality, JpegBytes& jpeg, unsigned long& size) {
   if (image.format() != QImage::Format_RGB32) return Outcome::Failure("the picture is not a 32-bit RGB raster");
+  return EncodeJpeg(image.constBits(), image.width(), static_cast<int>(image.bytesPerLine()), image.height(),
+                    TJPF_BGRX, quality, 0, jpeg, size);
+}
+
+}  // namespace
+
+Outcome SaveImageJpeg(const QImage& image, const std::string& path, uint8_t quality) {
   JpegBytes jpeg;
   unsigned long size = 0;
-  const Outcome encoded = EncodeJpeg(image.constBits(), image.width(), static_cast<int>(image.bytesPerLine()),
-                                     image.height(), TJPF_BGRX, quality, 0, jpeg, size);
-  if (!encoded.ok) return encoded;
+  if (Outcome encoded = EncodeImage(image, quality, jpeg, size); !encoded.ok) return encoded;
   return WriteJpeg(jpeg, size, path);
+}
+
+Outcome WriteImageJpeg(const QImage& image, const std::string& path, uint8_t quality) {
+  JpegBytes jpeg;
+  unsigned long size = 0;
+  if (Outcome encoded = EncodeImage(image, quality, jpeg, size); !encoded.ok) return encoded;
+  return OverwriteFile(path, jpeg.get(), size, 0644);
 }
 
 Outcome SavetoJPEG(const std::string& bmp_path, const std::string& jpeg_path, uint8_t quality,
