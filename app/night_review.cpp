@@ -77,10 +77,10 @@ std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, c
   else if (const Outcome saved = SaveImageJpeg(keogram, folder + "/keogram.jpg", 90); !saved.ok) failed("keogram.jpg", saved.reason);
   else made("keogram.jpg");
 
-  const auto bright = BrightPictures(pictures);
-  for (const auto& [name, reason] : bright) left_out.append(Entry("file", name, "reason", reason));
+  auto bright = BrightPictures(pictures);
   bool only_darkest = false;
   const QImage trails = MakeStarTrails(folder, pictures, bright, only_darkest);
+  for (const auto& [name, reason] : bright) left_out.append(Entry("file", name, "reason", reason));
   if (trails.isNull()) {
     failed("startrails.jpg", "no picture could be read");
   } else if (const Outcome saved = SaveImageJpeg(trails, folder + "/startrails.jpg", 92); !saved.ok) {

@@ -28,6 +28,14 @@ double Median(std::vector<double> values) {
   return *middle;
 }
 
+// The median grey of every 4th pixel of every 4th row.
+int MedianGrey(const QImage& image) {
+  std::vector<double> greys;
+  for (int y = 0; y < image.height(); y += 4)
+    for (int x = 0; x < image.width(); x += 4) greys.push_back(qGray(image.pixel(x, y)));
+  return greys.empty() ? 0 : static_cast<int>(Median(std::move(greys)));
+}
+
 }  // namespace
 
 std::string PlainPicturePath(const std::string& folder, const std::string& name) {
@@ -107,7 +115,7 @@ std::vector<std::pair<std::string, std::string>> BrightPictures(const std::vecto
 }
 
 QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>& pictures,
-                      const std::vector<std::pair<std::string, std::string>>& left_out, bool& only_darkest) {
+                      std::vector<std::pair<std::string, std::string>>& left_out, bool& only_darkest) {
   const auto is_left_out = [&](const std::string& name) {
     return std::any_of(left_out.begin(), left_out.end(), [&](const auto& entry) { return entry.first == name; });
   };
@@ -126,6 +134,10 @@ QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>
   for (const NightPicture* picture : stacked) {
     const QImage image = Load(PlainPicturePath(folder, picture->name));
     if (image.isNull()) continue;
+    if (const int grey = MedianGrey(image); grey >= 160 && !only_darkest) {
+      left_out.emplace_back(picture->name, "washed out: median grey " + std::to_string(grey));
+      continue;
+    }
     if (trails.isNull()) {
       trails = image;
       continue;

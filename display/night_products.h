@@ -36,10 +36,12 @@ QImage MakeKeogram(const std::string& folder, const std::vector<NightPicture>& p
 /// background are kept. Returns the names left out with their reasons.
 std::vector<std::pair<std::string, std::string>> BrightPictures(const std::vector<NightPicture>& pictures);
 
-/// The star trails: the brightest value of each pixel over the pictures not left out. Where all
-/// are left out, the darkest picture alone (`only_darkest` then says so). Null without pictures.
+/// The star trails: the brightest value of each pixel over the pictures not left out. A picture
+/// that is washed out (its median grey 160 or more: a stretch that failed, a frame of daylight
+/// without a recorded background) is left out too, and added to `left_out`. Where all are left
+/// out, the darkest picture alone (`only_darkest` then says so). Null without pictures.
 QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>& pictures,
-                      const std::vector<std::pair<std::string, std::string>>& left_out, bool& only_darkest);
+                      std::vector<std::pair<std::string, std::string>>& left_out, bool& only_darkest);
 
 /// The raw frame's sky background: the median of every 16th pixel of every 16th row.
 double RawBackground(const FrameStore& store);

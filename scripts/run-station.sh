@@ -43,6 +43,7 @@ for _ in $(seq 50); do [ -f "$work/camera/live.fts" ] && break; sleep 0.1; done
 # The demo's options, in qor_live.conf as an observer would keep them. A newcomer should see the
 # page change within seconds: a cycle every 10 s instead of every minute. The simulated camera is
 # a colour one: its whole frame is shown in colour, with its exposure, temperature and filter.
+# The demo keeps the night (whatever the hour: it has no site) and publishes its review.
 cat > "$work/qor_live.conf" <<'CONF'
 # qor_live.conf of the demo station: one "name = value" a line, names as the long options.
 interval = 10
@@ -50,6 +51,9 @@ picture = fit
 colour = yes
 overlay = {EXPTIME} s  {CCD-TEMP} C  {FILTER}
 stale-after = 60
+# The night so far on the page: its keogram, star trails and timelapse remade every minute.
+night = yes
+night-every = 6
 CONF
 options=(--start)
 if [ -z "${DISPLAY:-}" ]; then
