@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -256,6 +257,33 @@ TEST_F(LiveCycleTest, TheNightKeepsThePublishedPictureAndItsUnletteredOne) {
   EXPECT_EQ(red, 0);
   cycle_.EndNight();
   EXPECT_NE(host_.notes.back().find("Night ended: " + folder + " (1 pictures)"), std::string::npos);
+}
+
+// A rolling night (--night-every): the products are made beside the cycle and uploaded into
+// /homepage/night/ at a later cycle, nights.json last.
+TEST_F(LiveCycleTest, ARollingNightsProductsAreUploadedAtALaterCycle) {
+  CycleOptions options = cycle_.options();
+  options.night.enabled = true;
+  options.night.every = 2;
+  cycle_.set_options(options);
+  for (int i = 0; i < 2; ++i) {
+    host_.now = host_.now.addSecs(60);
+    ASSERT_TRUE(cycle_.Run());
+  }
+  const auto uploaded = [&](const std::string& name) {
+    return std::find(publisher_.uploads.begin(), publisher_.uploads.end(), "nights/" +
+                     NightOf(host_.now).toString(QStringLiteral("yyyy-MM-dd")).toStdString() + "/" + name + " " +
+                     kNightDirectory + "/" + NightOf(host_.now).toString(QStringLiteral("yyyy-MM-dd")).toStdString() +
+                     "-" + name) != publisher_.uploads.end();
+  };
+  for (int i = 0; i < 100 && !uploaded("timelapse.mp4"); ++i) {  // the products take a moment
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    host_.now = host_.now.addSecs(60);
+    ASSERT_TRUE(cycle_.Run());
+  }
+  EXPECT_TRUE(uploaded("keogram.jpg"));
+  EXPECT_TRUE(uploaded("timelapse.mp4"));
+  EXPECT_EQ(publisher_.uploads.back(), "nights/nights.json " + std::string(kNightDirectory) + "/nights.json");
 }
 
 }  // namespace
