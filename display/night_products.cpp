@@ -130,12 +130,14 @@ QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>
       return a.background.value_or(none) < b.background.value_or(none);
     }));
   }
-  QImage trails;
+  QImage trails, darkest;
+  int darkest_grey = 256;
   for (const NightPicture* picture : stacked) {
     const QImage image = Load(PlainPicturePath(folder, picture->name));
     if (image.isNull()) continue;
     if (const int grey = MedianGrey(image); grey >= 160 && !only_darkest) {
       left_out.emplace_back(picture->name, "washed out: median grey " + std::to_string(grey));
+      if (grey < darkest_grey) darkest_grey = grey, darkest = image;
       continue;
     }
     if (trails.isNull()) {
@@ -150,6 +152,10 @@ QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>
         out[x] = qRgb(std::max(qRed(out[x]), qRed(in[x])), std::max(qGreen(out[x]), qGreen(in[x])),
                       std::max(qBlue(out[x]), qBlue(in[x])));
     }
+  }
+  if (trails.isNull() && !darkest.isNull()) {
+    only_darkest = true;  // every picture washed out: the least of them, and the caller says so
+    return darkest;
   }
   return trails;
 }

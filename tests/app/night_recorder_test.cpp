@@ -89,6 +89,17 @@ TEST_F(NightRecorderTest, DayPicturesAreNotKeptAndSunriseEndsTheNight) {
   EXPECT_EQ(NightPictures(*morning.ended), (std::vector<std::string>{"220000.jpg", "040000.jpg"}));
 }
 
+// The archive's floor holds for the night's pictures: below it a picture is not kept, and the
+// log says so.
+TEST_F(NightRecorderTest, NoPictureIsKeptBelowTheDiskFloor) {
+  NightRecorder recorder(dir_.File("nights"));
+  recorder.SetOptions(options_, uint64_t{1} << 40);
+  const NightRecorder::Result kept = Keep(recorder, 7, 22);
+  ASSERT_EQ(kept.notes.size(), 1u);
+  EXPECT_EQ(kept.notes[0].rfind("Night picture not kept: only ", 0), 0u) << kept.notes[0];
+  EXPECT_TRUE(NightPictures(Night("2026-12-07")).empty());
+}
+
 // Only the station's own night folders are deleted, the oldest first; a dated folder of the
 // user's, a file with a date for a name and a link are left alone.
 TEST_F(NightRecorderTest, KeepNightsDeletesOnlyTheStationsOwnOldNights) {

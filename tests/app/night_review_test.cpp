@@ -169,23 +169,25 @@ TEST(NightReview, ProductsArePublishedAndARefusedUploadIsTriedAgain) {
   }
 }
 
-TEST(NightReview, ANightOfOnePictureHasNoVideoAndSaysSo) {
+TEST(NightReview, ANightOfOneWashedOutPictureHasStarTrailsButNoVideoAndSaysSo) {
   TempDir dir;
   NightRecorder recorder(dir.File("nights"));
   NightOptions options;
   options.enabled = true;
   recorder.SetOptions(options, 0);
   double background = 0;
-  const QImage sky = Sky(5, 30, background);
+  const QImage sky = Sky(20, 30, background);  // washed out: no dark picture at all
   ASSERT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
   recorder.Record(QDateTime(QDate(2026, 12, 7), QTime(22, 0)), dir.File("live2.jpg"), sky, background);
   const std::string folder = *recorder.Stop();
   MakeNightProducts(folder, 25);
+  EXPECT_TRUE(std::filesystem::exists(folder + "/startrails.jpg")) << "the darkest picture alone";
   const QJsonObject night = QJsonDocument::fromJson(QByteArray::fromStdString(Text(folder + "/night.json"))).object();
   ASSERT_EQ(night[QStringLiteral("not_made")].toArray().size(), 1);
   EXPECT_EQ(night[QStringLiteral("not_made")].toArray()[0].toObject()[QStringLiteral("product")].toString(),
             QStringLiteral("timelapse.mp4"));
   EXPECT_FALSE(std::filesystem::exists(folder + "/timelapse.mp4"));
+  EXPECT_TRUE(night[QStringLiteral("only_darkest_in_startrails")].toBool());
 }
 
 }  // namespace
