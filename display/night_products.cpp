@@ -10,6 +10,7 @@
 #include <QPainter>
 
 #include "display/picture_surface.h"
+#include "fits/regular_file.h"
 
 namespace {
 
@@ -17,10 +18,7 @@ constexpr int kBandHeight = 28;
 
 int HourOf(const std::string& name) { return std::stoi(name.substr(0, 2)); }
 
-QImage Load(const std::string& path) {
-  QImage image(QString::fromStdString(path));
-  return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
-}
+QImage Load(const std::string& path) { return LoadPicture(path); }
 
 double Median(std::vector<double> values) {
   const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
@@ -41,6 +39,16 @@ int MedianGrey(const QImage& image) {
 std::string PlainPicturePath(const std::string& folder, const std::string& name) {
   const std::string plain = folder + "/." + name.substr(0, 6) + ".plain.jpg";
   return std::filesystem::exists(plain) ? plain : folder + "/" + name;
+}
+
+QImage LoadPicture(const std::string& path) {
+  // Read without blocking and only from a regular file: a FIFO put in a night's folder must not
+  // hold the reviewer (and with it the station's stop) for ever.
+  std::string bytes;
+  if (!ReadRegularFile(path, size_t{64} << 20, bytes).ok) return {};
+  QImage image;
+  image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()));
+  return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
 }
 
 QImage MakeKeogram(const std::string& folder, const std::vector<NightPicture>& pictures, const QDate& night) {

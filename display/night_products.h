@@ -21,6 +21,9 @@ struct NightPicture {
   std::optional<double> background;  // the raw frame's background (.hhmmss.sky), where recorded
 };
 
+/// A picture file as 32-bit RGB, read without blocking from a regular file only; null otherwise.
+QImage LoadPicture(const std::string& path);
+
 /// The picture to take pixels from: the unlettered one where there is one.
 std::string PlainPicturePath(const std::string& folder, const std::string& name);
 

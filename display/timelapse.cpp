@@ -6,6 +6,8 @@
 
 #include <QImage>
 
+#include "display/night_products.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -60,7 +62,7 @@ struct Encoding {
 };
 
 QImage Picture(const std::string& path, int width, int height) {
-  QImage image(QString::fromStdString(path));
+  QImage image = LoadPicture(path);
   if (image.isNull()) return image;
   if (width > 0 && (image.width() < width || image.height() < height))
     image = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

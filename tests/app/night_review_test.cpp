@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <filesystem>
 
@@ -188,6 +190,30 @@ TEST(NightReview, ANightOfOneWashedOutPictureHasStarTrailsButNoVideoAndSaysSo) {
             QStringLiteral("timelapse.mp4"));
   EXPECT_FALSE(std::filesystem::exists(folder + "/timelapse.mp4"));
   EXPECT_TRUE(night[QStringLiteral("only_darkest_in_startrails")].toBool());
+}
+
+// FIFOs in a night's folder, as a picture and as an unlettered sidecar: the review neither waits
+// for a writer nor counts them, and makes its products from the rest.
+TEST(NightReview, FifosInANightsFolderAreNeitherWaitedForNorCounted) {
+  TempDir dir;
+  NightRecorder recorder(dir.File("nights"));
+  NightOptions options;
+  options.enabled = true;
+  recorder.SetOptions(options, 0);
+  for (int i = 0; i < 3; ++i) {
+    double background = 0;
+    const QImage sky = Sky(i + 4, 30, background);
+    ASSERT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
+    recorder.Record(QDateTime(QDate(2026, 12, 7), QTime(22, i)), dir.File("live2.jpg"), sky, background);
+  }
+  const std::string folder = *recorder.Stop();
+  fs::remove(folder + "/.220100.plain.jpg");
+  ASSERT_EQ(mkfifo((folder + "/.220100.plain.jpg").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((folder + "/230000.jpg").c_str(), 0600), 0);
+  MakeNightProducts(folder, 25);
+  const QJsonObject night = QJsonDocument::fromJson(QByteArray::fromStdString(Text(folder + "/night.json"))).object();
+  EXPECT_EQ(night[QStringLiteral("pictures")].toInt(), 3);
+  EXPECT_EQ(night[QStringLiteral("products")].toArray().size(), 3);
 }
 
 }  // namespace
