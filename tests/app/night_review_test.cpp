@@ -49,6 +49,28 @@ QImage Sky(int i, int count, double& background) {
   return sky;
 }
 
+// Keeps the pictures `skies` (indexes into Sky of a night of `count`) as the recorder does, the
+// first at `first` and then every `step` seconds; returns the night's folder.
+std::string KeepNight(const TempDir& dir, const std::vector<int>& skies, int count, const QDateTime& first, int step) {
+  NightRecorder recorder(dir.File("nights"));
+  NightOptions options;
+  options.enabled = true;
+  recorder.SetOptions(options, 0);
+  for (size_t n = 0; n < skies.size(); ++n) {
+    double background = 0;
+    const QImage sky = Sky(skies[n], count, background);
+    EXPECT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
+    recorder.Record(first.addSecs(static_cast<int>(n) * step), dir.File("live2.jpg"), sky, background);
+  }
+  return *recorder.Stop();
+}
+
+std::vector<int> Range(int first, int end) {
+  std::vector<int> indexes;
+  for (int i = first; i < end; ++i) indexes.push_back(i);
+  return indexes;
+}
+
 std::string Text(const std::string& path) {
   const std::vector<uint8_t> bytes = ReadBytes(path);
   return {bytes.begin(), bytes.end()};
@@ -56,19 +78,9 @@ std::string Text(const std::string& path) {
 
 TEST(NightReview, KeogramStarTrailsTimelapseAndNightJson) {
   TempDir dir;
-  NightRecorder recorder(dir.File("nights"));
-  NightOptions options;
-  options.enabled = true;
-  recorder.SetOptions(options, 0);
   const int count = 30;
   const QDateTime dusk(QDate(2026, 12, 7), QTime(21, 30));  // the station's local time
-  for (int i = 0; i < count; ++i) {
-    double background = 0;
-    const QImage sky = Sky(i, count, background);
-    ASSERT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
-    recorder.Record(dusk.addSecs(i * 600), dir.File("live2.jpg"), sky, background);  // every 10 minutes
-  }
-  const std::string folder = *recorder.Stop();
+  const std::string folder = KeepNight(dir, Range(0, count), count, dusk, 600);  // every 10 minutes
   const std::vector<std::string> notes = MakeNightProducts(folder, 25);
   ASSERT_FALSE(notes.empty());
 
@@ -118,17 +130,7 @@ TEST(NightReview, KeogramStarTrailsTimelapseAndNightJson) {
 // nights.json listing them; a server that refuses the first upload gets it at a later cycle.
 TEST(NightReview, ProductsArePublishedAndARefusedUploadIsTriedAgain) {
   TempDir dir;
-  NightRecorder recorder(dir.File("nights"));
-  NightOptions options;
-  options.enabled = true;
-  recorder.SetOptions(options, 0);
-  for (int i = 0; i < 4; ++i) {
-    double background = 0;
-    const QImage sky = Sky(i + 3, 30, background);
-    ASSERT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
-    recorder.Record(QDateTime(QDate(2026, 12, 7), QTime(22, i)), dir.File("live2.jpg"), sky, background);
-  }
-  const std::string folder = *recorder.Stop();
+  const std::string folder = KeepNight(dir, Range(3, 7), 30, QDateTime(QDate(2026, 12, 7), QTime(22, 0)), 60);
   MakeNightProducts(folder, 25);
 
   fs::create_directories(dir.File("root/homepage"));
@@ -173,15 +175,8 @@ TEST(NightReview, ProductsArePublishedAndARefusedUploadIsTriedAgain) {
 
 TEST(NightReview, ANightOfOneWashedOutPictureHasStarTrailsButNoVideoAndSaysSo) {
   TempDir dir;
-  NightRecorder recorder(dir.File("nights"));
-  NightOptions options;
-  options.enabled = true;
-  recorder.SetOptions(options, 0);
-  double background = 0;
-  const QImage sky = Sky(20, 30, background);  // washed out: no dark picture at all
-  ASSERT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
-  recorder.Record(QDateTime(QDate(2026, 12, 7), QTime(22, 0)), dir.File("live2.jpg"), sky, background);
-  const std::string folder = *recorder.Stop();
+  // Picture 20 is washed out: no dark picture at all.
+  const std::string folder = KeepNight(dir, {20}, 30, QDateTime(QDate(2026, 12, 7), QTime(22, 0)), 60);
   MakeNightProducts(folder, 25);
   EXPECT_TRUE(std::filesystem::exists(folder + "/startrails.jpg")) << "the darkest picture alone";
   const QJsonObject night = QJsonDocument::fromJson(QByteArray::fromStdString(Text(folder + "/night.json"))).object();
@@ -196,17 +191,7 @@ TEST(NightReview, ANightOfOneWashedOutPictureHasStarTrailsButNoVideoAndSaysSo) {
 // for a writer nor counts them, and makes its products from the rest.
 TEST(NightReview, FifosInANightsFolderAreNeitherWaitedForNorCounted) {
   TempDir dir;
-  NightRecorder recorder(dir.File("nights"));
-  NightOptions options;
-  options.enabled = true;
-  recorder.SetOptions(options, 0);
-  for (int i = 0; i < 3; ++i) {
-    double background = 0;
-    const QImage sky = Sky(i + 4, 30, background);
-    ASSERT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
-    recorder.Record(QDateTime(QDate(2026, 12, 7), QTime(22, i)), dir.File("live2.jpg"), sky, background);
-  }
-  const std::string folder = *recorder.Stop();
+  const std::string folder = KeepNight(dir, Range(4, 7), 30, QDateTime(QDate(2026, 12, 7), QTime(22, 0)), 60);
   fs::remove(folder + "/.220100.plain.jpg");
   ASSERT_EQ(mkfifo((folder + "/.220100.plain.jpg").c_str(), 0600), 0);
   ASSERT_EQ(mkfifo((folder + "/230000.jpg").c_str(), 0600), 0);
