@@ -122,6 +122,11 @@ struct NeighbourPlan {
             k.offsets[static_cast<size_t>(colour)][static_cast<size_t>(count++)] =
                 dx + static_cast<std::ptrdiff_t>(FrameStore::kSide) * dy;
           }
+        // One site or two are repeated to make four, so that every colour is a sum of four sites
+        // over four: the same mean, and no count to branch on.
+        for (size_t c = 0; c < 3; ++c)
+          for (int i = k.count[c]; i < 4 && k.count[c] > 0; ++i)
+            k.offsets[c][static_cast<size_t>(i)] = k.offsets[c][static_cast<size_t>(i % k.count[c])];
       }
   }
 
@@ -130,10 +135,8 @@ struct NeighbourPlan {
     const Class& k = classes[static_cast<size_t>(y & 1)][static_cast<size_t>(x & 1)];
     const int32_t* pixel = &store.Pixel(x, y);
     for (size_t c = 0; c < 3; ++c) {
-      int64_t sum = 0;
-      for (int i = 0; i < k.count[c]; ++i) sum += pixel[k.offsets[c][static_cast<size_t>(i)]];
-      sums.sum[c] = sum;
-      sums.count[c] = k.count[c];
+      sums.sum[c] = int64_t{pixel[k.offsets[c][0]]} + pixel[k.offsets[c][1]] + pixel[k.offsets[c][2]] + pixel[k.offsets[c][3]];
+      sums.count[c] = 4;
     }
     return true;
   }
@@ -200,7 +203,7 @@ void ColourPath::Balance(const FrameStore& store) {
   // The median of each colour's sites, from pairs of rows spread over the frame.
   const FrameExtent extent = WalkableExtent(store);
   std::array<std::vector<int32_t>, 3> sites;
-  const int step = std::max(2, extent.height / 32 * 2);
+  const int step = std::max(2, extent.height / 16 * 2);
   for (int y = 0; y + 1 < extent.height; y += step)
     for (int dy = 0; dy < 2; ++dy)
       for (int x = 0; x < extent.width; x += (x & 1) ? 3 : 1) {  // two columns of every four
@@ -330,10 +333,12 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
         const int32_t* row = &store.Pixel(0, py);
         for (int px = 1; px < plain_end; ++px) {
           const NeighbourPlan::Class& k = neighbours.classes[static_cast<size_t>(py & 1)][static_cast<size_t>(px & 1)];
+          const int32_t* pixel = row + px;
           for (size_t c = 0; c < 3; ++c) {
-            int64_t sum = 0;
-            for (int i = 0; i < k.count[c]; ++i) sum += row[px + k.offsets[c][static_cast<size_t>(i)]];
-            means[c][static_cast<size_t>(px)] = balanced_mean(c, sum, k.count[c]);
+            const int64_t sum = int64_t{pixel[k.offsets[c][0]]} + pixel[k.offsets[c][1]] + pixel[k.offsets[c][2]] +
+                                pixel[k.offsets[c][3]];
+            const int64_t scaled = (sum * fixed[c][4] + 32768) >> 16;
+            means[c][static_cast<size_t>(px)] = static_cast<int32_t>(std::clamp<int64_t>(scaled, INT32_MIN, INT32_MAX));
           }
         }
       }
