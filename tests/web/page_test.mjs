@@ -49,6 +49,21 @@ function upload(ftpPort, file) {
     { input: "demo-password\n" });
 }
 
+// A web host with the page and a dim live2.jpg in its /homepage, the demo's FTP and web servers
+// on free ports, and a browser.
+async function startSite() {
+  const work = mkdtempSync(join(tmpdir(), "qor-web-"));
+  const homepage = join(work, "host", "homepage");
+  mkdirSync(homepage, { recursive: true });
+  copyFileSync(join(repo, "web", "index.html"), join(homepage, "index.html"));
+  jpeg(join(homepage, "live2.jpg"), "40, 40, 60");
+  const [ftpPort, httpPort] = [await freePort(), await freePort()];
+  const servers = spawn("/usr/bin/python3", [join(repo, "scripts", "demo_servers.py"), join(work, "host"),
+    String(ftpPort), String(httpPort), "observer", "demo-password"], { stdio: "ignore" });
+  const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox", "--disable-gpu"] });
+  return { work, homepage, httpPort, servers, browser };
+}
+
 test("live page shows new pictures and keeps the last good one", { timeout: 120000 }, async () => {
   const work = mkdtempSync(join(tmpdir(), "qor-web-"));
   mkdirSync(join(work, "host", "homepage"), { recursive: true });
@@ -115,15 +130,7 @@ test("live page shows new pictures and keeps the last good one", { timeout: 1200
 // sent nothing new, and when the station itself has gone quiet; without the file it shows just the
 // picture, as it did for older stations.
 test("live page tells the picture's age and what went quiet", { timeout: 120000 }, async () => {
-  const work = mkdtempSync(join(tmpdir(), "qor-web-"));
-  const homepage = join(work, "host", "homepage");
-  mkdirSync(homepage, { recursive: true });
-  copyFileSync(join(repo, "web", "index.html"), join(homepage, "index.html"));
-  jpeg(join(homepage, "live2.jpg"), "40, 40, 60");
-  const [ftpPort, httpPort] = [await freePort(), await freePort()];
-  const servers = spawn("/usr/bin/python3", [join(repo, "scripts", "demo_servers.py"), join(work, "host"),
-    String(ftpPort), String(httpPort), "observer", "demo-password"], { stdio: "ignore" });
-  const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox", "--disable-gpu"] });
+  const { homepage, httpPort, servers, browser } = await startSite();
   const iso = (minutesAgo) => new Date(Date.now() - minutesAgo * 60000).toISOString();
   const report = (fields) => writeFileSync(join(homepage, "live2.json"), JSON.stringify({
     updated: iso(0), frame_changed: iso(3), stale: false, status: "Put bin OK", interval: 60, frame_time: null, ...fields,
@@ -177,16 +184,9 @@ test("live page tells the picture's age and what went quiet", { timeout: 120000 
 // (made by the station's own encoder, through frametool), keogram and star trails, and links to
 // the earlier nights; the video plays. Without the file the section stays hidden.
 test("live page shows last night and its video plays", { timeout: 120000 }, async () => {
-  const work = mkdtempSync(join(tmpdir(), "qor-web-"));
-  const homepage = join(work, "host", "homepage");
+  const { work, homepage, httpPort, servers, browser } = await startSite();
   const night = join(homepage, "night");
   mkdirSync(night, { recursive: true });
-  copyFileSync(join(repo, "web", "index.html"), join(homepage, "index.html"));
-  jpeg(join(homepage, "live2.jpg"), "40, 40, 60");
-  const [ftpPort, httpPort] = [await freePort(), await freePort()];
-  const servers = spawn("/usr/bin/python3", [join(repo, "scripts", "demo_servers.py"), join(work, "host"),
-    String(ftpPort), String(httpPort), "observer", "demo-password"], { stdio: "ignore" });
-  const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox", "--disable-gpu"] });
   try {
     const frames = [0, 1, 2, 3].map((i) => join(work, `f${i}.fts`));
     execFileSync("/usr/bin/python3", ["-c", `
