@@ -267,6 +267,32 @@ void WriteMosaic(const std::string& from, const std::string& to) {
   if (!WriteFileAtomically(to, file.data(), file.size()).ok) std::abort();
 }
 
+void StageRange(benchmark::State& state, const Variant& variant) {
+  FrameStore& store = Store();
+  store.LiveFilePath = PathOf(SampleFormat::k16, variant);
+  NoSink sink;
+  FrameReader().ReadLiveFrame(store, sink);
+  store.RangeFactor = 10;
+  store.BackgroundFactor = 1.5;
+  PicturePainter painter;
+  painter.SetChoices(variant.choices);
+  for (auto _ : state) { Rest(state); painter.ComputeRange(store); }
+}
+void StageRender(benchmark::State& state, const Variant& variant) {
+  FrameStore& store = Store();
+  store.LiveFilePath = PathOf(SampleFormat::k16, variant);
+  NoSink sink;
+  FrameReader().ReadLiveFrame(store, sink);
+  store.RangeFactor = 10;
+  store.BackgroundFactor = 1.5;
+  PicturePainter painter;
+  painter.SetChoices(variant.choices);
+  PictureSurface picture;
+  painter.ComputeRange(store);
+  const int32_t low = store.DisplayLow, span = store.DisplaySpan;
+  for (auto _ : state) { Rest(state); store.DisplayLow = low; store.DisplaySpan = span; painter.Render(store, picture); }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -296,6 +322,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((std::string("Floor/") + variant.name).c_str(), FloorWith, SampleFormat::k16,
                                  variant)
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string("StageRange/") + variant.name).c_str(), StageRange, variant)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string("StageRender/") + variant.name).c_str(), StageRender, variant)->Unit(benchmark::kMillisecond);
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -100,47 +100,21 @@ void AddBox(const FrameStore& store, const MosaicLayout& layout, int x0, int x1,
 }
 
 // For a one-pixel box away from the frame's edge: its own colour as it is, each other colour the
-// mean of that colour's sites among its eight neighbours (two or four of them), which is bilinear
-// demosaicing. The sites' offsets depend only on the pixel's row and column parity.
-struct NeighbourPlan {
-  struct Class {
-    std::array<std::array<std::ptrdiff_t, 4>, 3> offsets{};
-    std::array<int, 3> count{};
-  };
-  std::array<std::array<Class, 2>, 2> classes{};  // [row parity][column parity]
-
-  explicit NeighbourPlan(const MosaicLayout& layout) {
-    for (int row = 0; row < 2; ++row)
-      for (int column = 0; column < 2; ++column) {
-        Class& k = classes[static_cast<size_t>(row)][static_cast<size_t>(column)];
-        const int own = layout.Of(column, row);
-        for (int dy = -1; dy <= 1; ++dy)
-          for (int dx = -1; dx <= 1; ++dx) {
-            const int colour = layout.Of(column + dx + 2, row + dy + 2);
-            if ((dx != 0 || dy != 0) && colour == own) continue;  // the own colour: the pixel alone
-            int& count = k.count[static_cast<size_t>(colour)];
-            k.offsets[static_cast<size_t>(colour)][static_cast<size_t>(count++)] =
-                dx + static_cast<std::ptrdiff_t>(FrameStore::kSide) * dy;
-          }
-        // One site or two are repeated to make four, so that every colour is a sum of four sites
-        // over four: the same mean, and no count to branch on.
-        for (size_t c = 0; c < 3; ++c)
-          for (int i = k.count[c]; i < 4 && k.count[c] > 0; ++i)
-            k.offsets[c][static_cast<size_t>(i)] = k.offsets[c][static_cast<size_t>(i % k.count[c])];
-      }
+// mean of that colour's sites among its eight neighbours, which is bilinear demosaicing.
+bool TakeNeighbours(const FrameStore& store, const TapPlan& plan, PixelSize frame, int x, int y, int width, int height,
+                    ColourSums& sums) {
+  if (width != 1 || height != 1 || x < 1 || y < 1 || x + 1 >= frame.width || y + 1 >= frame.height) return false;
+  for (size_t c = 0; c < 3; ++c) {
+    sums.sum[c] = SumOfTaps(plan[static_cast<size_t>(y & 1)][static_cast<size_t>(x & 1)][c], &store.Pixel(x, y), FrameStore::kSide);
+    sums.count[c] = 4;
   }
+  return true;
+}
 
-  bool Take(const FrameStore& store, PixelSize frame, int x, int y, int width, int height, ColourSums& sums) const {
-    if (width != 1 || height != 1 || x < 1 || y < 1 || x + 1 >= frame.width || y + 1 >= frame.height) return false;
-    const Class& k = classes[static_cast<size_t>(y & 1)][static_cast<size_t>(x & 1)];
-    const int32_t* pixel = &store.Pixel(x, y);
-    for (size_t c = 0; c < 3; ++c) {
-      sums.sum[c] = int64_t{pixel[k.offsets[c][0]]} + pixel[k.offsets[c][1]] + pixel[k.offsets[c][2]] + pixel[k.offsets[c][3]];
-      sums.count[c] = 4;
-    }
-    return true;
-  }
-};
+// One opaque pixel of each three grey pixels: red from the first, green and blue from the others.
+void JoinColours(const uint32_t* red, const uint32_t* green, const uint32_t* blue, int count, uint32_t* out) {
+  for (int i = 0; i < count; ++i) out[i] = 0xFF000000u | (red[i] & 0xFF0000u) | (green[i] & 0xFF00u) | (blue[i] & 0xFFu);
+}
 
 void AddPlanes(const FrameStore& store, int x0, int x1, int y0, int y1, ColourSums& sums) {
   for (size_t c = 0; c < 3; ++c) {
@@ -300,79 +274,84 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
   const auto y_start = [&](int py) { return window ? py : scaler_.RowStart(py); };
 
   const int32_t low = store.DisplayLow, span = store.DisplaySpan;
-  const NeighbourPlan neighbours(layout_);
+  const TapPlan taps = PlanTaps(layout_);
   // A colour's balanced mean of `count` sites summing to `sum`: for the few sites of a pixel's
   // neighbours in whole numbers (the gain over the count in 1/65536ths), else in doubles.
   std::array<std::array<int64_t, 5>, 3> fixed{};
   for (size_t c = 0; c < 3; ++c)
     for (size_t count = 1; count <= 4; ++count) fixed[c][count] = std::llround(gains_[c] / static_cast<double>(count) * 65536);
+  const std::array<int64_t, 3> quarter_gains = {fixed[0][4], fixed[1][4], fixed[2][4]};
+  const int64_t largest = std::max(std::abs(int64_t{store.PixelMin}), std::abs(int64_t{store.PixelMax}));
   const auto balanced_mean = [&](size_t c, int64_t sum, int64_t count) -> int32_t {
     if (count <= 0) return 0;
     if (count > 4) return RoundToInt32(static_cast<double>(sum) * gains_[c] / static_cast<double>(count));
     const int64_t scaled = (sum * fixed[c][static_cast<size_t>(count)] + 32768) >> 16;
     return static_cast<int32_t>(std::clamp<int64_t>(scaled, INT32_MIN, INT32_MAX));
   };
+  // Rows and columns of one frame pixel a picture pixel: the design's window, or a picture of the
+  // frame's own size.
+  const bool single_columns = window || shown.width == frame.width;
+  const bool single_rows = window || shown.height == frame.height;
   bool binned = !window && !planes_;
   for (int px = 0; binned && px < columns; ++px) binned = x_start(px + 1) - x_start(px) >= 2;
   for (int py = 0; binned && py < rows; ++py) binned = y_start(py + 1) - y_start(py) >= 2;
   const auto draw_rows = [&](int first_row, int end_row) {
-    std::vector<int64_t> bin_sums(3 * static_cast<size_t>(columns)), bin_counts(3 * static_cast<size_t>(columns));
+    std::array<std::vector<int64_t>, 2> column_sums;  // a box's even and odd frame rows, column by column
     std::array<std::vector<int32_t>, 3> means;
     std::array<std::vector<uint32_t>, 3> greys;
     for (size_t c = 0; c < 3; ++c) {
       means[c].resize(static_cast<size_t>(columns));
       greys[c].resize(static_cast<size_t>(columns));
     }
+    const std::array<int32_t*, 3> mean_rows = {means[0].data(), means[1].data(), means[2].data()};
     for (int py = first_row; py < end_row; ++py) {
       const int y0 = y_start(py), y1 = y_start(py + 1);
-      // The design's window onto a mosaic, away from the frame's edge: each colour straight from
-      // the pixel's neighbour plan, in whole numbers (gains in 1/65536ths).
-      const bool plain_row = window && !planes_ && py >= 1 && py + 1 < frame.height;
+      // A mosaic at one frame pixel a picture pixel, away from the frame's edge: a row at a time.
+      const bool plain_row = single_columns && single_rows && !planes_ && py >= 1 && py + 1 < frame.height;
       const int plain_end = plain_row ? std::min(columns, frame.width - 1) : 0;
-      if (plain_row) {
-        const int32_t* row = &store.Pixel(0, py);
-        for (int px = 1; px < plain_end; ++px) {
-          const NeighbourPlan::Class& k = neighbours.classes[static_cast<size_t>(py & 1)][static_cast<size_t>(px & 1)];
-          const int32_t* pixel = row + px;
-          for (size_t c = 0; c < 3; ++c) {
-            const int64_t sum = int64_t{pixel[k.offsets[c][0]]} + pixel[k.offsets[c][1]] + pixel[k.offsets[c][2]] +
-                                pixel[k.offsets[c][3]];
-            const int64_t scaled = (sum * fixed[c][4] + 32768) >> 16;
-            means[c][static_cast<size_t>(px)] = static_cast<int32_t>(std::clamp<int64_t>(scaled, INT32_MIN, INT32_MAX));
-          }
-        }
-      }
+      if (plain_row && plain_end > 1)
+        DemosaicRow(&store.Pixel(0, py), FrameStore::kSide, 1, plain_end, taps[static_cast<size_t>(py & 1)],
+                    quarter_gains, largest, mean_rows);
       if (binned) {
-        // Boxes of at least 2 x 2 hold every colour: each frame row adds its even and odd columns
-        // to the two colours of its parity.
-        std::fill(bin_sums.begin(), bin_sums.end(), 0);
-        std::fill(bin_counts.begin(), bin_counts.end(), 0);
-        for (int y = y0; y < y1; ++y) {
-          const int32_t* row = &store.Pixel(0, y);
-          const size_t even = layout_.colour[static_cast<size_t>(y & 1)][0], odd = layout_.colour[static_cast<size_t>(y & 1)][1];
-          for (int px = 0; px < columns; ++px) {
-            const int x0 = x_start(px), x1 = x_start(px + 1);
-            int64_t sums[2] = {0, 0};
-            for (int x = x0; x < x1; ++x) sums[x & 1] += row[x];
-            const int64_t odd_count = x1 / 2 - x0 / 2;  // odd columns in [x0, x1)
-            bin_sums[3 * static_cast<size_t>(px) + even] += sums[0];
-            bin_sums[3 * static_cast<size_t>(px) + odd] += sums[1];
-            bin_counts[3 * static_cast<size_t>(px) + even] += (x1 - x0) - odd_count;
-            bin_counts[3 * static_cast<size_t>(px) + odd] += odd_count;
-          }
+        // Boxes of at least 2 x 2 hold every colour: the box's even frame rows and its odd ones are
+        // added column by column, then each box's even and odd columns of those sums go to the
+        // colours of their sites.
+        const int even_first = y0 + (y0 & 1), odd_first = y0 + 1 - (y0 & 1);
+        const std::array<int, 2> first = {even_first, odd_first};
+        std::array<int64_t, 2> row_count{};
+        for (size_t parity = 0; parity < 2; ++parity) {
+          column_sums[parity].resize(static_cast<size_t>(frame.width));
+          row_count[parity] = (y1 - first[parity] + 1) / 2;
+          AddRowsByColumn(&store.Pixel(0, first[parity]), 2 * static_cast<size_t>(FrameStore::kSide),
+                          static_cast<int>(row_count[parity]), frame.width, column_sums[parity].data());
         }
-        for (int px = 0; px < columns; ++px)
-          for (size_t c = 0; c < 3; ++c)
-            means[c][static_cast<size_t>(px)] =
-                balanced_mean(c, bin_sums[3 * static_cast<size_t>(px) + c], bin_counts[3 * static_cast<size_t>(px) + c]);
+        for (int px = 0; px < columns; ++px) {
+          const int x0 = x_start(px), x1 = x_start(px + 1);
+          const int64_t odd_columns = x1 / 2 - x0 / 2, even_columns = (x1 - x0) - odd_columns;
+          std::array<int64_t, 3> sum{}, count{};
+          for (size_t parity = 0; parity < 2; ++parity) {
+            const int64_t* sums = column_sums[parity].data();
+            std::array<int64_t, 2> at{};  // the box's even and odd columns
+            for (int x = x0; x < x1; ++x) at[static_cast<size_t>(x & 1)] += sums[x];
+            const size_t even_colour = layout_.colour[parity][0], odd_colour = layout_.colour[parity][1];
+            sum[even_colour] += at[0];
+            sum[odd_colour] += at[1];
+            count[even_colour] += row_count[parity] * even_columns;
+            count[odd_colour] += row_count[parity] * odd_columns;
+          }
+          for (size_t c = 0; c < 3; ++c) means[c][static_cast<size_t>(px)] = balanced_mean(c, sum[c], count[c]);
+        }
       }
+      // The pixels not done above: all of them, or those at the frame's edge.
+      const int done_first = binned ? 0 : plain_end > 1 ? 1 : columns, done_end = binned ? columns : plain_end;
       for (int px = 0; px < columns; ++px) {
-        if (binned || (px >= 1 && px < plain_end)) continue;  // done above
+        if (px == done_first) px = done_end;
+        if (px >= columns) break;
         const int x0 = x_start(px), x1 = x_start(px + 1);
         ColourSums box;
         if (planes_) {
           AddPlanes(store, x0, x1, y0, y1, box);
-        } else if (!neighbours.Take(store, frame, x0, y0, x1 - x0, y1 - y0, box)) {
+        } else if (!TakeNeighbours(store, taps, frame, x0, y0, x1 - x0, y1 - y0, box)) {
           AddBox(store, layout_, x0, x1, y0, y1, box);
           if (box.count[0] == 0 || box.count[1] == 0 || box.count[2] == 0) {
             ColourSums around;  // the box and its neighbours, for a colour the box has no site of
@@ -385,10 +364,7 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
         for (size_t c = 0; c < 3; ++c) means[c][static_cast<size_t>(px)] = balanced_mean(c, box.sum[c], box.count[c]);
       }
       for (size_t c = 0; c < 3; ++c) GreyPixels(means[c].data(), columns, low, span, greys[c].data());
-      uint32_t* out = picture.Row(py);
-      for (int px = 0; px < columns; ++px)
-        out[px] = 0xFF000000u | (greys[0][static_cast<size_t>(px)] & 0xFF0000u) |
-                  (greys[1][static_cast<size_t>(px)] & 0xFF00u) | (greys[2][static_cast<size_t>(px)] & 0xFFu);
+      JoinColours(greys[0].data(), greys[1].data(), greys[2].data(), columns, picture.Row(py));
     }
   };
   {

@@ -17,16 +17,11 @@
 #include <optional>
 #include <string>
 
+#include "display/bilinear_demosaic.h"
 #include "display/picture_scaler.h"
 #include "display/picture_size.h"
 #include "display/picture_surface.h"
 #include "fits/frame_store.h"
-
-/// The colour of each stored pixel of a mosaic: 0 red, 1 green, 2 blue.
-struct MosaicLayout {
-  std::array<std::array<uint8_t, 2>, 2> colour{};  // [stored row parity][column parity]
-  int Of(int x, int y) const { return colour[static_cast<size_t>(y & 1)][static_cast<size_t>(x & 1)]; }
-};
 
 /// The mosaic of the frame in `store` from its BAYERPAT (RGGB, BGGR, GRBG or GBRG), XBAYROFF and
 /// YBAYROFF cards, with ROWORDER = 'BOTTOM-UP' read as the image's last row stored first; nothing

@@ -29,6 +29,10 @@ class PictureScaler {
   std::vector<int> column_start_, row_start_;
 };
 
+/// Into `sums[x]`, the sum of column x of `rows` rows (at least one) of `width` values, the first
+/// row at `first` and each next `stride` values on.
+void AddRowsByColumn(const int32_t* first, size_t stride, int rows, int width, int64_t* sums);
+
 /// The mean of `count` values summing to `sum`, rounded to the nearest, halves up.
 inline int32_t RoundedMean(int64_t sum, int64_t count) {
   const int64_t twice = 2 * sum + count, divisor = 2 * count;

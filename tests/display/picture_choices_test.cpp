@@ -210,6 +210,40 @@ TEST_F(PictureChoicesTest, ThreeColourPlanesComeOutInTheirColours) {
   EXPECT_LE(std::abs(sky.red() - sky.green()) + std::abs(sky.blue() - sky.green()), 30);
 }
 
+// The demosaic's wide loop (eight bytes of doubles a value, which hold every sum exactly) against
+// the plain one in 64-bit integers, on values near both ends of 31 bits and heavy gains, from both
+// column parities and with ragged ends.
+TEST(BilinearDemosaic, WideAndPlainLoopsGiveTheSameMeans) {
+  const int width = 67, stride = 80;
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int32_t> value(-(1 << 30), 1 << 30);
+  std::vector<int32_t> rows(3 * stride);
+  for (int32_t& v : rows) v = value(random);
+  rows[stride + 9] = 1 << 30;
+  rows[stride + 10] = -(1 << 30);
+  const std::array<int64_t, 3> gains = {196608, 16384, 70001};  // 3, 1/4 and about 1.07 over four
+  for (const char* pattern : {"RGGB", "GBRG"}) {
+    MosaicLayout layout;
+    for (size_t i = 0; i < 4; ++i) layout.colour[i / 2][i % 2] = static_cast<uint8_t>(std::string("RGB").find(pattern[i]));
+    const TapPlan plan = PlanTaps(layout);
+    for (int parity = 0; parity < 2; ++parity)
+      for (const int first : {1, 2})
+        for (const int end : {width - 1, width - 4}) {
+          std::array<std::vector<int32_t>, 3> wide, plain;
+          for (size_t c = 0; c < 3; ++c) wide[c].assign(width, 0), plain[c].assign(width, 0);
+          const int32_t* row = rows.data() + stride;
+          DemosaicRow(row, stride, first, end, plan[static_cast<size_t>(parity)], gains, 1 << 30,
+                      {wide[0].data(), wide[1].data(), wide[2].data()});
+          // A bound beyond 31 bits leaves the wide loop out.
+          DemosaicRow(row, stride, first, end, plan[static_cast<size_t>(parity)], gains, int64_t{1} << 32,
+                      {plain[0].data(), plain[1].data(), plain[2].data()});
+          EXPECT_EQ(wide, plain) << pattern << " " << parity << " " << first << " " << end;
+          EXPECT_EQ(plain[static_cast<size_t>(layout.Of(4, parity))][4],
+                    ScaledTapSum(4 * int64_t{row[4]}, gains[static_cast<size_t>(layout.Of(4, parity))]));
+        }
+  }
+}
+
 TEST(OverlayText, HeaderValuesRealAndHostile) {
   FrameStore store;
   const std::vector<std::string> cards = {
