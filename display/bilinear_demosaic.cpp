@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/bilinear_demosaic.h"
 
-#include <cmath>
+#include <cstdlib>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -46,38 +46,40 @@ void DemosaicPlain(const int32_t* row, std::ptrdiff_t stride, int first, int end
 }
 
 #if defined(__x86_64__)
-[[gnu::target("avx2")]] inline __m256d Values(const int32_t* at) {
-  return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
+[[gnu::target("avx2")]] inline __m256i Values(const int32_t* at) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
 }
 
-// Four pixels at a time in doubles, which hold every sum and product exactly (the caller checks
-// the bound), so that each mean is the very one of the plain loop.
+// Eight pixels at a time in 32-bit lanes, which hold every sum of taps (the caller checks the
+// bound); each sum times its gain in 64 bits, of which bits 16 to 47 are the mean, as the plain
+// loop computes it.
 [[gnu::target("avx2")]] int DemosaicAvx2(const int32_t* row, std::ptrdiff_t stride, int first, int end,
                                          const std::array<std::array<Taps, 3>, 2>& taps,
                                          const std::array<int64_t, 3>& gains, const std::array<int32_t*, 3>& means) {
-  const __m256d two = _mm256_set1_pd(2), four = _mm256_set1_pd(4), half = _mm256_set1_pd(32768);
-  const __m256d unit = _mm256_set1_pd(1.0 / 65536), lowest = _mm256_set1_pd(INT32_MIN), highest = _mm256_set1_pd(INT32_MAX);
-  __m256d gain[3];
-  for (size_t c = 0; c < 3; ++c) gain[c] = _mm256_set1_pd(static_cast<double>(gains[c]));
-  // Lanes 0 and 2 have the parity of `first`, lanes 1 and 3 the other.
+  const __m256i half = _mm256_set1_epi64x(32768);
+  __m256i gain[3];
+  for (size_t c = 0; c < 3; ++c) gain[c] = _mm256_set1_epi64x(gains[c]);
+  // Lanes 0, 2, 4 and 6 have the parity of `first`, the others the other.
   const std::array<Taps, 3>& even_lanes = taps[static_cast<size_t>(first & 1)];
   const std::array<Taps, 3>& odd_lanes = taps[static_cast<size_t>((first + 1) & 1)];
   const int32_t* above = row - stride;
   const int32_t* below = row + stride;
   int x = first;
-  for (; x + 4 <= end; x += 4) {
-    const __m256d sides = _mm256_add_pd(Values(row + x - 1), Values(row + x + 1));
-    const __m256d above_below = _mm256_add_pd(Values(above + x), Values(below + x));
-    const __m256d corners = _mm256_add_pd(_mm256_add_pd(Values(above + x - 1), Values(above + x + 1)),
-                                          _mm256_add_pd(Values(below + x - 1), Values(below + x + 1)));
-    const __m256d sums[] = {_mm256_mul_pd(four, Values(row + x)), _mm256_mul_pd(two, sides),
-                            _mm256_mul_pd(two, above_below), _mm256_add_pd(sides, above_below), corners,
-                            _mm256_setzero_pd()};
+  for (; x + 8 <= end; x += 8) {
+    const __m256i sides = _mm256_add_epi32(Values(row + x - 1), Values(row + x + 1));
+    const __m256i above_below = _mm256_add_epi32(Values(above + x), Values(below + x));
+    const __m256i corners = _mm256_add_epi32(_mm256_add_epi32(Values(above + x - 1), Values(above + x + 1)),
+                                             _mm256_add_epi32(Values(below + x - 1), Values(below + x + 1)));
+    const __m256i sums[] = {_mm256_slli_epi32(Values(row + x), 2), _mm256_slli_epi32(sides, 1),
+                            _mm256_slli_epi32(above_below, 1), _mm256_add_epi32(sides, above_below), corners,
+                            _mm256_setzero_si256()};
     for (size_t c = 0; c < 3; ++c) {
-      const __m256d sum = _mm256_blend_pd(sums[static_cast<size_t>(even_lanes[c])], sums[static_cast<size_t>(odd_lanes[c])], 0xA);
-      __m256d mean = _mm256_floor_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(sum, gain[c]), half), unit));
-      mean = _mm256_min_pd(_mm256_max_pd(mean, lowest), highest);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(means[c] + x), _mm256_cvttpd_epi32(mean));
+      const __m256i sum =
+          _mm256_blend_epi32(sums[static_cast<size_t>(even_lanes[c])], sums[static_cast<size_t>(odd_lanes[c])], 0xAA);
+      const __m256i low_lanes = _mm256_add_epi64(_mm256_mul_epi32(sum, gain[c]), half);
+      const __m256i high_lanes = _mm256_add_epi64(_mm256_mul_epi32(_mm256_srli_epi64(sum, 32), gain[c]), half);
+      const __m256i mean = _mm256_blend_epi32(_mm256_srli_epi64(low_lanes, 16), _mm256_slli_epi64(high_lanes, 16), 0xAA);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(means[c] + x), mean);
     }
   }
   return x;
@@ -91,9 +93,11 @@ void DemosaicRow(const int32_t* row, std::ptrdiff_t stride, int first, int end,
                  int64_t largest, const std::array<int32_t*, 3>& means) {
 #if defined(__x86_64__)
   static const bool avx2 = __builtin_cpu_supports("avx2");
-  // A sum of four taps times a gain, plus the half, must stay below 2^53 to be exact in a double.
-  bool exact = largest >= 0 && largest <= (int64_t{1} << 31);
-  for (const int64_t gain : gains) exact = exact && 4.0 * static_cast<double>(largest) * std::abs(static_cast<double>(gain)) < 0x1p52;
+  // Every sum of four taps within 32 bits, and each times its gain (below 2^31) plus the half
+  // within 47 bits, so that the mean needs no clamping.
+  bool exact = largest >= 0 && largest <= (int64_t{1} << 28);
+  for (const int64_t gain : gains)
+    exact = exact && std::abs(gain) < (int64_t{1} << 31) && 4 * largest * std::abs(gain) + 32768 < (int64_t{1} << 46);
   if (avx2 && exact) first = DemosaicAvx2(row, stride, first, end, taps, gains, means);
 #else
   (void)largest;

@@ -1,6 +1,7 @@
 #include "display/pixel_formulas.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -38,6 +39,15 @@ QOR_WITH_AVX2_COPY void GreyPixelsInDoubles(const int32_t* values, int count, in
   }
 }
 
+void ColourPixelsInDoubles(const std::array<const int32_t*, 3>& values, int first, int end, int32_t low, int32_t span,
+                           uint32_t* pixels) {
+  std::array<uint32_t, 3> grey{};
+  for (int i = first; i < end; ++i) {
+    for (size_t c = 0; c < 3; ++c) GreyPixelsInDoubles(values[c] + i, 1, low, span, &grey[c]);
+    pixels[i] = 0xFF000000u | (grey[0] & 0xFF0000u) | (grey[1] & 0xFF00u) | (grey[2] & 0xFFu);
+  }
+}
+
 #if defined(__x86_64__)
 // The grey in single precision, eight pixels at a time, without the division. Values are first
 // clamped to low .. low + span (below low the grey is low's 0, beyond low + span the 255 of low +
@@ -48,28 +58,69 @@ QOR_WITH_AVX2_COPY void GreyPixelsInDoubles(const int32_t* values, int count, in
 // within 2^-12 of a whole number; a group of eight with any pixel that close (rare, but every tie
 // of a span that is a multiple of 512) takes the formula itself. Returns how many pixels it took:
 // whole groups of eight.
+// The constants of the single-precision grey for one band.
+struct SingleGrey {
+  __m256i bottom, top;
+  __m256 scale, half, near_below, near_above;
+  __m256i white;
+};
+
+[[gnu::target("avx2,fma")]] inline SingleGrey SingleGreyFor(int32_t low, int32_t span) {
+  return {_mm256_set1_epi32(low),
+          _mm256_set1_epi32(static_cast<int32_t>(std::min<int64_t>(int64_t{low} + span, INT32_MAX))),
+          _mm256_set1_ps(static_cast<float>(256.0 / span)),
+          _mm256_set1_ps(0.5f),
+          _mm256_set1_ps(1.0f / 4096),
+          _mm256_set1_ps(1.0f - 1.0f / 4096),
+          _mm256_set1_epi32(255)};
+}
+
+// The greys of eight values; `unsure` gets the lanes whose grey the formula itself must decide.
+[[gnu::target("avx2,fma")]] inline __m256i SingleGreys(const SingleGrey& k, const int32_t* values, __m256& unsure) {
+  const __m256i value = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values));
+  const __m256i e = _mm256_sub_epi32(_mm256_max_epi32(_mm256_min_epi32(value, k.top), k.bottom), k.bottom);
+  const __m256 t = _mm256_fmadd_ps(_mm256_cvtepi32_ps(e), k.scale, k.half);
+  const __m256 down = _mm256_floor_ps(t);
+  const __m256 part = _mm256_sub_ps(t, down);
+  unsure = _mm256_or_ps(unsure, _mm256_or_ps(_mm256_cmp_ps(part, k.near_below, _CMP_LT_OQ),
+                                             _mm256_cmp_ps(part, k.near_above, _CMP_GT_OQ)));
+  return _mm256_min_epi32(_mm256_cvttps_epi32(down), k.white);
+}
+
 [[gnu::target("avx2,fma")]] int GreyPixelsInSingles(const int32_t* values, int count, int32_t low, int32_t span,
                                                     uint32_t* pixels) {
-  const __m256i bottom = _mm256_set1_epi32(low);
-  const __m256i top = _mm256_set1_epi32(static_cast<int32_t>(std::min<int64_t>(int64_t{low} + span, INT32_MAX)));
-  const __m256 scale = _mm256_set1_ps(static_cast<float>(256.0 / span)), half = _mm256_set1_ps(0.5f);
-  const __m256 near_below = _mm256_set1_ps(1.0f / 4096), near_above = _mm256_set1_ps(1.0f - 1.0f / 4096);
-  const __m256i white = _mm256_set1_epi32(255), opaque = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  const SingleGrey k = SingleGreyFor(low, span);
+  const __m256i opaque = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
   const int whole = count / 8 * 8;
   for (int i = 0; i < whole; i += 8) {
-    const __m256i value = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i));
-    const __m256i e = _mm256_sub_epi32(_mm256_max_epi32(_mm256_min_epi32(value, top), bottom), bottom);
-    const __m256 t = _mm256_fmadd_ps(_mm256_cvtepi32_ps(e), scale, half);
-    const __m256 down = _mm256_floor_ps(t);
-    const __m256 part = _mm256_sub_ps(t, down);
-    const __m256 unsure =
-        _mm256_or_ps(_mm256_cmp_ps(part, near_below, _CMP_LT_OQ), _mm256_cmp_ps(part, near_above, _CMP_GT_OQ));
+    __m256 unsure = _mm256_setzero_ps();
+    const __m256i grey = SingleGreys(k, values + i, unsure);
     if (_mm256_movemask_ps(unsure) != 0) [[unlikely]] {
       GreyPixelsInDoubles(values + i, 8, low, span, pixels + i);
       continue;
     }
-    const __m256i grey = _mm256_min_epi32(_mm256_cvttps_epi32(down), white);
     const __m256i rgb = _mm256_or_si256(grey, _mm256_or_si256(_mm256_slli_epi32(grey, 8), _mm256_slli_epi32(grey, 16)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels + i), _mm256_or_si256(rgb, opaque));
+  }
+  return whole;
+}
+
+// The same for three values a pixel, joined into one colour pixel.
+[[gnu::target("avx2,fma")]] int ColourPixelsInSingles(const std::array<const int32_t*, 3>& values, int count,
+                                                      int32_t low, int32_t span, uint32_t* pixels) {
+  const SingleGrey k = SingleGreyFor(low, span);
+  const __m256i opaque = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  const int whole = count / 8 * 8;
+  for (int i = 0; i < whole; i += 8) {
+    __m256 unsure = _mm256_setzero_ps();
+    const __m256i red = SingleGreys(k, values[0] + i, unsure);
+    const __m256i green = SingleGreys(k, values[1] + i, unsure);
+    const __m256i blue = SingleGreys(k, values[2] + i, unsure);
+    if (_mm256_movemask_ps(unsure) != 0) [[unlikely]] {
+      ColourPixelsInDoubles(values, i, i + 8, low, span, pixels);
+      continue;
+    }
+    const __m256i rgb = _mm256_or_si256(_mm256_slli_epi32(red, 16), _mm256_or_si256(_mm256_slli_epi32(green, 8), blue));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels + i), _mm256_or_si256(rgb, opaque));
   }
   return whole;
@@ -85,4 +136,13 @@ void GreyPixels(const int32_t* values, int count, int32_t low, int32_t span, uin
   if (avx2 && span > 0) done = GreyPixelsInSingles(values, count, low, span, pixels);
 #endif
   GreyPixelsInDoubles(values + done, count - done, low, span, pixels + done);
+}
+
+void ColourPixels(const std::array<const int32_t*, 3>& values, int count, int32_t low, int32_t span, uint32_t* pixels) {
+  int done = 0;
+#if defined(__x86_64__)
+  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  if (avx2 && span > 0) done = ColourPixelsInSingles(values, count, low, span, pixels);
+#endif
+  ColourPixelsInDoubles(values, done, count, low, span, pixels);
 }

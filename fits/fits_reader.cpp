@@ -33,8 +33,9 @@ std::nullopt_t Changed() { return std::nullopt; }
 // The data are read and decoded a piece at a time, so that each piece is decoded while it is
 // still in the processor's cache; a multiple of every sample width and of the digest's 64 bytes.
 constexpr size_t kPieceBytes = 128 * 1024;
-// From this size on the data are read in two halves on two cores.
+// From this size on the data are read in parts that two cores share.
 constexpr size_t kSplitBytes = 2 * kPieceBytes;
+constexpr size_t kPartBytes = 4 * kPieceBytes;  // a part that the two threads share out
 
 double CardValue(std::string_view card) {
   return NumericValueOfText(card.substr(kValueStart, kValueLength));
@@ -193,36 +194,50 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
 
   // A file refused here (a top-bit sample, a short or changing file) may have left the rows
   // decoded before the fault in the store; its extremes say that no frame was read.
-  // A large frame is read in two halves at once, the second on another core: decoding is most of
-  // the reading. The second half ends at the last whole 64-byte stripe so that its digest adds to
-  // the first's; the bytes after it are read last.
-  const size_t half = data_bytes >= kSplitBytes ? data_bytes / 2 / 64 * 64 : data_bytes;
-  const size_t whole_stripes = half < data_bytes ? data_bytes / 64 * 64 : data_bytes;
+  // A large frame is read in parts that this thread and the helper take in turn: decoding is most
+  // of the reading, and this thread begins at once however long the helper takes to wake. The
+  // parts end at whole 64-byte stripes so that their digests add up in order; the bytes after the
+  // last whole stripe are read last.
+  const bool split = data_bytes >= kSplitBytes;
+  const size_t whole_stripes = split ? data_bytes / 64 * 64 : data_bytes;
+  const int parts = split ? static_cast<int>(std::clamp<size_t>(whole_stripes / kPartBytes, 2, 16)) : 1;
+  const auto part_start = [&](int i) { return i == parts ? whole_stripes : whole_stripes * i / parts / 64 * 64; };
   buffer_.resize(std::max(buffer_.size(), std::min(kPieceBytes, data_bytes)));
-  second_buffer_.resize(std::max(second_buffer_.size(), std::min(kPieceBytes, whole_stripes - half)));
+  if (split) second_buffer_.resize(std::max(second_buffer_.size(), kPieceBytes));
   FrameDigest digest(static_cast<uint64_t>(*width) << 32 | static_cast<uint64_t>(*height));
-  FrameDigest second_digest = FrameDigest::PartFrom(half);
-  SampleDecoder first(rule, *width, store);
-  SampleDecoder second(rule, *width, store, half / rule.bytes);
-  SampleDecoder last(rule, *width, store, whole_stripes / rule.bytes);
-  DataPart first_part, second_part, last_part;
-  {
-    std::optional<SecondCoreTask> task;
-    if (half < whole_stripes)
-      task.emplace([&] {
-        second_part = ReadData(file, data_offset, half, whole_stripes, second_buffer_, second, second_digest);
-      });
-    first_part = ReadData(file, data_offset, 0, half, buffer_, first, digest);
-    if (task) task->Join();
+  struct Part {
+    DataPart data;
+    FrameDigest digest = FrameDigest::PartFrom(0);
+    int32_t min = INT32_MAX, max = INT32_MIN;
+  };
+  std::vector<Part> read_parts(static_cast<size_t>(parts));
+  ShareParts(parts, [&](int worker, int i) {
+    Part& part = read_parts[static_cast<size_t>(i)];
+    const size_t from = part_start(i);
+    part.digest = FrameDigest::PartFrom(from);
+    SampleDecoder decoder(rule, *width, store, from / rule.bytes);
+    part.data = ReadData(file, data_offset, from, part_start(i + 1), worker == 0 ? buffer_ : second_buffer_, decoder,
+                         i == 0 ? digest : part.digest);
+    part.min = decoder.min();
+    part.max = decoder.max();
+  });
+  bool whole = true;
+  int32_t low = INT32_MAX, high = INT32_MIN;
+  for (int i = 0; i < parts; ++i) {
+    const Part& part = read_parts[static_cast<size_t>(i)];
+    if (i > 0) digest.Append(part.digest);
+    whole = whole && part.data.Whole();
+    low = std::min(low, part.min);
+    high = std::max(high, part.max);
   }
-  if (half < whole_stripes) digest.Append(second_digest);
-  if (first_part.Whole() && second_part.Whole())
-    last_part = ReadData(file, data_offset, whole_stripes, data_bytes, buffer_, last, digest);
+  SampleDecoder last(rule, *width, store, whole_stripes / rule.bytes);
+  DataPart last_part;
+  if (whole) last_part = ReadData(file, data_offset, whole_stripes, data_bytes, buffer_, last, digest);
   // A three-plane frame's green and blue planes, where asked for: after the red one, in order,
   // into the same digest.
   store.ColourPlaneCount = 0;
   DataPart planes_part;
-  const bool planes = colour_planes_ && first_part.Whole() && second_part.Whole() && last_part.Whole() &&
+  const bool planes = colour_planes_ && whole && last_part.Whole() &&
                       HasThreeColourPlanes(store);
   if (planes) {
     if (file_size < data_offset + 3 * data_bytes)
@@ -235,15 +250,19 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
     }
   }
   if (!settled()) return Changed();
-  for (const DataPart& part : {first_part, second_part, last_part, planes_part}) {
+  std::vector<DataPart> data_parts;
+  for (const Part& part : read_parts) data_parts.push_back(part.data);
+  data_parts.push_back(last_part);
+  data_parts.push_back(planes_part);
+  for (const DataPart& part : data_parts) {
     if (!part.read.ok) return FileError("cannot read the data: " + part.read.reason);
     // Unsigned 32-bit samples of 2^31 and more have no signed 32-bit value.
     if (part.top_bit) return FileError("a 32-bit sample has its top bit set");
   }
   if (planes) store.ColourPlaneCount = 2;
 
-  store.PixelMax = std::max({first.max(), second.max(), last.max()});
-  store.PixelMin = std::min({first.min(), second.min(), last.min()});
+  store.PixelMax = std::max(high, last.max());
+  store.PixelMin = std::min(low, last.min());
   ReadResult accepted;
   accepted.data_digest = digest.Finish();
   accepted.modified = before.st_mtim.tv_sec;

@@ -53,7 +53,7 @@ class FrameReader {
   std::optional<ReadResult> ReadOnce(FrameStore& store);
 
   std::vector<uint8_t> buffer_;
-  std::vector<uint8_t> second_buffer_;  // for the half read on the other core
+  std::vector<uint8_t> second_buffer_;  // for the parts read on the other core
   struct stat last_seen_ {};            // the file as the last attempt left it
   bool colour_planes_ = false;
 };

@@ -32,7 +32,7 @@ class HelperThread {
     thread_.join();
   }
 
-  void Post(std::packaged_task<void()> task) {
+  void Post(std::function<void()> task) {
     {
       std::lock_guard lock(mutex_);
       tasks_.push_back(std::move(task));
@@ -58,7 +58,7 @@ class HelperThread {
 
   void Serve() {
     for (;;) {
-      std::packaged_task<void()> task;
+      std::function<void()> task;
       if (spin_) StayAwake();
       {
         std::unique_lock lock(mutex_);
@@ -74,7 +74,7 @@ class HelperThread {
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<std::packaged_task<void()>> tasks_;
+  std::deque<std::function<void()>> tasks_;
   bool stopping_ = false;
   std::atomic<int> queued_{0};
   const bool spin_ = UsableCores() > 1;  // never where it would hold the only core
@@ -93,17 +93,87 @@ HelperThread* Helper() {
   return helper.get();
 }
 
+// The passes that split in two are about equal halves: the caller usually finishes its share
+// within a fraction of a millisecond of the helper, and being woken from a sleep took as long as
+// that here. It looks for the end of the helper's work for a while before it sleeps.
+template <typename Pending>
+void SpinWhile(Pending pending) {
+  static const bool spin = UsableCores() > 1;  // never where it would hold the helper's only core
+  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+  while (spin && pending() && std::chrono::steady_clock::now() < until) {
+#if defined(__x86_64__)
+    __builtin_ia32_pause();
+#endif
+  }
+}
+
 }  // namespace
 
 SecondCoreTask::SecondCoreTask(std::function<void()> task) {
-  std::packaged_task<void()> packaged(std::move(task));
-  done_ = packaged.get_future();
-  if (HelperThread* helper = Helper()) helper->Post(std::move(packaged));
-  else packaged();
+  const auto run = [task = std::move(task), completion = completion_] {
+    try {
+      task();
+    } catch (...) {
+      completion->error = std::current_exception();
+    }
+    completion->done.store(true, std::memory_order_release);
+    completion->done.notify_one();
+  };
+  if (HelperThread* helper = Helper()) helper->Post(run);
+  else run();
 }
 
-SecondCoreTask::~SecondCoreTask() {
-  if (done_.valid()) done_.wait();
+SecondCoreTask::~SecondCoreTask() { Wait(); }
+
+void SecondCoreTask::Wait() {
+  SpinWhile([this] { return !completion_->done.load(std::memory_order_acquire); });
+  while (!completion_->done.load(std::memory_order_acquire)) completion_->done.wait(false, std::memory_order_acquire);
 }
 
-void SecondCoreTask::Join() { done_.get(); }
+void SecondCoreTask::Join() {
+  Wait();
+  if (joined_) return;
+  joined_ = true;
+  if (completion_->error) std::rethrow_exception(completion_->error);
+}
+
+namespace {
+
+// What the caller and the helper share while they take parts: the helper's task may begin long
+// after the caller is done, and then finds no part left and touches nothing else.
+struct SharedParts {
+  explicit SharedParts(int count, const std::function<void(int, int)>& run) : count(count), run(&run) {}
+  const int count;
+  const std::function<void(int, int)>* run;
+  std::atomic<int> next{0};      // claims made so far; a claim of count or more gets no part
+  std::atomic<int> finished{0};  // parts done
+  std::mutex error_mutex;
+  std::exception_ptr error;
+
+  void Take(int worker) {
+    for (int part; (part = next.fetch_add(1, std::memory_order_relaxed)) < count;) {
+      try {
+        (*run)(worker, part);
+      } catch (...) {
+        std::lock_guard lock(error_mutex);
+        if (!error) error = std::current_exception();
+      }
+      finished.fetch_add(1, std::memory_order_release);
+      finished.notify_one();
+    }
+  }
+};
+
+}  // namespace
+
+void ShareParts(int parts, const std::function<void(int worker, int part)>& part) {
+  if (parts <= 0) return;
+  const auto shared = std::make_shared<SharedParts>(parts, part);
+  if (HelperThread* helper = Helper(); helper && parts > 1) helper->Post([shared] { shared->Take(1); });
+  shared->Take(0);
+  // Every part is claimed now; wait for those the helper is still working on.
+  const auto finished = [&shared] { return shared->finished.load(std::memory_order_acquire); };
+  SpinWhile([&] { return finished() < parts; });
+  for (int done; (done = finished()) < parts;) shared->finished.wait(done, std::memory_order_acquire);
+  if (shared->error) std::rethrow_exception(shared->error);
+}

@@ -2,8 +2,10 @@
 // One long-lived helper thread for the passes of a cycle that split in two: starting a thread for
 // each of them cost about 75 microseconds here, as much as some of the passes.
 
+#include <atomic>
+#include <exception>
 #include <functional>
-#include <future>
+#include <memory>
 
 /// A task on the helper thread. Tasks run one after another, so a task must never wait for
 /// another; where no thread can be had, the task runs at once in the caller.
@@ -19,6 +21,23 @@ class SecondCoreTask {
   /// Waits for the task and passes on its exception, if any.
   void Join();
 
+  /// What the helper leaves for the caller: shared, as the helper still holds it after it says
+  /// it is done.
+  struct Completion {
+    std::atomic<bool> done{false};
+    std::exception_ptr error;
+  };
+
  private:
-  std::future<void> done_;
+  void Wait();
+
+  std::shared_ptr<Completion> completion_ = std::make_shared<Completion>();
+  bool joined_ = false;
 };
+
+/// Runs `part(worker, i)` for every i from 0 to `parts` - 1, on the caller (worker 0) and on the
+/// helper thread (worker 1), each taking the next part that no one has taken: the caller begins
+/// at once and never waits for the helper to wake, only for a part the helper is working on.
+/// Passes on the first exception of a part, once no part is running any more.
+void ShareParts(int parts, const std::function<void(int worker, int part)>& part);
+

@@ -9,6 +9,7 @@
 #include "tests/support/filled_frame.h"
 
 #include "display/display_range.h"
+#include "display/pixel_formulas.h"
 
 namespace {
 
@@ -117,6 +118,16 @@ TEST_F(FrameRenderTest, EveryGreyIsTheFormulasOnRandomBands) {
     for (int y = 0; y < 316; ++y)
       for (int x = 0; x < 423; ++x)
         ASSERT_EQ(At(x, y), Grey(GreyLevel(store_.Pixel(x, y), low, span))) << trial << " " << x << "," << y;
+    // The colour picture's greys, three rows as red, green and blue: each the formula's.
+    std::vector<uint32_t> colour(423);
+    for (int y = 0; y + 2 < 316; y += 3) {
+      ColourPixels({&store_.Pixel(0, y), &store_.Pixel(0, y + 1), &store_.Pixel(0, y + 2)}, 423, low, span, colour.data());
+      for (int x = 0; x < 423; ++x)
+        ASSERT_EQ(colour[static_cast<size_t>(x)], 0xFF000000u | GreyLevel(store_.Pixel(x, y), low, span) << 16 |
+                                                      GreyLevel(store_.Pixel(x, y + 1), low, span) << 8 |
+                                                      GreyLevel(store_.Pixel(x, y + 2), low, span))
+            << trial << " " << x << "," << y;
+    }
   }
 }
 

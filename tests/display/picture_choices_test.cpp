@@ -210,17 +210,17 @@ TEST_F(PictureChoicesTest, ThreeColourPlanesComeOutInTheirColours) {
   EXPECT_LE(std::abs(sky.red() - sky.green()) + std::abs(sky.blue() - sky.green()), 30);
 }
 
-// The demosaic's wide loop (eight bytes of doubles a value, which hold every sum exactly) against
-// the plain one in 64-bit integers, on values near both ends of 31 bits and heavy gains, from both
-// column parities and with ragged ends.
+// The demosaic's wide loop (sums in 32-bit lanes, products in 64) against the plain one in 64-bit
+// integers, on values at both ends of the wide loop's bound, with gains above and below one, from
+// both column parities and with ragged ends.
 TEST(BilinearDemosaic, WideAndPlainLoopsGiveTheSameMeans) {
   const int width = 67, stride = 80;
   std::mt19937 random(7);
-  std::uniform_int_distribution<int32_t> value(-(1 << 30), 1 << 30);
+  std::uniform_int_distribution<int32_t> value(-(1 << 26), 1 << 26);
   std::vector<int32_t> rows(3 * stride);
   for (int32_t& v : rows) v = value(random);
-  rows[stride + 9] = 1 << 30;
-  rows[stride + 10] = -(1 << 30);
+  rows[stride + 9] = 1 << 26;
+  rows[stride + 10] = -(1 << 26);
   const std::array<int64_t, 3> gains = {196608, 16384, 70001};  // 3, 1/4 and about 1.07 over four
   for (const char* pattern : {"RGGB", "GBRG"}) {
     MosaicLayout layout;
@@ -232,9 +232,9 @@ TEST(BilinearDemosaic, WideAndPlainLoopsGiveTheSameMeans) {
           std::array<std::vector<int32_t>, 3> wide, plain;
           for (size_t c = 0; c < 3; ++c) wide[c].assign(width, 0), plain[c].assign(width, 0);
           const int32_t* row = rows.data() + stride;
-          DemosaicRow(row, stride, first, end, plan[static_cast<size_t>(parity)], gains, 1 << 30,
+          DemosaicRow(row, stride, first, end, plan[static_cast<size_t>(parity)], gains, 1 << 26,
                       {wide[0].data(), wide[1].data(), wide[2].data()});
-          // A bound beyond 31 bits leaves the wide loop out.
+          // A bound beyond 28 bits leaves the wide loop out.
           DemosaicRow(row, stride, first, end, plan[static_cast<size_t>(parity)], gains, int64_t{1} << 32,
                       {plain[0].data(), plain[1].data(), plain[2].data()});
           EXPECT_EQ(wide, plain) << pattern << " " << parity << " " << first << " " << end;
