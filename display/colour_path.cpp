@@ -111,6 +111,38 @@ bool TakeNeighbours(const FrameStore& store, const TapPlan& plan, PixelSize fram
   return true;
 }
 
+// The means of one row of binned boxes from the column sums of the boxes' even frame rows and of
+// their odd ones (`rows` of each): each box's columns x0, x0 + 2 ... and x0 + 1, x0 + 3 ... go to the
+// colours of their sites. A colour's mean is its sum times its gain over its count, from
+// `factors` where the count is in it.
+void BinRow(const std::array<const int64_t*, 2>& column_sums, const std::array<int64_t, 2>& rows, const int* starts,
+            int columns, const MosaicLayout& layout, const std::array<std::vector<double>, 3>& factors,
+            const std::array<double, 3>& gains, const std::array<int32_t*, 3>& means) {
+  for (int px = 0; px < columns; ++px) {
+    const int x0 = starts[px], x1 = starts[px + 1];
+    const size_t first_parity = static_cast<size_t>(x0 & 1), second_parity = first_parity ^ 1;
+    const int64_t second_columns = (x1 - x0) / 2, first_columns = (x1 - x0) - second_columns;
+    std::array<int64_t, 3> sum{}, count{};
+    for (size_t parity = 0; parity < 2; ++parity) {
+      const int64_t* sums = column_sums[parity];
+      int64_t from_first = 0, from_second = 0;
+      int x = x0;
+      for (; x + 1 < x1; x += 2) from_first += sums[x], from_second += sums[x + 1];
+      if (x < x1) from_first += sums[x];
+      const size_t first_colour = layout.colour[parity][first_parity], second_colour = layout.colour[parity][second_parity];
+      sum[first_colour] += from_first;
+      sum[second_colour] += from_second;
+      count[first_colour] += rows[parity] * first_columns;
+      count[second_colour] += rows[parity] * second_columns;
+    }
+    for (size_t c = 0; c < 3; ++c) {
+      const size_t n = static_cast<size_t>(count[c]);
+      const double factor = n < factors[c].size() ? factors[c][n] : gains[c] / static_cast<double>(n);
+      means[c][px] = RoundToInt32(static_cast<double>(sum[c]) * factor);
+    }
+  }
+}
+
 void AddPlanes(const FrameStore& store, int x0, int x1, int y0, int y1, ColourSums& sums) {
   for (size_t c = 0; c < 3; ++c) {
     const int32_t* plane = store.Plane(static_cast<int>(c));
@@ -294,6 +326,18 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
   bool binned = !window && !planes_;
   for (int px = 0; binned && px < columns; ++px) binned = x_start(px + 1) - x_start(px) >= 2;
   for (int py = 0; binned && py < rows; ++py) binned = y_start(py + 1) - y_start(py) >= 2;
+  // A binned colour's mean is its sum times its gain over the count: the factor for each count
+  // that a box of this picture can have, so that no pixel waits on a division.
+  std::array<std::vector<double>, 3> binned_factor;
+  std::vector<int> column_starts;
+  if (binned) {
+    for (int px = 0; px <= columns; ++px) column_starts.push_back(scaler_.ColumnStart(px));
+    const int64_t largest_box = int64_t{scaler_.ColumnStart(1) + 1} * (scaler_.RowStart(1) + 1);
+    for (size_t c = 0; c < 3; ++c) {
+      binned_factor[c].assign(static_cast<size_t>(std::min<int64_t>(largest_box, 4096)) + 1, 0.0);
+      for (size_t n = 1; n < binned_factor[c].size(); ++n) binned_factor[c][n] = gains_[c] / static_cast<double>(n);
+    }
+  }
   const auto draw_rows = [&](int first_row, int end_row) {
     std::array<std::vector<int64_t>, 2> column_sums;  // a box's even and odd frame rows, column by column
     std::array<std::vector<int32_t>, 3> means;
@@ -301,6 +345,7 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
       means[c].resize(static_cast<size_t>(columns));
     }
     const std::array<int32_t*, 3> mean_rows = {means[0].data(), means[1].data(), means[2].data()};
+
     for (int py = first_row; py < end_row; ++py) {
       const int y0 = y_start(py), y1 = y_start(py + 1);
       // A mosaic at one frame pixel a picture pixel, away from the frame's edge: a row at a time.
@@ -322,22 +367,8 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
           AddRowsByColumn(&store.Pixel(0, first[parity]), 2 * static_cast<size_t>(FrameStore::kSide),
                           static_cast<int>(row_count[parity]), frame.width, column_sums[parity].data());
         }
-        for (int px = 0; px < columns; ++px) {
-          const int x0 = x_start(px), x1 = x_start(px + 1);
-          const int64_t odd_columns = x1 / 2 - x0 / 2, even_columns = (x1 - x0) - odd_columns;
-          std::array<int64_t, 3> sum{}, count{};
-          for (size_t parity = 0; parity < 2; ++parity) {
-            const int64_t* sums = column_sums[parity].data();
-            std::array<int64_t, 2> at{};  // the box's even and odd columns
-            for (int x = x0; x < x1; ++x) at[static_cast<size_t>(x & 1)] += sums[x];
-            const size_t even_colour = layout_.colour[parity][0], odd_colour = layout_.colour[parity][1];
-            sum[even_colour] += at[0];
-            sum[odd_colour] += at[1];
-            count[even_colour] += row_count[parity] * even_columns;
-            count[odd_colour] += row_count[parity] * odd_columns;
-          }
-          for (size_t c = 0; c < 3; ++c) means[c][static_cast<size_t>(px)] = balanced_mean(c, sum[c], count[c]);
-        }
+        BinRow({column_sums[0].data(), column_sums[1].data()}, row_count, column_starts.data(), columns, layout_,
+               binned_factor, gains_, mean_rows);
       }
       // The pixels not done above: all of them, or those at the frame's edge.
       const int done_first = binned ? 0 : plain_end > 1 ? 1 : columns, done_end = binned ? columns : plain_end;
