@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <random>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,11 +13,16 @@
 
 namespace {
 
-// Closes and, unless released, removes the temporary file, whatever way the write ends.
+// Closes and, unless released, removes the temporary file, whatever way the write ends. The file
+// is made with the final mode, which the kernel limits by the umask as for any new file.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(const std::string& target) : path_(target + ".XXXXXX") {
-    fd_ = mkstemp(path_.data());
+  TemporaryFile(const std::string& target, mode_t mode) {
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      path_ = target + "." + RandomSuffix();
+      fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+      if (fd_ < 0 && errno != EEXIST) break;
+    }
     created_ = fd_ >= 0;
   }
   ~TemporaryFile() {
@@ -35,6 +43,19 @@ class TemporaryFile {
   void Release() { released_ = true; }
 
  private:
+  // Six letters or digits, as mkstemp makes them.
+  static std::string RandomSuffix() {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    // Names need not be secret, only unlikely to meet (O_EXCL settles a meeting): the clock and
+    // the process and thread are seed enough.
+    thread_local std::mt19937_64 random(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                                        static_cast<uint64_t>(getpid()) << 40 ^
+                                        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&random)));
+    std::string suffix(6, 'x');
+    for (char& letter : suffix) letter = kLetters[random() % (sizeof kLetters - 1)];
+    return suffix;
+  }
+
   std::string path_;
   int fd_ = -1;
   bool created_ = false;
@@ -52,22 +73,6 @@ bool WriteAll(int fd, const unsigned char* data, size_t size) {
     size -= static_cast<size_t>(written);
   }
   return true;
-}
-
-// The process's file mode mask, read without setting it: setting it, even back at once, would race
-// with a file created meanwhile on another thread (the archive is written beside the window).
-mode_t ProcessUmask() {
-  if (FILE* status = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    unsigned mask = 0;
-    bool found = false;
-    while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
-    std::fclose(status);
-    if (found) return static_cast<mode_t>(mask);
-  }
-  const mode_t mask = umask(0);
-  umask(mask);
-  return mask;
 }
 
 // Swaps the new file with the earlier regular file at `path`, then removes the earlier one. On ext4
@@ -100,9 +105,8 @@ Outcome FlushDirectoryOf(const std::string& path) {
 
 Outcome WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode,
                             Durability durability) {
-  TemporaryFile temporary(path);
+  TemporaryFile temporary(path, mode);
   if (!temporary.ok()) return SystemFailure("cannot create a file beside it");
-  if (fchmod(temporary.fd(), mode & ~ProcessUmask()) != 0) return SystemFailure("cannot set its mode");
   if (!WriteAll(temporary.fd(), static_cast<const unsigned char*>(data), size))
     return SystemFailure("cannot write it");
   if (durability == Durability::kFlushed && fsync(temporary.fd()) != 0) return SystemFailure("cannot flush it");
