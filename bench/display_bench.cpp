@@ -2,7 +2,8 @@
 // sample format, beside its floor measured in the same binary and run: reading the file from the
 // page cache with one decoding pass that keeps the extremes, encoding the 423 x 316 JPEG and
 // writing the BMP. Benchmark names: Chain/FORMAT, Floor/FORMAT and Range/FORMAT (the display
-// range alone); also the other stages on 16 bits.
+// range alone); also the other stages on 16 bits, and StageRange/VARIANT and StageRender/VARIANT
+// for the picture choices' range and render alone.
 
 #include <benchmark/benchmark.h>
 

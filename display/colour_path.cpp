@@ -267,15 +267,12 @@ void ColourPath::ComputeRange(FrameStore& store) {
       }
     }
   };
-  int32_t low = INT32_MAX, high = INT32_MIN, low2 = INT32_MAX, high2 = INT32_MIN;
-  {
-    const int split = height / 2;
-    SecondCoreTask lower([&] { cells(split, height, low2, high2); });
-    cells(0, split, low, high);
-    lower.Join();
-  }
-  low = std::min(low, low2);
-  high = std::max(high, high2);
+  // Both cores, each with its own extremes.
+  std::array<int32_t, 2> lows = {INT32_MAX, INT32_MAX}, highs = {INT32_MIN, INT32_MIN};
+  ShareRows(height, [&](int worker, int first, int end) {
+    cells(first, end, lows[static_cast<size_t>(worker)], highs[static_cast<size_t>(worker)]);
+  });
+  const int32_t low = std::min(lows[0], lows[1]), high = std::max(highs[0], highs[1]);
   luminance.Naxis1 = width;
   luminance.Naxis2 = height;
   luminance.PixelMin = low;
@@ -338,6 +335,9 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
       for (size_t n = 1; n < binned_factor[c].size(); ++n) binned_factor[c][n] = gains_[c] / static_cast<double>(n);
     }
   }
+  // The raster's rows, taken on this thread: the first write to a shared raster copies it.
+  std::vector<uint32_t*> picture_rows(static_cast<size_t>(rows));
+  for (int py = 0; py < rows; ++py) picture_rows[static_cast<size_t>(py)] = picture.Row(py);
   const auto draw_rows = [&](int first_row, int end_row) {
     std::array<std::vector<int64_t>, 2> column_sums;  // a box's even and odd frame rows, column by column
     std::array<std::vector<int32_t>, 3> means;
@@ -391,14 +391,9 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
         }
         for (size_t c = 0; c < 3; ++c) means[c][static_cast<size_t>(px)] = balanced_mean(c, box.sum[c], box.count[c]);
       }
-      ColourPixels({means[0].data(), means[1].data(), means[2].data()}, columns, low, span, picture.Row(py));
+      ColourPixels({means[0].data(), means[1].data(), means[2].data()}, columns, low, span, picture_rows[static_cast<size_t>(py)]);
     }
   };
-  {
-    const int split = rows / 2;
-    SecondCoreTask lower([&] { draw_rows(split, rows); });
-    draw_rows(0, split);
-    lower.Join();
-  }
+  ShareRows(rows, [&](int, int first, int end) { draw_rows(first, end); });
   picture.Changed();
 }

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -83,8 +82,6 @@ void CountInWindow(const Rows& rows, const CountPlan& plan, Tally& tally) {
 }
 
 void CountRows(const Rows& rows, const CountPlan& plan, Tally& tally) {
-  tally.bins.fill(0);
-  tally.below_starts.fill(0);
   if (plan.in_window) CountInWindow(rows, plan, tally);
   else CountIntoBins(rows, plan, tally);
 }
@@ -165,27 +162,27 @@ void CountBins(const FrameStore& store, FrameExtent extent, double width,
   plan.width = width;
   plan.in_window = PlanWindow(store, extent, plan);
 
-  // The count reads the whole stored frame once: a second core takes the lower half of the rows.
-  // Both tallies stay with the calling thread, so that their memory is reused from cycle to cycle.
+  // The count reads the whole stored frame once: the rows go in parts to this thread and the
+  // helper, each into its own tally. Both tallies stay with the calling thread, so that their
+  // memory is reused from cycle to cycle.
   static thread_local Tally tallies[2];
-  Tally& theirs = tallies[1];  // a name of its own: in the helper, `tallies` would be the helper's
-  const bool halves = extent.height >= 64 && static_cast<int64_t>(extent.width) * extent.height >= (int64_t{1} << 18) &&
+  for (Tally& tally : tallies) {
+    tally.bins.fill(0);
+    tally.below_starts.fill(0);
+  }
+  Tally* const tally = tallies;  // a name of its own: in the helper, `tallies` would be the helper's
+  const bool shared = extent.height >= 64 && static_cast<int64_t>(extent.width) * extent.height >= (int64_t{1} << 18) &&
                       std::thread::hardware_concurrency() > 1;
-  const int split = halves ? extent.height / 2 : extent.height;
-  std::optional<SecondCoreTask> lower;
-  if (halves) lower.emplace([&] { CountRows({store, extent.width, split, extent.height}, plan, theirs); });
-  CountRows({store, extent.width, 0, split}, plan, tallies[0]);
-  const int parts = halves ? 2 : 1;
-  if (lower) lower->Join();
-
+  const auto count = [&](int worker, int first, int end) { CountRows({store, extent.width, first, end}, plan, tally[worker]); };
+  if (shared) ShareRows(extent.height, count);
+  else count(0, 0, extent.height);
   std::array<uint32_t, kBins> bins{};
-  for (int part = 0; part < parts; ++part) {
+  for (const Tally& each : tallies) {
     for (int set = 0; set < kBinSets; ++set)
-      for (int i = 0; i < kBins; ++i) bins[i] += tallies[part].bins[set * kBins + i];
+      for (int i = 0; i < kBins; ++i) bins[i] += each.bins[set * kBins + i];
     if (plan.in_window)
       for (int k = 0; k < plan.window.bins; ++k)
-        bins[plan.window.bin_of[k]] +=
-            static_cast<uint32_t>(tallies[part].below_starts[k + 1] - tallies[part].below_starts[k]);
+        bins[plan.window.bin_of[k]] += static_cast<uint32_t>(each.below_starts[k + 1] - each.below_starts[k]);
   }
   for (int i = 0; i < kNoBin; ++i) counts[i] = bins[i];
 }

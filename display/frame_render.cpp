@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "display/pixel_formulas.h"
+#include "fits/second_core.h"
 #include "fits/text_numbers.h"
 
 int GreyLevel(int32_t value, int32_t low, int32_t span) {
@@ -43,7 +44,14 @@ void RenderFrame(FrameStore& store, PictureSurface& picture) {
   const FrameExtent extent = WalkableExtent(store);
   const int width = std::min(extent.width, PictureSurface::kWidth);
   const int height = std::min(extent.height, PictureSurface::kHeight);
-  for (int y = 0; y < height && width > 0; ++y)
-    GreyPixels(&store.Pixel(0, y), width, store.DisplayLow, store.DisplaySpan, picture.Row(y));
+  if (width > 0 && height > 0) {
+    // The raster's rows, taken on this thread: the first write to a shared raster copies it.
+    std::vector<uint32_t*> rows(static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) rows[static_cast<size_t>(y)] = picture.Row(y);
+    ShareRows(height, [&](int, int first, int end) {
+      for (int y = first; y < end; ++y)
+        GreyPixels(&store.Pixel(0, y), width, store.DisplayLow, store.DisplaySpan, rows[static_cast<size_t>(y)]);
+    });
+  }
   picture.Changed();
 }

@@ -37,8 +37,8 @@ void PictureScaler::Plan(PixelSize frame, PixelSize picture) {
 
 void PictureScaler::Average(const int32_t* pixels, size_t stride, std::vector<int32_t>& out) const {
   out.resize(static_cast<size_t>(picture_.width) * picture_.height);
-  // The rows of the picture in two halves, the second on the helper thread: the pass reads the
-  // whole frame. Each picture row first adds its box's frame rows column by column (a loop wide
+  // The rows of the picture in parts that this thread and the helper take in turn: the pass reads
+  // the whole frame. Each picture row first adds its box's frame rows column by column (a loop wide
   // instructions take eight values at a time), then adds each box's columns of those sums.
   const auto rows = [&](int first, int end) {
     std::vector<int64_t> columns(static_cast<size_t>(frame_.width));
@@ -56,8 +56,5 @@ void PictureScaler::Average(const int32_t* pixels, size_t stride, std::vector<in
       }
     }
   };
-  const int split = picture_.height / 2;
-  SecondCoreTask lower([&] { rows(split, picture_.height); });
-  rows(0, split);
-  lower.Join();
+  ShareRows(picture_.height, [&](int, int first, int end) { rows(first, end); });
 }

@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -176,4 +177,9 @@ void ShareParts(int parts, const std::function<void(int worker, int part)>& part
   SpinWhile([&] { return finished() < parts; });
   for (int done; (done = finished()) < parts;) shared->finished.wait(done, std::memory_order_acquire);
   if (shared->error) std::rethrow_exception(shared->error);
+}
+
+void ShareRows(int count, const std::function<void(int worker, int first, int end)>& run) {
+  const int parts = std::min(count, 8);
+  ShareParts(parts, [&](int worker, int part) { run(worker, count * part / parts, count * (part + 1) / parts); });
 }

@@ -41,3 +41,5 @@ class SecondCoreTask {
 /// Passes on the first exception of a part, once no part is running any more.
 void ShareParts(int parts, const std::function<void(int worker, int part)>& part);
 
+/// ShareParts over `count` rows in runs of rows (at most eight), run(worker, first, end) for each.
+void ShareRows(int count, const std::function<void(int worker, int first, int end)>& run);
