@@ -113,32 +113,46 @@ bool TakeNeighbours(const FrameStore& store, const TapPlan& plan, PixelSize fram
 
 // The means of one row of binned boxes from the column sums of the boxes' even frame rows and of
 // their odd ones (`rows` of each): each box's columns x0, x0 + 2 ... and x0 + 1, x0 + 3 ... go to the
-// colours of their sites. A colour's mean is its sum times its gain over its count, from
-// `factors` where the count is in it.
+// colours of their sites. A colour's mean is its sum times its gain over its count. Boxes are of
+// two widths (BoxStarts): what goes where and the factors depend only on a box's first column's
+// parity and its width, and are set up once for the row.
 void BinRow(const std::array<const int64_t*, 2>& column_sums, const std::array<int64_t, 2>& rows, const int* starts,
-            int columns, const MosaicLayout& layout, const std::array<std::vector<double>, 3>& factors,
-            const std::array<double, 3>& gains, const std::array<int32_t*, 3>& means) {
+            int columns, const MosaicLayout& layout, const std::array<double, 3>& gains,
+            const std::array<int32_t*, 3>& means) {
+  const int narrow = starts[1] - starts[0];
+  // [first column's parity][colour][part]: all ones where the part's sum goes to the colour; the
+  // parts are the even rows' first columns, their second columns, the odd rows' first, second.
+  std::array<std::array<std::array<int64_t, 4>, 3>, 2> mask{};
+  std::array<std::array<std::array<double, 3>, 2>, 2> factor{};  // [parity][wide][colour]
+  for (size_t parity = 0; parity < 2; ++parity) {
+    const std::array<size_t, 4> colour_of = {layout.colour[0][parity], layout.colour[0][parity ^ 1],
+                                             layout.colour[1][parity], layout.colour[1][parity ^ 1]};
+    for (size_t part = 0; part < 4; ++part) mask[parity][colour_of[part]][part] = -1;
+    for (size_t wide = 0; wide < 2; ++wide) {
+      const int64_t width = narrow + static_cast<int64_t>(wide), second = width / 2, first = width - second;
+      const std::array<int64_t, 4> counts = {rows[0] * first, rows[0] * second, rows[1] * first, rows[1] * second};
+      std::array<int64_t, 3> count{};
+      for (size_t part = 0; part < 4; ++part) count[colour_of[part]] += counts[part];
+      for (size_t c = 0; c < 3; ++c) factor[parity][wide][c] = count[c] > 0 ? gains[c] / static_cast<double>(count[c]) : 0;
+    }
+  }
   for (int px = 0; px < columns; ++px) {
     const int x0 = starts[px], x1 = starts[px + 1];
-    const size_t first_parity = static_cast<size_t>(x0 & 1), second_parity = first_parity ^ 1;
-    const int64_t second_columns = (x1 - x0) / 2, first_columns = (x1 - x0) - second_columns;
-    std::array<int64_t, 3> sum{}, count{};
-    for (size_t parity = 0; parity < 2; ++parity) {
-      const int64_t* sums = column_sums[parity];
+    std::array<int64_t, 4> part{};
+    for (size_t rows_parity = 0; rows_parity < 2; ++rows_parity) {
+      const int64_t* sums = column_sums[rows_parity];
       int64_t from_first = 0, from_second = 0;
       int x = x0;
       for (; x + 1 < x1; x += 2) from_first += sums[x], from_second += sums[x + 1];
       if (x < x1) from_first += sums[x];
-      const size_t first_colour = layout.colour[parity][first_parity], second_colour = layout.colour[parity][second_parity];
-      sum[first_colour] += from_first;
-      sum[second_colour] += from_second;
-      count[first_colour] += rows[parity] * first_columns;
-      count[second_colour] += rows[parity] * second_columns;
+      part[2 * rows_parity] = from_first;
+      part[2 * rows_parity + 1] = from_second;
     }
+    const size_t parity = static_cast<size_t>(x0 & 1), wide = static_cast<size_t>(x1 - x0 - narrow);
     for (size_t c = 0; c < 3; ++c) {
-      const size_t n = static_cast<size_t>(count[c]);
-      const double factor = n < factors[c].size() ? factors[c][n] : gains[c] / static_cast<double>(n);
-      means[c][px] = RoundToInt32(static_cast<double>(sum[c]) * factor);
+      const std::array<int64_t, 4>& to = mask[parity][c];
+      const int64_t sum = (part[0] & to[0]) + (part[1] & to[1]) + (part[2] & to[2]) + (part[3] & to[3]);
+      means[c][px] = RoundToInt32(static_cast<double>(sum) * factor[parity][wide < 2 ? wide : 0][c]);
     }
   }
 }
@@ -323,18 +337,8 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
   bool binned = !window && !planes_;
   for (int px = 0; binned && px < columns; ++px) binned = x_start(px + 1) - x_start(px) >= 2;
   for (int py = 0; binned && py < rows; ++py) binned = y_start(py + 1) - y_start(py) >= 2;
-  // A binned colour's mean is its sum times its gain over the count: the factor for each count
-  // that a box of this picture can have, so that no pixel waits on a division.
-  std::array<std::vector<double>, 3> binned_factor;
   std::vector<int> column_starts;
-  if (binned) {
-    for (int px = 0; px <= columns; ++px) column_starts.push_back(scaler_.ColumnStart(px));
-    const int64_t largest_box = int64_t{scaler_.ColumnStart(1) + 1} * (scaler_.RowStart(1) + 1);
-    for (size_t c = 0; c < 3; ++c) {
-      binned_factor[c].assign(static_cast<size_t>(std::min<int64_t>(largest_box, 4096)) + 1, 0.0);
-      for (size_t n = 1; n < binned_factor[c].size(); ++n) binned_factor[c][n] = gains_[c] / static_cast<double>(n);
-    }
-  }
+  for (int px = 0; binned && px <= columns; ++px) column_starts.push_back(scaler_.ColumnStart(px));
   // The raster's rows, taken on this thread: the first write to a shared raster copies it.
   std::vector<uint32_t*> picture_rows(static_cast<size_t>(rows));
   for (int py = 0; py < rows; ++py) picture_rows[static_cast<size_t>(py)] = picture.Row(py);
@@ -368,7 +372,7 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
                           static_cast<int>(row_count[parity]), frame.width, column_sums[parity].data());
         }
         BinRow({column_sums[0].data(), column_sums[1].data()}, row_count, column_starts.data(), columns, layout_,
-               binned_factor, gains_, mean_rows);
+               gains_, mean_rows);
       }
       // The pixels not done above: all of them, or those at the frame's edge.
       const int done_first = binned ? 0 : plain_end > 1 ? 1 : columns, done_end = binned ? columns : plain_end;
