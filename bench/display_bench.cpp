@@ -95,15 +95,17 @@ void ChainWith(benchmark::State& state, SampleFormat format, const Variant& vari
 
 void Chain(benchmark::State& state, SampleFormat format) { ChainWith(state, format, {"", {}}); }
 
-FrameStore& LoadedStore(SampleFormat format = SampleFormat::k16) {
+FrameStore& LoadedStore(const std::string& path) {
   FrameStore& store = Store();
-  store.LiveFilePath = FramePath(format);
+  store.LiveFilePath = path;
   NoSink sink;
   FrameReader().ReadLiveFrame(store, sink);
   store.RangeFactor = 10;
   store.BackgroundFactor = 1.5;
   return store;
 }
+
+FrameStore& LoadedStore(SampleFormat format = SampleFormat::k16) { return LoadedStore(FramePath(format)); }
 
 // One decoding pass over a piece of the file: byte order, the offset's top bit, the float's
 // rounding, and the extremes; as plain as the work allows, with the same AVX2 copies as the reader.
@@ -170,12 +172,7 @@ void FloorWith(benchmark::State& state, SampleFormat format, const Variant& vari
   // The chain's own picture of this frame, so that the JPEG encodes the same content.
   PictureSurface picture;
   {
-    FrameStore& store = Store();
-    store.LiveFilePath = PathOf(format, variant);
-    NoSink sink;
-    FrameReader().ReadLiveFrame(store, sink);
-    store.RangeFactor = 10;
-    store.BackgroundFactor = 1.5;
+    FrameStore& store = LoadedStore(PathOf(format, variant));
     PicturePainter painter;
     painter.SetChoices(variant.choices);
     painter.ComputeRange(store);
@@ -269,29 +266,28 @@ void WriteMosaic(const std::string& from, const std::string& to) {
 }
 
 void StageRange(benchmark::State& state, const Variant& variant) {
-  FrameStore& store = Store();
-  store.LiveFilePath = PathOf(SampleFormat::k16, variant);
-  NoSink sink;
-  FrameReader().ReadLiveFrame(store, sink);
-  store.RangeFactor = 10;
-  store.BackgroundFactor = 1.5;
+  FrameStore& store = LoadedStore(PathOf(SampleFormat::k16, variant));
   PicturePainter painter;
   painter.SetChoices(variant.choices);
-  for (auto _ : state) { Rest(state); painter.ComputeRange(store); }
+  for (auto _ : state) {
+    Rest(state);
+    painter.ComputeRange(store);
+  }
 }
+
 void StageRender(benchmark::State& state, const Variant& variant) {
-  FrameStore& store = Store();
-  store.LiveFilePath = PathOf(SampleFormat::k16, variant);
-  NoSink sink;
-  FrameReader().ReadLiveFrame(store, sink);
-  store.RangeFactor = 10;
-  store.BackgroundFactor = 1.5;
+  FrameStore& store = LoadedStore(PathOf(SampleFormat::k16, variant));
   PicturePainter painter;
   painter.SetChoices(variant.choices);
   PictureSurface picture;
   painter.ComputeRange(store);
   const int32_t low = store.DisplayLow, span = store.DisplaySpan;
-  for (auto _ : state) { Rest(state); store.DisplayLow = low; store.DisplaySpan = span; painter.Render(store, picture); }
+  for (auto _ : state) {
+    Rest(state);
+    store.DisplayLow = low;  // as the range left them: the render rescales them
+    store.DisplaySpan = span;
+    painter.Render(store, picture);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ set -euo pipefail
 build=${1:-build}
 here=$(cd "$(dirname "$0")" && pwd)
 rounds=5
+choice_rounds=9
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -39,12 +40,13 @@ for format in 8 16 16u 32 32u -32; do
     echo '@@' >>"$work/one-core-$format.json.lines"
   done
 done
-# The picture choices on the 16-bit sky: scaled to fit, and as a colour mosaic.
-for variant in 16-fit colour colour-fit; do
-  for _ in $(seq $rounds); do
+# The picture choices on the 16-bit sky, the design's grey picture among them, in turn round after
+# round (more rounds: this machine's speed drifts, and the choices are compared with each other).
+for _ in $(seq $choice_rounds); do
+  for variant in 16 16-fit colour colour-fit; do
     "$build/bench/display_bench" --benchmark_filter="^(Chain|Floor)/$variant\$" --benchmark_min_time=0.3 \
-      --benchmark_format=json 2>/dev/null >>"$work/chain-$variant.json.lines"
-    echo '@@' >>"$work/chain-$variant.json.lines"
+      --benchmark_format=json 2>/dev/null >>"$work/choice-$variant.json.lines"
+    echo '@@' >>"$work/choice-$variant.json.lines"
   done
 done
 # The night: keeping a picture per cycle, and a night's products from 150 and from 600 pictures.
@@ -70,8 +72,9 @@ def chain_and_floor(fmt, kind="chain"):
         if r.strip():
             times = {b["name"].split("/")[0]: b["real_time"] for b in json.loads(r)["benchmarks"]}
             rounds.append((times["Chain"], times["Floor"]))
+    ratios = [c / f for c, f in rounds]
     return (statistics.median(c for c, _ in rounds), statistics.median(f for _, f in rounds),
-            statistics.median(c / f for c, f in rounds))
+            statistics.median(ratios), min(ratios), max(ratios))
 model = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), platform.machine())
 cores = subprocess.run(["nproc"], capture_output=True, text=True).stdout.strip()
 print(f"Measured {datetime.date.today()} on {model}, {cores} cores, by `bash bench/run_benchmarks.sh` "
@@ -81,20 +84,21 @@ print("| format | read 640x480 | CFITSIO | read 1537² | CFITSIO | chain 1537² 
 print("|---|---|---|---|---|---|---|---|---|---|")
 for fmt, name in [("8", "8 bits"), ("16", "16 bits"), ("16u", "16 bits, BZERO 32768"), ("32", "32 bits"),
                   ("32u", "32 bits, BZERO 2^31"), ("-32", "-32 floats")]:
-    c, fl, ratio = chain_and_floor(fmt)
+    c, fl, ratio, _, _ = chain_and_floor(fmt)
     ref = statistics.median(float(x) for x in open(f"{work}/reference-{fmt}.txt").read().split())
     print(f"| {name} | {fits[f'Read/{fmt}/640']:.2f} | {fits[f'Cfitsio/{fmt}/640']:.2f} | {fits[f'Read/{fmt}/1537']:.2f} | "
           f"{fits[f'Cfitsio/{fmt}/1537']:.2f} | {c:.2f} | {fl:.2f} | {ratio:.2f} | {ref:.1f} | {ref / c:.1f}x |")
 print("\nThe same, the process held to one core by `taskset -c 0` (3 runs), chain/floor: " +
       ", ".join(f"{name} {chain_and_floor(fmt, 'one-core')[2]:.2f}" for fmt, name in
                 [("8", "8 bits"), ("16", "16"), ("16u", "16u"), ("32", "32"), ("32u", "32u"), ("-32", "-32")]) + ".")
-print("\nPicture choices on the 16-bit sky (chain and floor as above; the floor encodes the chain's own picture):\n")
-print("| picture | chain 1537² | floor | chain/floor |")
-print("|---|---|---|---|")
+print("\nPicture choices on the 16-bit sky (chain and floor as above, the four in turn in each of 9 rounds; "
+      "the floor encodes the chain's own picture):\n")
+print("| picture | chain 1537² | floor | chain/floor | lowest and highest of the rounds |")
+print("|---|---|---|---|---|")
 for variant, name in [("16", "grey, the design's 423 x 316"), ("16-fit", "grey, --picture fit (316 x 316)"),
                       ("colour", "mosaic, --colour (423 x 316)"), ("colour-fit", "mosaic, --colour --picture fit")]:
-    c, fl, ratio = chain_and_floor(variant)
-    print(f"| {name} | {c:.2f} | {fl:.2f} | {ratio:.2f} |")
+    c, fl, ratio, low, high = chain_and_floor(variant, "choice")
+    print(f"| {name} | {c:.2f} | {fl:.2f} | {ratio:.2f} | {low:.2f} to {high:.2f} |")
 print("\nThe night (`bench/night_bench.cpp`, 1537 x 1537 16-bit frame, the design's picture):\n")
 print("| pictures | keeping a picture, ms per cycle | keogram + star trails + timelapse, s | peak memory, MB | longest wait of a window-priority thread meanwhile, ms |")
 print("|---|---|---|---|---|")

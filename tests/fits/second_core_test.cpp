@@ -29,7 +29,7 @@ TEST(ShareParts, TheCallerTakesThePartsTheHelperCannotAndPassesOnAnException) {
   std::atomic<int> done{0};
   EXPECT_THROW(ShareParts(6,
                           [&](int, int part) {
-                            if (part == 2) throw std::runtime_error("part 2");
+                            if (part == 2) throw std::runtime_error("a part failed");
                             ++done;
                           }),
                std::runtime_error);
