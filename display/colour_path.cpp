@@ -113,9 +113,9 @@ bool TakeNeighbours(const FrameStore& store, const TapPlan& plan, PixelSize fram
 
 // The means of one row of binned boxes from the column sums of the boxes' even frame rows and of
 // their odd ones (`rows` of each): each box's columns x0, x0 + 2 ... and x0 + 1, x0 + 3 ... go to the
-// colours of their sites. A colour's mean is its sum times its gain over its count. Boxes are of
-// two widths (BoxStarts): what goes where and the factors depend only on a box's first column's
-// parity and its width, and are set up once for the row.
+// colours of their sites. A colour's mean is its sum times its gain over its count. The scaler's
+// boxes are of two widths, the first box's and one more: what goes where and the factors depend
+// only on a box's first column's parity and its width, and are set up once for the row.
 void BinRow(const std::array<const int64_t*, 2>& column_sums, const std::array<int64_t, 2>& rows, const int* starts,
             int columns, const MosaicLayout& layout, const std::array<double, 3>& gains,
             const std::array<int32_t*, 3>& means) {

@@ -21,6 +21,13 @@ int UsableCores() {
   return CPU_COUNT(&cores);
 }
 
+// A hint to the core that this thread is waiting in a loop.
+inline void Pause() {
+#if defined(__x86_64__)
+  __builtin_ia32_pause();
+#endif
+}
+
 class HelperThread {
  public:
   HelperThread() : thread_([this] { Serve(); }) {}
@@ -44,17 +51,11 @@ class HelperThread {
 
  private:
   // The passes of a cycle that take this thread follow each other within a fraction of a
-  // millisecond, and waking a sleeping thread took tens of microseconds here: after each task the
+  // millisecond, and waking a sleeping thread took up to 200 microseconds here: after each task the
   // thread looks for the next one for a while before it sleeps.
   void StayAwake() {
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
     while (queued_.load(std::memory_order_acquire) == 0 && std::chrono::steady_clock::now() < until) Pause();
-  }
-
-  static void Pause() {
-#if defined(__x86_64__)
-    __builtin_ia32_pause();
-#endif
   }
 
   void Serve() {
@@ -94,18 +95,14 @@ HelperThread* Helper() {
   return helper.get();
 }
 
-// The passes that split in two are about equal halves: the caller usually finishes its share
-// within a fraction of a millisecond of the helper, and being woken from a sleep took as long as
-// that here. It looks for the end of the helper's work for a while before it sleeps.
+// A caller that is done with its share usually sees the helper done within a fraction of a
+// millisecond, and being woken from a sleep took 200 microseconds here: it looks for the end of
+// the helper's work for that long before it sleeps.
 template <typename Pending>
 void SpinWhile(Pending pending) {
   static const bool spin = UsableCores() > 1;  // never where it would hold the helper's only core
   const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
-  while (spin && pending() && std::chrono::steady_clock::now() < until) {
-#if defined(__x86_64__)
-    __builtin_ia32_pause();
-#endif
-  }
+  while (spin && pending() && std::chrono::steady_clock::now() < until) Pause();
 }
 
 }  // namespace

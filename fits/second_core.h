@@ -21,14 +21,14 @@ class SecondCoreTask {
   /// Waits for the task and passes on its exception, if any.
   void Join();
 
-  /// What the helper leaves for the caller: shared, as the helper still holds it after it says
-  /// it is done.
+ private:
+  // What the helper leaves for the caller: shared, as the helper still holds it after it says it
+  // is done.
   struct Completion {
     std::atomic<bool> done{false};
     std::exception_ptr error;
   };
 
- private:
   void Wait();
 
   std::shared_ptr<Completion> completion_ = std::make_shared<Completion>();
