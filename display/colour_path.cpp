@@ -11,6 +11,7 @@
 #include "display/frame_render.h"
 #include "display/pixel_formulas.h"
 #include "fits/second_core.h"
+#include "fits/wide_loops.h"
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -64,11 +65,7 @@ void MosaicCellsPlain(const int32_t* top, const int32_t* bottom, int first, int 
     lo = _mm256_min_epi32(lo, rounded);
     hi = _mm256_max_epi32(hi, rounded);
   }
-  alignas(32) int32_t lows[8], highs[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(lows), lo);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(highs), hi);
-  low = *std::min_element(lows, lows + 8);
-  high = *std::max_element(highs, highs + 8);
+  LaneExtremes(lo, hi, low, high);
   MosaicCellsPlain(top, bottom, x, cells, weight, out, low, high);
 }
 #endif

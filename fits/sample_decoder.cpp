@@ -145,11 +145,7 @@ QOR_WITH_AVX2_COPY void FloatSpan(const uint8_t* data, int count, int32_t* out, 
     low = _mm256_min_epi32(low, value);
     high = _mm256_max_epi32(high, value);
   }
-  alignas(32) int32_t lows[8], highs[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(lows), low);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(highs), high);
-  min = *std::min_element(lows, lows + 8);
-  max = *std::max_element(highs, highs + 8);
+  LaneExtremes(low, high, min, max);
   return whole;
 }
 #endif
