@@ -7,11 +7,11 @@
 #include "display/night_products.h"
 #include "display/overlay_text.h"
 #include "display/snapshot_export.h"
-#include "fits/atomic_file.h"
+#include "base/atomic_file.h"
 #include "fits/fits_writer.h"
-#include "fits/free_space.h"
+#include "base/free_space.h"
 #include "fits/header_text.h"
-#include "publish/start_stop.h"
+#include "app/start_stop.h"
 
 
 bool LiveCycle::Run() {

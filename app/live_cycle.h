@@ -18,7 +18,7 @@
 #include "display/picture_surface.h"
 #include "fits/fits_reader.h"
 #include "fits/frame_store.h"
-#include "fits/outcome.h"
+#include "base/outcome.h"
 #include "publish/picture_publisher.h"
 
 /// What the cycle reaches of the window.

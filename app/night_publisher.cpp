@@ -8,8 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "fits/atomic_file.h"
-#include "fits/regular_file.h"
+#include "base/atomic_file.h"
+#include "base/regular_file.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <system_error>
 
 #include "display/snapshot_export.h"
-#include "fits/atomic_file.h"
-#include "fits/free_space.h"
-#include "fits/regular_file.h"
+#include "base/atomic_file.h"
+#include "base/free_space.h"
+#include "base/regular_file.h"
 
 namespace {
 

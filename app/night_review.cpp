@@ -17,8 +17,8 @@
 #include "app/night_recorder.h"
 #include "display/snapshot_export.h"
 #include "display/timelapse.h"
-#include "fits/atomic_file.h"
-#include "fits/regular_file.h"
+#include "base/atomic_file.h"
+#include "base/regular_file.h"
 #include "fits/text_numbers.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include "app/options_file.h"
 
 #include "app/command_line.h"
-#include "fits/regular_file.h"
+#include "base/regular_file.h"
 
 namespace {
 

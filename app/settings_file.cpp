@@ -3,8 +3,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-#include "fits/atomic_file.h"
-#include "fits/regular_file.h"
+#include "base/atomic_file.h"
+#include "base/regular_file.h"
 
 namespace {
 

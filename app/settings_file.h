@@ -9,7 +9,7 @@
 
 #include <QString>
 
-#include "fits/outcome.h"
+#include "base/outcome.h"
 
 inline constexpr const char* kSettingsFileName = "qor_live.ini";
 inline constexpr int kSettingsLines = 7;  // Text1, Text3, Text4, Text5, Text6, Text2, Text7

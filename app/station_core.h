@@ -15,7 +15,7 @@
 #include "app/settings_file.h"
 #include "app/station_log.h"
 #include "publish/ftp_client.h"
-#include "publish/start_stop.h"
+#include "app/start_stop.h"
 
 /// What differs between a window and no window.
 class StationFace {

@@ -30,7 +30,7 @@
 #include "display/lettering.h"
 #include "display/picture_painter.h"
 #include "display/snapshot_export.h"
-#include "fits/atomic_file.h"
+#include "base/atomic_file.h"
 #include "fits/fits_reader.h"
 #include "fits/wide_loops.h"
 

@@ -10,7 +10,7 @@
 #include "display/display_range.h"
 #include "display/frame_render.h"
 #include "display/pixel_formulas.h"
-#include "fits/second_core.h"
+#include "base/second_core.h"
 #include "fits/wide_loops.h"
 #if defined(__x86_64__)
 #include <immintrin.h>

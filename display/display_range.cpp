@@ -9,7 +9,7 @@
 
 #include "display/bin_window.h"
 #include "display/pixel_formulas.h"
-#include "fits/second_core.h"
+#include "base/second_core.h"
 #include "fits/text_numbers.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "display/pixel_formulas.h"
-#include "fits/second_core.h"
+#include "base/second_core.h"
 #include "fits/text_numbers.h"
 
 int GreyLevel(int32_t value, int32_t low, int32_t span) {

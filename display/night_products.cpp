@@ -10,7 +10,7 @@
 #include <QPainter>
 
 #include "display/picture_surface.h"
-#include "fits/regular_file.h"
+#include "base/regular_file.h"
 
 namespace {
 

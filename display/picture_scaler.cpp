@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "fits/second_core.h"
+#include "base/second_core.h"
 #include "fits/wide_loops.h"
 
 namespace {

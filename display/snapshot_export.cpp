@@ -7,8 +7,8 @@
 
 #include <turbojpeg.h>
 
-#include "fits/second_core.h"
-#include "fits/atomic_file.h"
+#include "base/second_core.h"
+#include "base/atomic_file.h"
 
 namespace {
 

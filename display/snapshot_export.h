@@ -7,7 +7,7 @@
 #include <QImage>
 
 #include "display/picture_surface.h"
-#include "fits/outcome.h"
+#include "base/outcome.h"
 
 /// Reads the BMP file `bmp_path` and writes it as a JPEG of the given quality (1 to 100) to
 /// `jpeg_path`; `progressive` 0 selects a baseline file. Chroma is kept at full resolution (4:4:4)

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fits/outcome.h"
+#include "base/outcome.h"
 
 /// Encodes the pictures at `paths` (JPEG or any format Qt reads; all of the first one's size, others
 /// scaled to it) at `fps` frames a second into `path`, written under a temporary name and renamed.

@@ -18,9 +18,9 @@
 
 #include "fits/fits_format.h"
 #include "fits/frame_digest.h"
-#include "fits/regular_file.h"
+#include "base/regular_file.h"
 #include "fits/sample_decoder.h"
-#include "fits/second_core.h"
+#include "base/second_core.h"
 #include "fits/text_numbers.h"
 
 namespace {

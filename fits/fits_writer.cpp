@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fits/atomic_file.h"
+#include "base/atomic_file.h"
 #include "fits/fits_checksum.h"
 #include "fits/fits_format.h"
 

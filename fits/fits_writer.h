@@ -2,7 +2,7 @@
 // Writes the frame store as an archive FITS file at store.ArchiveFilePath.
 
 #include "fits/frame_store.h"
-#include "fits/outcome.h"
+#include "base/outcome.h"
 
 /// Archives the frame: the live header with BITPIX, BZERO and BSCALE rewritten (BZERO 0, BSCALE 1)
 /// and any NAXIS3 and higher set to 1, blank cards up to whole 36-card blocks, then the pixels

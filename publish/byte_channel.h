@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstddef>
 
-#include "fits/outcome.h"
+#include "base/outcome.h"
 
 class ByteChannel {
  public:

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "fits/regular_file.h"
+#include "base/regular_file.h"
 #include "publish/ftp_address.h"
 #include "publish/ftp_errors.h"
 #include "publish/ftp_session.h"

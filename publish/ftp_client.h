@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fits/outcome.h"
+#include "base/outcome.h"
 #include "publish/ftp_session.h"
 #include "publish/picture_publisher.h"
 

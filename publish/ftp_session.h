@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fits/outcome.h"
+#include "base/outcome.h"
 #include "publish/ftp_address.h"
 
 struct FtpTimeouts {

@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "fits/regular_file.h"
+#include "base/regular_file.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fits/outcome.h"
+#include "base/outcome.h"
 
 /// A server's public key: its type name ("ssh-ed25519") and its wire-format bytes.
 struct HostKey {

@@ -11,7 +11,7 @@
 
 #include <libssh/libssh.h>
 
-#include "fits/outcome.h"
+#include "base/outcome.h"
 #include "publish/ftp_address.h"
 #include "publish/ftp_client.h"
 

@@ -11,7 +11,7 @@
 #include <set>
 #include <string>
 
-#include "fits/outcome.h"
+#include "base/outcome.h"
 #include "publish/byte_channel.h"
 
 class SftpWire {

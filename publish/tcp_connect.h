@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "fits/outcome.h"
+#include "base/outcome.h"
 
 /// Connects to `host`:`port` (every address the name has, in turn) by `deadline`. On success
 /// `fd` is the connected socket, blocking, for the caller to own. Failures are Outcome::Lost with

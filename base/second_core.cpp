@@ -1,4 +1,4 @@
-#include "fits/second_core.h"
+#include "base/second_core.h"
 
 #include <sched.h>
 

@@ -1,4 +1,4 @@
-#include "fits/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "fits/outcome.h"
+#include "base/outcome.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The helper thread that a cycle's passes share: a caller must never wait for it to wake.
 
-#include "fits/second_core.h"
+#include "base/second_core.h"
 
 #include <atomic>
 #include <chrono>

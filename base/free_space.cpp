@@ -1,4 +1,4 @@
-#include "fits/free_space.h"
+#include "base/free_space.h"
 
 #include <sys/statvfs.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <sys/types.h>
 
-#include "fits/outcome.h"
+#include "base/outcome.h"
 
 enum class Durability {
   kFlushed,      // flushed before it takes the name, and the name flushed after: survives a power cut

@@ -1,4 +1,4 @@
-#include "fits/regular_file.h"
+#include "base/regular_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

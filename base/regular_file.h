@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "fits/outcome.h"
+#include "base/outcome.h"
 
 /// A regular file open for reading, closed when it goes out of scope.
 class RegularFile {

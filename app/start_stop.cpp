@@ -1,4 +1,4 @@
-#include "publish/start_stop.h"
+#include "app/start_stop.h"
 
 #include "fits/text_numbers.h"
 
