@@ -9,7 +9,8 @@ const char* const kUsage =
     "usage: qor_live [--start] [--headless] [--interval SECONDS] [--stale-after SECONDS]\n"
     "                [--archive-floor-mb N] [--picture SIZE] [--colour] [--white-balance R,G,B]\n"
     "                [--overlay TEXT] [--night] [--site LAT,LON] [--sun-altitude DEG]\n"
-    "                [--keep-nights N] [--night-every N] [--timelapse-fps N] [--version] [--help]\n"
+    "                [--keep-nights N] [--night-every N] [--timelapse-fps N]\n"
+    "                [--timelapse-size WxH] [--version] [--help]\n"
     "  --start             press Start as soon as the window has loaded its settings\n"
     "  --headless          run without a window or display; Start is pressed at launch, every\n"
     "                      status text goes to standard output, qor_live.ini is only read\n"
@@ -31,6 +32,7 @@ const char* const kUsage =
     "  --night-every N     also remake the night's keogram, star trails and timelapse every N\n"
     "                      pictures (they are made whenever a night ends)\n"
     "  --timelapse-fps N   frames a second of the night's timelapse (default 25)\n"
+    "  --timelapse-size WxH  the timelapse fits within W x H, even sides (default 1920x1080)\n"
     "  --version           print the version and exit\n"
     "  --help              print this text and exit\n"
     "Options may also stand in qor_live.conf in the working directory, one \"name = value\" a line\n"
@@ -132,7 +134,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       if (!takes_value()) return Error("--sun-altitude needs degrees");
       double degrees = 0;
       const auto [stop, failure] = std::from_chars(value.data(), value.data() + value.size(), degrees);
-      if (value.empty() || failure != std::errc() || stop != value.data() + value.size() || degrees < -90 || degrees > 90)
+      // Written so that "nan" fails too: a sun at no altitude would make every picture night.
+      if (value.empty() || failure != std::errc() || stop != value.data() + value.size() || !(degrees >= -90 && degrees <= 90))
         return Error("--sun-altitude takes degrees from -90 to 90, not \"" + value + "\"");
       result.cycle.night.sun_altitude = degrees;
     } else if (name == "--night-every" || name == "--timelapse-fps") {
@@ -141,6 +144,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       if (!ParseWhole(value, 1, name == "--timelapse-fps" ? 120 : 100000, number))
         return Error(name + " takes a whole number from 1" + (name == "--timelapse-fps" ? " to 120" : "") + ", not \"" + value + "\"");
       (name == "--night-every" ? result.cycle.night.every : result.cycle.night.timelapse_fps) = static_cast<int>(number);
+    } else if (name == "--timelapse-size") {
+      if (!takes_value()) return Error("--timelapse-size needs WxH");
+      const size_t x = value.find('x');
+      uint64_t width = 0, height = 0;
+      if (x == std::string::npos || !ParseWhole(value.substr(0, x), 2, 16384, width) ||
+          !ParseWhole(value.substr(x + 1), 2, 16384, height) || width % 2 != 0 || height % 2 != 0)
+        return Error("--timelapse-size takes WxH, even numbers from 2 to 16384, not \"" + value + "\"");
+      result.cycle.night.timelapse_width = static_cast<int>(width);
+      result.cycle.night.timelapse_height = static_cast<int>(height);
     } else if (name == "--keep-nights") {
       uint64_t nights = 0;
       if (!takes_value()) return Error("--keep-nights needs a number of nights");

@@ -32,7 +32,8 @@ void LiveCycle::Status(const QString& text) {
 }
 
 void LiveCycle::Steps() {
-  publisher_.LimitCallsTo(std::chrono::steady_clock::now() + options_.upload_budget);
+  started_ = std::chrono::steady_clock::now();
+  publisher_.LimitCallsTo(started_ + options_.upload_budget);
   host_.Yield();
   const ReadResult read = reader_.ReadLiveFrame(store_, host_);
   if (read.status == ReadStatus::kOk)
@@ -76,7 +77,7 @@ void LiveCycle::Steps() {
     Status(QStringLiteral("Save picture NG:") + QString::fromUtf8(exported.reason));
   }
   host_.Breathe();
-  if (exported.ok) KeepForTheNight(now, plain);
+  KeepForTheNight(now, plain, exported.ok);
   Report(now, last_status_, connection_failed);
   PublishNights(connection_failed);
   for (const std::string& note : publisher_.TakeNotes()) host_.Note(QString::fromUtf8(note));
@@ -89,48 +90,34 @@ void LiveCycle::Steps() {
   Status(QString::fromStdString(LiveStartText(frame_counter_)));
 }
 
-void LiveCycle::KeepForTheNight(const QDateTime& now, const QImage& plain) {
-  if (!night_.enabled()) return;
-  if (!nights_pruned_) {
-    nights_pruned_ = true;
-    for (const std::string& gone : night_.Prune())
-      host_.Note(QStringLiteral("Night: an old night was deleted: ") + QString::fromStdString(gone));
-  }
-  const NightRecorder::Result kept = night_.Record(now, kSnapshotJpeg, plain, RawBackground(store_));
-  for (const std::string& note : kept.notes) host_.Note(QString::fromUtf8(note));
-  if (kept.ended) NoteNightEnded(*kept.ended);
-  // A rolling night for the page: the products remade every N pictures.
-  const std::optional<std::string> folder = night_.current_folder();
-  if (folder && options_.night.every > 0 && ++kept_since_review_ >= options_.night.every) {
-    kept_since_review_ = 0;
-    reviewer_.Ask(*folder);
-  }
-  for (const std::string& note : reviewer_.TakeNotes()) host_.Note(QString::fromUtf8(note));
-}
-
-void LiveCycle::PublishNights(bool connection_failed) {
-  if (!night_.enabled()) return;
-  for (const std::string& folder : reviewer_.TakeFinished()) night_publisher_.Add(folder);
-  if (!night_publisher_.waiting() || connection_failed) return;
-  const std::vector<std::string> notes = Beside(host_, [this] {
-    return night_publisher_.Publish([this](const std::string& local, const std::string& remote, int32_t& error) {
-      if (publisher_.FtpPutBinInto(kNightDirectory, local, remote) == -1) return true;
-      error = publisher_.FtpGetLastError();
-      return false;
-    });
-  });
+void LiveCycle::Notes(const std::vector<std::string>& notes) {
   for (const std::string& note : notes) host_.Note(QString::fromUtf8(note));
 }
 
-void LiveCycle::EndNight() {
-  if (const std::optional<std::string> ended = night_.Stop()) NoteNightEnded(*ended);
+void LiveCycle::KeepForTheNight(const QDateTime& now, const QImage& plain, bool saved) {
+  if (!night_.enabled()) return;
+  Notes(night_.Begin(now));
+  if (saved) Notes(night_.Keep(now, kSnapshotJpeg, plain, RawBackground(store_)));
 }
 
-void LiveCycle::NoteNightEnded(const std::string& folder) {
-  reviewer_.Ask(folder);  // the night's products, beside the window
-  host_.Note(QStringLiteral("Night ended: ") + QString::fromStdString(folder) + QStringLiteral(" (%1 pictures)")
-                                                                              .arg(NightPictures(folder).size()));
+void LiveCycle::PublishNights(bool connection_failed) {
+  if (!night_.enabled() || !night_.HasUploads() || connection_failed) return;
+  // A quarter of the interval is left for the next cycle to begin on time.
+  const auto next_cycle = started_ + options_.interval * 3 / 4;
+  if (std::chrono::steady_clock::now() >= next_cycle) return;
+  publisher_.LimitCallsTo(std::min(started_ + options_.upload_budget, next_cycle));
+  Notes(Beside(host_, [this] {
+    return night_.Publish(
+        [this](const std::string& local, const std::string& remote, int32_t& error) {
+          if (publisher_.FtpPutBinInto(kNightDirectory, local, remote) == -1) return true;
+          error = publisher_.FtpGetLastError();
+          return false;
+        },
+        [this] { return publisher_.ConnectionFailed(); });
+  }));
 }
+
+void LiveCycle::EndNight() { Notes(night_.Stop()); }
 
 bool LiveCycle::Stale() const {
   return options_.stale_after.count() > 0 && freshness_.Stale(host_.Monotonic(), options_.stale_after);

@@ -11,9 +11,7 @@
 #include <QString>
 
 #include "app/frame_freshness.h"
-#include "app/night_publisher.h"
-#include "app/night_recorder.h"
-#include "app/night_review.h"
+#include "app/night_keeper.h"
 #include "display/picture_painter.h"
 #include "display/picture_surface.h"
 #include "fits/fits_reader.h"
@@ -80,7 +78,6 @@ class LiveCycle {
     painter_.SetChoices(options.picture);
     reader_.set_colour_planes(options.picture.colour);
     night_.SetOptions(options.night, options.archive_floor_mb);
-    reviewer_.set_fps(options.night.timelapse_fps);
   }
   /// Publishing stops: the night being kept ends.
   void EndNight();
@@ -93,11 +90,13 @@ class LiveCycle {
   /// would only wait as long again); a failure is noted in the log only.
   void Report(const QDateTime& when, const QString& status, bool connection_failed = false);
   void Status(const QString& text);
-  /// Keeps the cycle's published picture for the night, with `plain`, its picture unlettered.
-  void KeepForTheNight(const QDateTime& now, const QImage& plain);
-  void NoteNightEnded(const std::string& folder);
-  /// Uploads the reviewed nights' products that wait; a failure waits for the next cycle.
+  /// Keeps the cycle's published picture for the night (where it was saved), with `plain`, its
+  /// picture unlettered.
+  void KeepForTheNight(const QDateTime& now, const QImage& plain, bool saved);
+  /// Uploads the reviewed nights' products that are due, in what is left of the cycle's interval:
+  /// they never hold back the next live picture.
   void PublishNights(bool connection_failed);
+  void Notes(const std::vector<std::string>& notes);
   /// True when the stale line is asked for and no new frame has come for that long.
   bool Stale() const;
 
@@ -107,11 +106,8 @@ class LiveCycle {
   LiveCycleHost& host_;
   FrameReader reader_;
   PicturePainter painter_;
-  NightRecorder night_;
-  NightReviewer reviewer_;
-  NightPublisher night_publisher_;
-  int kept_since_review_ = 0;
-  bool nights_pruned_ = false;  // the old nights are pruned at the first cycle
+  NightKeeper night_;
+  std::chrono::steady_clock::time_point started_{};  // this cycle's start
   FrameFreshness freshness_;
   CycleOptions options_;
   QString last_status_;

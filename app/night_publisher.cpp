@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "app/night_folder.h"
 #include "base/atomic_file.h"
 #include "base/regular_file.h"
 
@@ -15,55 +16,115 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A night whose products are all on the server holds this file.
-constexpr const char* kPublishedMarker = ".published";
 constexpr const char* kProducts[] = {"keogram.jpg", "startrails.jpg", "timelapse.mp4"};
+
+std::string DateOf(const std::string& folder) { return fs::path(folder).filename().string(); }
+
+void Mark(const std::string& folder, const char* marker) {
+  WriteFileAtomically(folder + "/" + marker, "", 0, 0644, Durability::kReplaceOnly);
+}
 
 }  // namespace
 
+bool NightPublisher::Retry::Failed(int64_t round) {
+  ++failures;
+  due = round + (int64_t{1} << std::min(failures - 1, 20));
+  return failures >= kTries;
+}
+
 void NightPublisher::Add(const std::string& folder) {
-  const std::string date = fs::path(folder).filename().string();
   // A night asked for again (a rolling night) replaces what of it still waits.
   waiting_.erase(std::remove_if(waiting_.begin(), waiting_.end(), [&](const Upload& u) { return u.folder == folder; }),
                  waiting_.end());
   std::error_code error;
   fs::remove(folder + "/" + kPublishedMarker, error);
+  fs::remove(folder + "/" + kGivenUpMarker, error);
+  bool any = false;
   for (const char* product : kProducts)
-    if (fs::exists(folder + "/" + product)) waiting_.push_back({folder, folder + "/" + product, date + "-" + product});
-  waiting_.push_back({folder, "", ""});  // the night is complete on the server
+    if (fs::is_regular_file(folder + "/" + product, error)) {
+      waiting_.push_back({folder, product, {}, false, false});
+      any = true;
+    }
+  if (!any) {  // nothing to send: the night is complete on the server as it is
+    Mark(folder, kPublishedMarker);
+    list_.due = true;
+  }
 }
 
-std::vector<std::string> NightPublisher::Publish(const Put& put) {
+std::vector<std::string> NightPublisher::Publish(const Put& put, const Lost& lost) {
+  ++round_;
   std::vector<std::string> notes;
-  while (!waiting_.empty()) {
-    const Upload upload = waiting_.front();
-    if (upload.local.empty()) {
-      // All of the night is up: mark it, and publish the list of nights.
-      if (!upload.folder.empty()) {
-        WriteFileAtomically(upload.folder + "/" + kPublishedMarker, "", 0, 0644, Durability::kReplaceOnly);
-        waiting_.pop_front();
-        waiting_.push_front({"", WriteNightsJson(), "nights.json"});
-        continue;
-      }
-      waiting_.pop_front();
-      continue;
-    }
+  bool connection_lost = false;
+  const auto send = [&](const std::string& local, const std::string& remote, Retry& retry) {
     int32_t error = 0;
-    if (!put(upload.local, upload.remote, error)) {
-      notes.push_back("Night upload NG:" + std::to_string(error) + " (" + upload.remote + ", tried again next cycle)");
-      break;
+    if (put(local, remote, error)) {
+      notes.push_back("Night upload OK: " + remote);
+      return true;
     }
-    notes.push_back("Night upload OK: " + upload.remote);
-    waiting_.pop_front();
+    connection_lost = lost && lost();
+    if (retry.Failed(round_))
+      notes.push_back("Night upload NG:" + std::to_string(error) + " (" + remote + ", given up after " +
+                      std::to_string(kTries) + " tries)");
+    else
+      notes.push_back("Night upload NG:" + std::to_string(error) + " (" + remote + ", tried again in " +
+                      std::to_string(retry.due - round_) + " cycles)");
+    return false;
+  };
+  for (Upload& upload : waiting_) {
+    if (connection_lost) break;
+    if (upload.sent || upload.given_up || upload.retry.due > round_) continue;
+    if (send(upload.folder + "/" + upload.product, DateOf(upload.folder) + "-" + upload.product, upload.retry))
+      upload.sent = true;
+    else
+      upload.given_up = upload.retry.failures >= kTries;
+  }
+  Settle(notes);
+  if (list_.due && !connection_lost && list_.retry.due <= round_) {
+    // Made now, from what the folders say now: a list written earlier may be gone or stale.
+    const std::string list = WriteNightsJson();
+    if (list.empty()) {
+      notes.push_back("Night NG:nights.json cannot be written (tried again next cycle)");
+    } else if (send(list, "nights.json", list_.retry)) {
+      list_ = {};
+    } else if (list_.retry.failures >= kTries) {
+      list_ = {};
+    }
   }
   return notes;
 }
 
+void NightPublisher::Settle(std::vector<std::string>& notes) {
+  std::vector<std::string> settled;
+  for (const Upload& upload : waiting_) {
+    const std::string& folder = upload.folder;
+    if (std::find(settled.begin(), settled.end(), folder) != settled.end()) continue;
+    bool pending = false, given_up = false;
+    for (const Upload& other : waiting_)
+      if (other.folder == folder) {
+        pending |= !other.sent && !other.given_up;
+        given_up |= other.given_up;
+      }
+    if (pending) continue;
+    if (given_up) {
+      Mark(folder, kGivenUpMarker);
+      notes.push_back("Night " + DateOf(folder) + ": not all products could be published, given up");
+    } else {
+      Mark(folder, kPublishedMarker);
+      list_.due = true;
+    }
+    settled.push_back(folder);
+  }
+  waiting_.erase(std::remove_if(waiting_.begin(), waiting_.end(),
+                                [&](const Upload& u) {
+                                  return std::find(settled.begin(), settled.end(), u.folder) != settled.end();
+                                }),
+                 waiting_.end());
+}
 std::string NightPublisher::WriteNightsJson() const {
   std::vector<std::string> nights;
-  std::error_code error;
-  for (fs::directory_iterator it(root_, error), end; !error && it != end; it.increment(error))
-    if (fs::exists(it->path() / kPublishedMarker)) nights.push_back(it->path().filename().string());
+  // Only the station's own folders with real nights' names: a name is put into the page.
+  for (const std::string& date : NightFolders(root_))
+    if (HasMarker(root_ + "/" + date, kPublishedMarker)) nights.push_back(date);
   std::sort(nights.rbegin(), nights.rend());  // newest first
   QJsonArray list;
   for (const std::string& date : nights) {
@@ -72,11 +133,14 @@ std::string NightPublisher::WriteNightsJson() const {
     const QJsonObject night = QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
     QJsonObject entry;
     entry[QStringLiteral("date")] = QString::fromStdString(date);
-    for (const char* key : {"pictures", "first", "last"}) entry[QString::fromLatin1(key)] = night[QString::fromLatin1(key)];
+    for (const char* key : {"pictures", "first", "last", "updated"})
+      entry[QString::fromLatin1(key)] = night[QString::fromLatin1(key)];
     QJsonObject files;
     for (const QJsonValue& product : night[QStringLiteral("products")].toArray()) {
       const QString file = product.toObject()[QStringLiteral("file")].toString();
-      files[file.section(QLatin1Char('.'), 0, 0)] = QString::fromStdString(date) + QLatin1Char('-') + file;
+      for (const char* known : kProducts)
+        if (file == QLatin1String(known))
+          files[file.section(QLatin1Char('.'), 0, 0)] = QString::fromStdString(date) + QLatin1Char('-') + file;
     }
     entry[QStringLiteral("files")] = files;
     list.append(entry);
@@ -85,6 +149,7 @@ std::string NightPublisher::WriteNightsJson() const {
   json[QStringLiteral("nights")] = list;
   const QByteArray bytes = QJsonDocument(json).toJson(QJsonDocument::Compact);
   const std::string path = root_ + "/nights.json";
-  WriteFileAtomically(path, bytes.constData(), static_cast<size_t>(bytes.size()), 0644, Durability::kReplaceOnly);
+  if (!WriteFileAtomically(path, bytes.constData(), static_cast<size_t>(bytes.size()), 0644, Durability::kReplaceOnly).ok)
+    return {};
   return path;
 }

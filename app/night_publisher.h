@@ -2,11 +2,14 @@
 #pragma once
 // The night's products on the web site: each reviewed night's keogram, star trails and timelapse
 // go into /homepage/night/ as YYYY-MM-DD-keogram.jpg, YYYY-MM-DD-startrails.jpg and
-// YYYY-MM-DD-timelapse.mp4, then nights.json, which lists the published nights newest first. An
-// upload that fails stays waiting and is tried again at the next cycle, until it succeeds.
+// YYYY-MM-DD-timelapse.mp4, then nights.json, which lists the published nights newest first and
+// is made anew from the night folders each time it is sent. Every upload goes on its own: one
+// that fails holds no other back, and is tried again after a pause that doubles with each failure
+// (1, 2, 4 ... cycles); after kTries failures it is given up and the log says so. A night whose
+// products are all up is marked .published, one with an upload given up .given-up; what is still
+// waiting when the station stops is found again at the next start by the night's keeper.
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,27 +18,45 @@ inline constexpr const char* kNightDirectory = "/homepage/night";
 
 class NightPublisher {
  public:
+  static constexpr int kTries = 8;
+
   /// Uploads `local` as `remote` into the night directory; false, with the error number, on failure.
   using Put = std::function<bool(const std::string& local, const std::string& remote, int32_t& error)>;
+  /// True when the last failure was the connection's: no other upload is tried in this round.
+  using Lost = std::function<bool()>;
 
   explicit NightPublisher(std::string root = "nights") : root_(std::move(root)) {}
 
-  /// The products of the night in `folder` are made: its files wait for the next upload.
+  /// The products of the night in `folder` are made: its files wait for the next round.
   void Add(const std::string& folder);
-  bool waiting() const { return !waiting_.empty(); }
-  /// Uploads what waits, in order, until one fails (it and the rest wait for the next cycle).
-  /// Lines for the log.
-  std::vector<std::string> Publish(const Put& put);
-
- private:
-  struct Upload {
-    std::string folder;  // empty: nights.json
-    std::string local;
-    std::string remote;
-  };
-  /// Writes nights.json from the nights whose products are all on the server.
+  bool waiting() const { return !waiting_.empty() || list_.due; }
+  /// One round (a cycle's): uploads what is due, each on its own. Lines for the log.
+  std::vector<std::string> Publish(const Put& put, const Lost& lost = {});
+  /// Writes nights.json from the nights whose products are all on the server; its path.
   std::string WriteNightsJson() const;
 
+ private:
+  struct Retry {
+    int failures = 0;
+    int64_t due = 0;  // the round from which it may be tried again
+    /// After a failure in `round`: true when it is to be given up.
+    bool Failed(int64_t round);
+  };
+  struct Upload {
+    std::string folder;
+    std::string product;  // a file of the folder
+    Retry retry;
+    bool sent = false;
+    bool given_up = false;
+  };
+  /// Marks the nights whose uploads have all ended.
+  void Settle(std::vector<std::string>& notes);
+
   std::string root_;
-  std::deque<Upload> waiting_;
+  std::vector<Upload> waiting_;
+  struct {
+    bool due = false;
+    Retry retry;
+  } list_;  // nights.json
+  int64_t round_ = 0;
 };

@@ -4,38 +4,37 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <system_error>
 
-#include "display/snapshot_export.h"
 #include "base/atomic_file.h"
 #include "base/free_space.h"
 #include "base/regular_file.h"
+#include "display/snapshot_export.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A folder the station made holds this file: a dated folder of the user's is never pruned.
-constexpr const char* kMarker = ".qor-night";
 constexpr size_t kLargestPicture = size_t{256} << 20;
 
-bool IsNightName(const std::string& name) {
-  if (name.size() != 10 || name[4] != '-' || name[7] != '-') return false;
-  for (size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u})
-    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
-  return QDate::fromString(QString::fromStdString(name), QStringLiteral("yyyy-MM-dd")).isValid();
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0;
 }
 
-bool IsPictureName(const std::string& name) {
-  if (name.size() != 10 || name.compare(6, 4, ".jpg") != 0) return false;
-  return std::all_of(name.begin(), name.begin() + 6, [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+// The first name of `stem` that no file of the folder has: a restart within the same second
+// must not overwrite the picture of the run before.
+std::string FreeStem(const std::string& folder, const std::string& stem) {
+  if (!Exists(folder + "/" + stem + ".jpg")) return stem;
+  for (int n = 2; n <= 999; ++n) {
+    const std::string taken = stem + "_" + std::to_string(n);
+    if (!Exists(folder + "/" + taken + ".jpg")) return taken;
+  }
+  return {};
 }
 
 }  // namespace
-
-QDate NightOf(const QDateTime& local) { return local.addSecs(-12 * 3600).date(); }
 
 std::string NightRecorder::FolderOf(const QDate& night) const {
   return root_ + "/" + night.toString(QStringLiteral("yyyy-MM-dd")).toStdString();
@@ -59,15 +58,19 @@ NightRecorder::Result NightRecorder::Record(const QDateTime& now, const std::str
   if (!current_) {
     // A night begins (or goes on after a restart, in the folder it had).
     std::error_code error;
+    if (fs::is_symlink(folder, error)) {
+      result.notes.push_back("Night NG:" + folder + " is a link, not the station's folder");
+      return result;
+    }
     fs::create_directories(folder, error);
     if (error) {
       result.notes.push_back("Night NG:cannot make " + folder + ": " + error.message());
       return result;
     }
-    const std::string marker = folder + "/" + kMarker;
-    if (!fs::exists(marker)) WriteFileAtomically(marker, "", 0, 0644, Durability::kReplaceOnly);
+    const std::string marker = folder + "/" + kNightMarker;
+    if (!HasMarker(folder, kNightMarker)) WriteFileAtomically(marker, "", 0, 0644, Durability::kReplaceOnly);
     current_ = night;
-    for (const std::string& gone : Prune()) result.notes.push_back("Night: an old night was deleted: " + gone);
+    for (const std::string& gone : Prune(night)) result.notes.push_back("Night: an old night was deleted: " + gone);
   }
   // The archive's floor holds for the night's pictures too.
   if (floor_mb_ > 0) {
@@ -77,18 +80,22 @@ NightRecorder::Result NightRecorder::Record(const QDateTime& now, const std::str
       return result;
     }
   }
-  const std::string name = now.toString(QStringLiteral("HHmmss")).toStdString();
+  const std::string stem = FreeStem(folder, PictureStem(now));
+  if (stem.empty()) {
+    result.notes.push_back("Night picture NG:every name for " + PictureStem(now) + " is taken");
+    return result;
+  }
   std::string bytes;
   Outcome kept = ReadRegularFile(published, kLargestPicture, bytes);
-  // Written in place rather than renamed in: a new file each cycle, and a rename costs the cycle
-  // a good part of a millisecond on some disks. A picture cut short by a crash is one that the
-  // products cannot read, and they leave it out.
-  if (kept.ok) kept = OverwriteFile(folder + "/" + name + ".jpg", bytes.data(), bytes.size(), 0644);
-  if (kept.ok && !plain.isNull()) kept = WriteImageJpeg(plain, folder + "/." + name + ".plain.jpg", 90);
+  // The side files first and the picture last: a picture in the folder is always whole, and
+  // what a failure leaves beside it is passed over without its picture.
+  if (kept.ok && !plain.isNull()) kept = SaveImageJpeg(plain, folder + "/." + stem + ".plain.jpg", 90);
   if (kept.ok && background) {
     const std::string text = std::to_string(*background) + "\n";
-    kept = OverwriteFile(folder + "/." + name + ".sky", text.data(), text.size(), 0644);
+    kept = WriteFileAtomically(folder + "/." + stem + ".sky", text.data(), text.size(), 0644, Durability::kReplaceOnly);
   }
+  if (kept.ok)
+    kept = WriteFileAtomically(folder + "/" + stem + ".jpg", bytes.data(), bytes.size(), 0644, Durability::kReplaceOnly);
   if (!kept.ok) result.notes.push_back("Night picture NG:" + kept.reason);
   return result;
 }
@@ -100,37 +107,27 @@ std::optional<std::string> NightRecorder::Stop() {
   return folder;
 }
 
-std::vector<std::string> NightRecorder::Prune() {
-  std::vector<std::string> nights, deleted;
-  std::error_code error;
-  for (fs::directory_iterator it(root_, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    // Only the station's own folders: named as a night, a directory (not a link to one), marked.
-    if (!IsNightName(name) || !it->is_directory() || it->is_symlink()) continue;
-    struct stat marker {};
-    if (lstat((it->path() / kMarker).c_str(), &marker) != 0 || !S_ISREG(marker.st_mode)) continue;
-    nights.push_back(name);
-  }
-  std::sort(nights.begin(), nights.end());
+std::vector<std::string> NightRecorder::Prune(const QDate& tonight) {
+  const std::string current = (current_ ? *current_ : tonight).toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+  std::vector<std::string> nights = NightFolders(root_);
+  // Newest last, the current night the newest of all: a folder dated after it comes from a clock
+  // that was wrong, and is no newer than tonight.
+  std::stable_sort(nights.begin(), nights.end(), [&](const std::string& a, const std::string& b) {
+    const auto rank = [&](const std::string& name) { return name == current ? 2 : name > current ? 1 : 0; };
+    return rank(a) != rank(b) ? rank(a) < rank(b) : a < b;
+  });
   const size_t keep = static_cast<size_t>(std::max(options_.keep_nights, 1));
-  for (size_t i = 0; i + keep < nights.size(); ++i) {
-    fs::remove_all(root_ + "/" + nights[i], error);
-    if (!error) deleted.push_back(nights[i]);
+  std::vector<std::string> deleted;
+  size_t left = nights.size();
+  for (const std::string& name : nights) {
+    if (left <= keep) break;
+    if (name == current || !IsSettled(root_ + "/" + name)) continue;  // still to be made or published
+    std::error_code error;
+    fs::remove_all(root_ + "/" + name, error);
+    if (!error) {
+      deleted.push_back(name);
+      --left;
+    }
   }
   return deleted;
-}
-
-std::vector<std::string> NightPictures(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    if (IsPictureName(name) && it->is_regular_file()) names.push_back(name);
-  }
-  // Noon to noon: the evening's hours before the morning's.
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    const bool a_morning = a < "120000", b_morning = b < "120000";
-    return a_morning != b_morning ? b_morning : a < b;
-  });
-  return names;
 }

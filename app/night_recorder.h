@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The night's pictures (--night): each cycle's published JPEG, exactly as uploaded, is kept as
-// nights/YYYY-MM-DD/hhmmss.jpg, where the date is the evening's on which the night began (local
-// time minus 12 hours: one folder from noon to noon). Beside it goes the picture before lettering
-// (.hhmmss.plain.jpg), for products that must not show the caption or time stamp. A night's
-// pictures are simply the hhmmss.jpg files in its folder, whatever put them there: a station
-// restarted in mid-night carries on with the same folder, and no index can fall out of step.
+// nights/YYYY-MM-DD/hhmmss.jpg (night_folder.h says how nights and pictures are named). Beside it
+// go the picture before lettering (.hhmmss.plain.jpg), for products that must not show the caption
+// or time stamp, and the raw frame's background (.hhmmss.sky). A night's pictures are simply the
+// picture files in its folder: a station restarted in mid-night carries on with the same folder,
+// and no index can fall out of step. Every file is written under a temporary name and renamed in,
+// so that a full disk or a crash never leaves a picture cut short, and a link planted at a name
+// is replaced, never written through.
 //
 // With a site, pictures taken while the sun is above the chosen altitude are day pictures: they
 // are published as always but not kept. A night ends at the first cycle of the next night's
@@ -20,6 +22,7 @@
 #include <QDateTime>
 #include <QImage>
 
+#include "app/night_folder.h"
 #include "app/sun_altitude.h"
 
 struct NightOptions {
@@ -29,10 +32,9 @@ struct NightOptions {
   int keep_nights = 14;      // --keep-nights N: the newest N night folders are kept
   int every = 0;             // --night-every N: the products remade every N pictures kept; 0: never
   int timelapse_fps = 25;    // --timelapse-fps N
+  int timelapse_width = 1920;   // --timelapse-size WxH: the video fits within it
+  int timelapse_height = 1080;
 };
-
-/// The night a local time belongs to: the date of the evening on which it began.
-QDate NightOf(const QDateTime& local);
 
 class NightRecorder {
  public:
@@ -63,8 +65,11 @@ class NightRecorder {
   /// Publishing stops: the current night, if any, ends.
   std::optional<std::string> Stop();
   /// Deletes the oldest of the station's own night folders beyond the number to keep; returns
-  /// what it deleted. Called at start and whenever a night begins.
-  std::vector<std::string> Prune();
+  /// what it deleted. The night being kept (else `tonight`) counts as the newest, whatever the
+  /// dates of the others say (a clock once set a year ahead), and is never deleted; nor is a
+  /// night whose products are not yet made and published. Called at start and whenever a night
+  /// begins.
+  std::vector<std::string> Prune(const QDate& tonight);
 
   /// The folder of `night`.
   std::string FolderOf(const QDate& night) const;
@@ -77,7 +82,3 @@ class NightRecorder {
   uint64_t floor_mb_ = 0;
   std::optional<QDate> current_;  // the night being kept
 };
-
-/// The pictures of a night folder, in time order: the names hhmmss.jpg it holds. A night runs
-/// from noon to noon, so the pictures of the evening (12:00 to 23:59) come first.
-std::vector<std::string> NightPictures(const std::string& folder);

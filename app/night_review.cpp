@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <map>
 #include <filesystem>
 
 #include <QJsonArray>
@@ -14,7 +16,7 @@
 #include <QJsonObject>
 
 #include "app/clock_texts.h"
-#include "app/night_recorder.h"
+#include "app/night_folder.h"
 #include "display/snapshot_export.h"
 #include "display/timelapse.h"
 #include "base/atomic_file.h"
@@ -25,12 +27,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The local time of a picture of the night that began on `night`: the evening's hours on that
-// date, the morning's on the next.
+// The local time of a picture of the night that began on `night`.
 QDateTime PictureTime(const QDate& night, const std::string& name) {
-  const QTime time(std::stoi(name.substr(0, 2)), std::stoi(name.substr(2, 2)), std::stoi(name.substr(4, 2)));
-  return QDateTime(time.hour() < 12 ? night.addDays(1) : night, time);
+  return QDateTime::fromSecsSinceEpoch(PictureInstant(night, name));
 }
+
+// Raw pixel values are 32-bit integers (scaled by BSCALE at most into this).
+constexpr double kLargestBackground = 4294967296.0;
 
 QJsonObject Entry(const char* key, const std::string& name, const char* other, const std::string& value) {
   QJsonObject entry;
@@ -46,40 +49,69 @@ std::vector<NightPicture> ReadNightPictures(const std::string& folder) {
   for (const std::string& name : NightPictures(folder)) {
     NightPicture picture{name, std::nullopt};
     std::string text;
-    if (ReadRegularFile(folder + "/." + name.substr(0, 6) + ".sky", 64, text).ok && !text.empty())
-      picture.background = NumericValueOfText(text);
+    if (ReadRegularFile(folder + "/." + name.substr(0, name.size() - 4) + ".sky", 64, text).ok && !text.empty()) {
+      // A raw frame's background is a pixel value: anything else was not written by the station.
+      const double value = NumericValueOfText(text);
+      if (std::isfinite(value) && std::fabs(value) <= kLargestBackground) picture.background = value;
+    }
     pictures.push_back(std::move(picture));
   }
   return pictures;
 }
 
-std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, const std::atomic<bool>* cancel) {
+std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, const std::atomic<bool>* cancel,
+                                           QSize timelapse_bound) {
   std::vector<std::string> notes;
   const QDate night = QDate::fromString(QString::fromStdString(fs::path(folder).filename().string()),
                                         QStringLiteral("yyyy-MM-dd"));
-  const std::vector<NightPicture> pictures = ReadNightPictures(folder);
+  // The products are made anew: until they are published again, the server's are the old ones.
+  std::error_code ignored;
+  fs::remove(folder + "/" + kPublishedMarker, ignored);
+  fs::remove(folder + "/" + kGivenUpMarker, ignored);
+  const std::vector<NightPicture> all = ReadNightPictures(folder);
   QJsonArray products, left_out, not_made;
+  // Only whole pictures go into the products; the size most of them have is the products' size.
+  std::vector<NightPicture> pictures;
+  std::map<std::pair<int, int>, int> sizes;
+  for (const NightPicture& picture : all) {
+    if (cancel && cancel->load()) return notes;
+    const QSize size = WholePictureSize(folder + "/" + picture.name);
+    if (size.isEmpty()) {
+      left_out.append(Entry("file", picture.name, "reason", "not a whole JPEG (cut short or damaged)"));
+      continue;
+    }
+    ++sizes[{size.width(), size.height()}];
+    pictures.push_back(picture);
+  }
+  QSize size;
+  int most = 0;
+  for (const auto& [dimensions, count] : sizes)
+    if (count > most) most = count, size = QSize(dimensions.first, dimensions.second);
+
   const auto made = [&](const std::string& file) {
     std::error_code error;
-    const auto size = fs::file_size(folder + "/" + file, error);
+    const auto bytes = fs::file_size(folder + "/" + file, error);
     QJsonObject product;
     product[QStringLiteral("file")] = QString::fromStdString(file);
-    product[QStringLiteral("size")] = static_cast<double>(error ? 0 : size);
+    product[QStringLiteral("size")] = static_cast<double>(error ? 0 : bytes);
     products.append(product);
   };
   const auto failed = [&](const std::string& file, const std::string& why) {
     not_made.append(Entry("product", file, "why", why));
     notes.push_back("Night " + night.toString(QStringLiteral("yyyy-MM-dd")).toStdString() + ": no " + file + ": " + why);
   };
+  const auto stopped = [&] { return cancel && cancel->load(); };
 
-  const QImage keogram = MakeKeogram(folder, pictures, night);
+  const QImage keogram = MakeKeogram(folder, pictures, night, size, cancel);
+  if (stopped()) return notes;
   if (keogram.isNull()) failed("keogram.jpg", "no picture could be read");
   else if (const Outcome saved = SaveImageJpeg(keogram, folder + "/keogram.jpg", 90); !saved.ok) failed("keogram.jpg", saved.reason);
   else made("keogram.jpg");
 
   auto bright = BrightPictures(pictures);
   bool only_darkest = false;
-  const QImage trails = MakeStarTrails(folder, pictures, bright, only_darkest);
+  const QImage trails = MakeStarTrails(folder, pictures, bright, only_darkest, size, cancel);
+  if (stopped()) return notes;
   for (const auto& [name, reason] : bright) left_out.append(Entry("file", name, "reason", reason));
   if (trails.isNull()) {
     failed("startrails.jpg", "no picture could be read");
@@ -92,16 +124,21 @@ std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, c
 
   std::vector<std::string> published;
   for (const NightPicture& picture : pictures) published.push_back(folder + "/" + picture.name);
-  const Outcome video = MakeTimelapse(published, folder + "/timelapse.mp4", fps, cancel);
+  const QSize video_size = TimelapseSize(size, timelapse_bound);
+  const Outcome video = video_size.isEmpty() && published.size() >= 2
+                            ? Outcome::Failure("the pictures are too small for a video")
+                            : MakeTimelapse(published, folder + "/timelapse.mp4", fps, video_size, cancel);
+  if (stopped()) return notes;
   if (video.ok) made("timelapse.mp4");
   else failed("timelapse.mp4", video.reason);
-  if (cancel && cancel->load()) return notes;
 
   QJsonObject json;
   json[QStringLiteral("date")] = night.toString(QStringLiteral("yyyy-MM-dd"));
-  json[QStringLiteral("pictures")] = static_cast<int>(pictures.size());
-  json[QStringLiteral("first")] = pictures.empty() ? QJsonValue() : QJsonValue(IsoLocalTime(PictureTime(night, pictures.front().name)));
-  json[QStringLiteral("last")] = pictures.empty() ? QJsonValue() : QJsonValue(IsoLocalTime(PictureTime(night, pictures.back().name)));
+  // Every picture of the folder, whole or not: the count tells whether the review is up to date.
+  json[QStringLiteral("pictures")] = static_cast<int>(all.size());
+  json[QStringLiteral("first")] = all.empty() ? QJsonValue() : QJsonValue(IsoLocalTime(PictureTime(night, all.front().name)));
+  json[QStringLiteral("last")] = all.empty() ? QJsonValue() : QJsonValue(IsoLocalTime(PictureTime(night, all.back().name)));
+  json[QStringLiteral("updated")] = IsoLocalTime(QDateTime::currentDateTime());
   json[QStringLiteral("products")] = products;
   json[QStringLiteral("left_out")] = left_out;
   json[QStringLiteral("not_made")] = not_made;
@@ -165,7 +202,8 @@ void NightReviewer::Work() {
     waiting_.pop_front();
     busy_ = true;
     lock.unlock();
-    std::vector<std::string> made = MakeNightProducts(folder, fps_, &cancel_);
+    std::vector<std::string> made =
+        MakeNightProducts(folder, fps_, &cancel_, QSize(timelapse_width_.load(), timelapse_height_.load()));
     lock.lock();
     busy_ = false;
     notes_.insert(notes_.end(), made.begin(), made.end());

@@ -13,14 +13,19 @@
 #include <thread>
 #include <vector>
 
+#include <QSize>
+
 #include "display/night_products.h"
 
 /// The pictures of a night folder in time order, with the raw backgrounds recorded beside them.
 std::vector<NightPicture> ReadNightPictures(const std::string& folder);
 
-/// Makes the products of the night in `folder` (named YYYY-MM-DD); lines for the log. Stops early,
-/// leaving the products as they were, where `cancel` is set.
-std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, const std::atomic<bool>* cancel = nullptr);
+/// Makes the products of the night in `folder` (named YYYY-MM-DD), from its whole pictures at the
+/// size most of them have, the video within `timelapse_bound`; lines for the log. Pictures left
+/// out are listed in night.json with the reason. Stops early, leaving night.json as it was (so the
+/// night still counts as not reviewed), where `cancel` is set.
+std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, const std::atomic<bool>* cancel = nullptr,
+                                           QSize timelapse_bound = QSize(1920, 1080));
 
 class NightReviewer {
  public:
@@ -31,6 +36,10 @@ class NightReviewer {
   NightReviewer& operator=(const NightReviewer&) = delete;
 
   void set_fps(int fps) { fps_ = fps; }
+  void set_timelapse_bound(int width, int height) {
+    timelapse_width_ = width;
+    timelapse_height_ = height;
+  }
   /// Makes the products of `folder` soon; a folder already waiting is not asked for twice.
   void Ask(const std::string& folder);
   /// Lines for the log since the last call.
@@ -44,6 +53,7 @@ class NightReviewer {
   void Work();
 
   std::atomic<int> fps_;
+  std::atomic<int> timelapse_width_{1920}, timelapse_height_{1080};
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::string> waiting_;

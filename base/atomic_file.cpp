@@ -136,3 +136,11 @@ Outcome OverwriteFile(const std::string& path, const void* data, size_t size, mo
   if (close(fd) != 0 && outcome.ok) outcome = SystemFailure("cannot close it");
   return outcome;
 }
+
+Outcome FlushFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return SystemFailure("cannot open it to flush it");
+  const Outcome result = fsync(fd) == 0 ? Outcome::Success() : SystemFailure("cannot flush it");
+  close(fd);
+  return result;
+}

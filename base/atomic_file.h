@@ -25,3 +25,6 @@ Outcome WriteFileAtomically(const std::string& path, const void* data, size_t si
 /// ordinary write would; a directory, FIFO or device is refused without waiting ("not a regular
 /// file"). A reader may see part of the earlier content while the new one is written.
 Outcome OverwriteFile(const std::string& path, const void* data, size_t size, mode_t mode = 0666);
+
+/// Flushes the regular file at `path` to disk (a file another writer made, before it is renamed).
+Outcome FlushFile(const std::string& path);

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <limits>
 
+#include <QBuffer>
 #include <QFont>
+#include <QImageReader>
 #include <QPainter>
 
 #include "display/picture_surface.h"
@@ -18,7 +20,7 @@ constexpr int kBandHeight = 28;
 
 int HourOf(const std::string& name) { return std::stoi(name.substr(0, 2)); }
 
-QImage Load(const std::string& path) { return LoadPicture(path); }
+bool Cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(); }
 
 double Median(std::vector<double> values) {
   const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
@@ -36,33 +38,57 @@ int MedianGrey(const QImage& image) {
 
 }  // namespace
 
-std::string PlainPicturePath(const std::string& folder, const std::string& name) {
-  const std::string plain = folder + "/." + name.substr(0, 6) + ".plain.jpg";
-  return std::filesystem::exists(plain) ? plain : folder + "/" + name;
+bool IsWholeJpeg(const std::string& bytes) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const size_t n = bytes.size();
+  return n >= 4 && byte(0) == 0xFF && byte(1) == 0xD8 && byte(n - 2) == 0xFF && byte(n - 1) == 0xD9;
 }
 
-QImage LoadPicture(const std::string& path) {
-  // Read without blocking and only from a regular file: a FIFO put in a night's folder must not
-  // hold the reviewer (and with it the station's stop) for ever.
+namespace {
+
+// Read without blocking and only from a regular file: a FIFO put in a night's folder must not
+// hold the reviewer (and with it the station's stop) for ever.
+bool ReadWholeJpeg(const std::string& path, std::string& bytes) {
+  return ReadRegularFile(path, size_t{64} << 20, bytes).ok && IsWholeJpeg(bytes);
+}
+
+}  // namespace
+
+QImage LoadPicture(const std::string& path, QSize size, bool keep_aspect) {
   std::string bytes;
-  if (!ReadRegularFile(path, size_t{64} << 20, bytes).ok) return {};
-  QImage image;
-  image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()));
-  return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
+  if (!ReadWholeJpeg(path, bytes)) return {};
+  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&data);
+  QImageReader reader(&buffer, "jpeg");
+  if (keep_aspect && size.isValid() && reader.size().isValid())
+    size = reader.size().scaled(size, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+  if (size.isValid() && reader.size().isValid() && reader.size() != size) reader.setScaledSize(size);
+  QImage image = reader.read();
+  if (image.isNull()) return image;
+  if (size.isValid() && image.size() != size) image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  return image.convertToFormat(QImage::Format_RGB32);
 }
 
-QImage MakeKeogram(const std::string& folder, const std::vector<NightPicture>& pictures, const QDate& night) {
-  // The first picture that can be read sets the keogram's height.
-  int height = 0, width = 0;
-  for (const NightPicture& picture : pictures) {
-    const QImage image = Load(PlainPicturePath(folder, picture.name));
-    if (!image.isNull()) {
-      height = image.height();
-      width = image.width();
-      break;
-    }
-  }
-  if (height == 0) return {};
+QSize WholePictureSize(const std::string& path) {
+  std::string bytes;
+  if (!ReadWholeJpeg(path, bytes)) return {};
+  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&data);
+  QImageReader reader(&buffer, "jpeg");
+  const QSize size = reader.size();
+  return size.isValid() && !size.isEmpty() ? size : QSize();
+}
+
+QImage LoadPlainPicture(const std::string& folder, const std::string& name, QSize size) {
+  const std::string stem = name.substr(0, name.size() - 4);
+  QImage image = LoadPicture(folder + "/." + stem + ".plain.jpg", size);
+  return image.isNull() ? LoadPicture(folder + "/" + name, size) : image;
+}
+
+QImage MakeKeogram(const std::string& folder, const std::vector<NightPicture>& pictures, const QDate& night,
+                   QSize size, const std::atomic<bool>* cancel) {
+  if (pictures.empty() || !size.isValid() || size.isEmpty()) return {};
+  const int height = size.height(), width = size.width();
   const int count = static_cast<int>(pictures.size());
   const int repeat = std::max(1, (width + count - 1) / count);
   QImage keogram(count * repeat, height + kBandHeight, QImage::Format_RGB32);
@@ -73,10 +99,11 @@ QImage MakeKeogram(const std::string& folder, const std::vector<NightPicture>& p
   painter.setFont(font);
   painter.setPen(Qt::white);
   for (int i = 0; i < count; ++i) {
-    const QImage image = Load(PlainPicturePath(folder, pictures[static_cast<size_t>(i)].name));
-    // One picture's middle column, a picture pixel each row; a picture that cannot be read or has
-    // another height leaves its columns black.
-    if (!image.isNull() && image.height() == height) {
+    if (Cancelled(cancel)) return {};
+    const QImage image = LoadPlainPicture(folder, pictures[static_cast<size_t>(i)].name, size);
+    // One picture's middle column, a picture pixel each row; a picture that cannot be read leaves
+    // its columns black.
+    if (!image.isNull()) {
       const int middle = image.width() / 2;
       for (int y = 0; y < height; ++y) {
         const QRgb colour = image.pixel(middle, y);
@@ -123,7 +150,8 @@ std::vector<std::pair<std::string, std::string>> BrightPictures(const std::vecto
 }
 
 QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>& pictures,
-                      std::vector<std::pair<std::string, std::string>>& left_out, bool& only_darkest) {
+                      std::vector<std::pair<std::string, std::string>>& left_out, bool& only_darkest, QSize size,
+                      const std::atomic<bool>* cancel) {
   const auto is_left_out = [&](const std::string& name) {
     return std::any_of(left_out.begin(), left_out.end(), [&](const auto& entry) { return entry.first == name; });
   };
@@ -141,8 +169,12 @@ QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>
   QImage trails, darkest;
   int darkest_grey = 256;
   for (const NightPicture* picture : stacked) {
-    const QImage image = Load(PlainPicturePath(folder, picture->name));
-    if (image.isNull()) continue;
+    if (Cancelled(cancel)) return {};
+    const QImage image = LoadPlainPicture(folder, picture->name, size);
+    if (image.isNull()) {
+      left_out.emplace_back(picture->name, "cannot be read");
+      continue;
+    }
     if (const int grey = MedianGrey(image); grey >= 160 && !only_darkest) {
       left_out.emplace_back(picture->name, "washed out: median grey " + std::to_string(grey));
       if (grey < darkest_grey) darkest_grey = grey, darkest = image;
@@ -152,7 +184,6 @@ QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>
       trails = image;
       continue;
     }
-    if (image.size() != trails.size()) continue;
     for (int y = 0; y < trails.height(); ++y) {
       auto* out = reinterpret_cast<QRgb*>(trails.scanLine(y));
       const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
@@ -166,6 +197,13 @@ QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>
     return darkest;
   }
   return trails;
+}
+
+QSize TimelapseSize(QSize size, QSize bound) {
+  if (size.isEmpty() || bound.isEmpty()) return {};
+  if (size.width() > bound.width() || size.height() > bound.height()) size = size.scaled(bound, Qt::KeepAspectRatio);
+  const QSize even(size.width() & ~1, size.height() & ~1);
+  return even.width() >= 2 && even.height() >= 2 ? even : QSize();
 }
 
 double RawBackground(const FrameStore& store) {

@@ -6,12 +6,14 @@
 // lettering where the folder has them (.hhmmss.plain.jpg), so the caption and time stamp do not
 // streak through; from the published picture otherwise.
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <QDate>
 #include <QImage>
+#include <QSize>
 
 #include "fits/frame_store.h"
 
@@ -21,16 +23,28 @@ struct NightPicture {
   std::optional<double> background;  // the raw frame's background (.hhmmss.sky), where recorded
 };
 
-/// A picture file as 32-bit RGB, read without blocking from a regular file only; null otherwise.
-QImage LoadPicture(const std::string& path);
+/// True when `bytes` are a whole JPEG: its start and its end-of-image marker. A file cut short by
+/// a full disk or a crash decodes without an error (the rest grey), so decoding cannot tell.
+bool IsWholeJpeg(const std::string& bytes);
 
-/// The picture to take pixels from: the unlettered one where there is one.
-std::string PlainPicturePath(const std::string& folder, const std::string& name);
+/// A picture file as 32-bit RGB, read without blocking from a regular file only and only when it
+/// is a whole JPEG; scaled to `size` where one is given and the picture has another; null
+/// otherwise; with `keep_aspect`, scaled to fit within `size` instead. A large picture is scaled
+/// while it is decoded, so it never takes its whole size in memory.
+QImage LoadPicture(const std::string& path, QSize size = {}, bool keep_aspect = false);
+/// The size of a whole JPEG picture file, from its header; empty where it is not one.
+QSize WholePictureSize(const std::string& path);
 
-/// The keogram of `pictures` (in time order) of the night of `night`: each picture's middle
-/// column, repeated so that the keogram is at least as wide as a picture, over a band with a tick
-/// and the hour ("21", "22" ...) at every whole hour and the night's date. Null without pictures.
-QImage MakeKeogram(const std::string& folder, const std::vector<NightPicture>& pictures, const QDate& night);
+/// The picture of `name` to take pixels from, at `size`: the unlettered one where there is a
+/// whole one, the published one otherwise; null where neither can be read.
+QImage LoadPlainPicture(const std::string& folder, const std::string& name, QSize size);
+
+/// The keogram of `pictures` (in time order) of the night of `night`, at the pictures' `size`:
+/// each picture's middle column, repeated so that the keogram is at least as wide as a picture,
+/// over a band with a tick and the hour ("21", "22" ...) at every whole hour and the night's date.
+/// Null without pictures, or where `cancel` is set.
+QImage MakeKeogram(const std::string& folder, const std::vector<NightPicture>& pictures, const QDate& night,
+                   QSize size, const std::atomic<bool>* cancel = nullptr);
 
 /// Which pictures the star trails leave out, and why: those whose raw background is well above
 /// the night's darkest (twilight, moonlight, clouds). A picture is dark when its background is at
@@ -42,9 +56,15 @@ std::vector<std::pair<std::string, std::string>> BrightPictures(const std::vecto
 /// The star trails: the brightest value of each pixel over the pictures not left out. A picture
 /// that is washed out (its median grey 160 or more: a stretch that failed, a frame of daylight
 /// without a recorded background) is left out too, and added to `left_out`. Where all are left
-/// out, the darkest picture alone (`only_darkest` then says so). Null without pictures.
+/// out, the darkest picture alone (`only_darkest` then says so). Pictures of another size than
+/// `size` are scaled to it. Null without pictures, or where `cancel` is set.
 QImage MakeStarTrails(const std::string& folder, const std::vector<NightPicture>& pictures,
-                      std::vector<std::pair<std::string, std::string>>& left_out, bool& only_darkest);
+                      std::vector<std::pair<std::string, std::string>>& left_out, bool& only_darkest, QSize size,
+                      const std::atomic<bool>* cancel = nullptr);
+
+/// The size of a night's video: the pictures' `size` scaled to fit within `bound` (never up),
+/// with even sides for 4:2:0; empty where that leaves less than 2 x 2.
+QSize TimelapseSize(QSize size, QSize bound);
 
 /// The raw frame's sky background: the median of every 16th pixel of every 16th row.
 double RawBackground(const FrameStore& store);

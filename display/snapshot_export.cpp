@@ -67,13 +67,6 @@ Outcome SaveImageJpeg(const QImage& image, const std::string& path, uint8_t qual
   return WriteJpeg(jpeg, size, path);
 }
 
-Outcome WriteImageJpeg(const QImage& image, const std::string& path, uint8_t quality) {
-  JpegBytes jpeg;
-  unsigned long size = 0;
-  if (Outcome encoded = EncodeImage(image, quality, jpeg, size); !encoded.ok) return encoded;
-  return OverwriteFile(path, jpeg.get(), size, 0644);
-}
-
 Outcome SavetoJPEG(const std::string& bmp_path, const std::string& jpeg_path, uint8_t quality,
                    int32_t progressive) {
   int width = 0, height = 0, format = TJPF_UNKNOWN;

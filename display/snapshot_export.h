@@ -21,8 +21,6 @@ Outcome ExportSnapshot(const PictureSurface& picture, const std::string& directo
 
 /// Writes `image` (32-bit RGB) as a JPEG of `quality` to `path`, whole or not at all, unflushed.
 Outcome SaveImageJpeg(const QImage& image, const std::string& path, uint8_t quality = 90);
-/// The same written in place (OverwriteFile), for a file made once: no temporary file, no rename.
-Outcome WriteImageJpeg(const QImage& image, const std::string& path, uint8_t quality = 90);
 
 inline constexpr const char* kSnapshotBmp = "live2.bmp";
 inline constexpr const char* kSnapshotJpeg = "live2.jpg";

@@ -5,7 +5,9 @@
 #include <memory>
 
 #include <QImage>
+#include <QPainter>
 
+#include "base/atomic_file.h"
 #include "display/night_products.h"
 
 extern "C" {
@@ -61,22 +63,23 @@ struct Encoding {
   }
 };
 
+// A picture at the video's size: scaled to fit (never cropped) and centred on black where its
+// shape differs; null where it cannot be read.
 QImage Picture(const std::string& path, int width, int height) {
-  QImage image = LoadPicture(path);
-  if (image.isNull()) return image;
-  if (width > 0 && (image.width() < width || image.height() < height))
-    image = image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-  return image.convertToFormat(QImage::Format_RGB32);
+  const QImage image = LoadPicture(path, QSize(width, height), true);
+  if (image.isNull() || image.size() == QSize(width, height)) return image;
+  QImage framed(width, height, QImage::Format_RGB32);
+  framed.fill(Qt::black);
+  QPainter painter(&framed);
+  painter.drawImage((width - image.width()) / 2, (height - image.height()) / 2, image);
+  return framed;
 }
 
-Outcome Encode(const std::vector<std::string>& paths, const std::string& temporary, int fps,
+Outcome Encode(const std::vector<std::string>& paths, const std::string& temporary, int fps, QSize size,
                const std::atomic<bool>* cancel) {
   av_log_set_level(AV_LOG_QUIET);  // failures come back as codes; the station's output is its own
-  const QImage first = Picture(paths.front(), 0, 0);
-  if (first.isNull()) return Outcome::Failure("cannot read " + paths.front());
-  // 4:2:0 wants even sides: an odd side loses its last row or column.
-  const int width = first.width() & ~1, height = first.height() & ~1;
-  if (width < 2 || height < 2) return Outcome::Failure("the pictures are too small for a video");
+  const int width = size.width(), height = size.height();
+  if (width < 2 || height < 2 || (width & 1) || (height & 1)) return Outcome::Failure("the pictures are too small for a video");
 
   Encoding e;
   if (const int made = avformat_alloc_output_context2(&e.format, nullptr, "mp4", temporary.c_str()); made < 0)
@@ -116,7 +119,7 @@ Outcome Encode(const std::vector<std::string>& paths, const std::string& tempora
   e.frame->width = width;
   e.frame->height = height;
   if (const int buffered = av_frame_get_buffer(e.frame, 0); buffered < 0) return Failed("cannot hold a frame", buffered);
-  e.scaler = sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+  e.scaler = sws_getContext(width, height, AV_PIX_FMT_RGB32, width, height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
                             nullptr, nullptr);
   if (!e.scaler) return Outcome::Failure("cannot convert the pictures to 4:2:0");
 
@@ -142,12 +145,14 @@ Outcome Encode(const std::vector<std::string>& paths, const std::string& tempora
 
 }  // namespace
 
-Outcome MakeTimelapse(const std::vector<std::string>& paths, const std::string& path, int fps,
+Outcome MakeTimelapse(const std::vector<std::string>& paths, const std::string& path, int fps, QSize size,
                       const std::atomic<bool>* cancel) {
   if (paths.size() < 2) return Outcome::Failure("fewer than two pictures: no video");
   if (fps < 1 || fps > 120) return Outcome::Failure("a rate of 1 to 120 frames a second is needed");
   const std::string temporary = path + ".part";
-  Outcome encoded = Encode(paths, temporary, fps, cancel);
+  Outcome encoded = Encode(paths, temporary, fps, size, cancel);
+  // Flushed before it takes the name: a power cut must not leave a published name on an empty file.
+  if (encoded.ok) encoded = FlushFile(temporary);
   if (encoded.ok && std::rename(temporary.c_str(), path.c_str()) != 0) encoded = Outcome::FromErrno("cannot put the video in place", errno);
   if (!encoded.ok) std::remove(temporary.c_str());
   return encoded;

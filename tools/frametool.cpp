@@ -10,6 +10,7 @@
 #include "display/frame_render.h"
 #include "display/picture_surface.h"
 #include "display/snapshot_export.h"
+#include "display/night_products.h"
 #include "display/timelapse.h"
 #include "fits/fits_reader.h"
 #include "fits/text_numbers.h"
@@ -121,7 +122,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!timelapse.empty()) {
-    const Outcome made = MakeTimelapse(frames, timelapse, 25);
+    const Outcome made = frames.empty() ? Outcome::Failure("no picture was made")
+                                        : MakeTimelapse(frames, timelapse, 25,
+                                                        TimelapseSize(WholePictureSize(frames.front()), QSize(1920, 1080)));
     for (const std::string& frame : frames) std::remove(frame.c_str());
     if (!made.ok) {
       std::fprintf(stderr, "%s: no timelapse: %s\n", program.c_str(), made.reason.c_str());

@@ -4,6 +4,8 @@
 
 #include "app/night_recorder.h"
 
+#include <time.h>
+
 #include <filesystem>
 
 #include <QTimeZone>
@@ -100,13 +102,23 @@ TEST_F(NightRecorderTest, NoPictureIsKeptBelowTheDiskFloor) {
   EXPECT_TRUE(NightPictures(Night("2026-12-07")).empty());
 }
 
-// Only the station's own night folders are deleted, the oldest first; a dated folder of the
-// user's, a file with a date for a name and a link are left alone.
-TEST_F(NightRecorderTest, KeepNightsDeletesOnlyTheStationsOwnOldNights) {
+// Only the station's own night folders are deleted, the oldest first, and only once their
+// products are made and published; a dated folder of the user's, a file with a date for a name
+// and a link are left alone. The night being kept is never deleted, even where a folder dated
+// after it (a clock that was once a year ahead) would sort after it.
+TEST_F(NightRecorderTest, KeepNightsDeletesOnlyTheStationsOwnSettledOldNights) {
+  const auto settle = [&](const char* date) {
+    const std::string folder = Night(date);
+    const std::string json = "{\"pictures\": " + std::to_string(NightPictures(folder).size()) + "}";
+    WriteBytes(folder + "/night.json", std::vector<uint8_t>(json.begin(), json.end()));
+    WriteBytes(folder + "/" + kPublishedMarker, {});
+  };
   options_.keep_nights = 2;
   NightRecorder recorder(dir_.File("nights"));
   recorder.SetOptions(options_, 0);
   for (int day = 1; day <= 3; ++day) Keep(recorder, day, 22);
+  settle("2026-12-01");
+  settle("2026-12-02");  // 2026-12-03 is not reviewed yet
   fs::create_directories(Night("2026-11-30"));  // the user's
   WriteBytes(Night("2026-11-30") + "/mine.txt", {'x'});
   WriteBytes(Night("2026-11-29"), {'x'});
@@ -114,11 +126,46 @@ TEST_F(NightRecorderTest, KeepNightsDeletesOnlyTheStationsOwnOldNights) {
   Keep(recorder, 4, 22);
   EXPECT_FALSE(fs::exists(Night("2026-12-01")));
   EXPECT_FALSE(fs::exists(Night("2026-12-02")));
-  EXPECT_TRUE(fs::exists(Night("2026-12-03")));
+  EXPECT_TRUE(fs::exists(Night("2026-12-03"))) << "not reviewed and published";
   EXPECT_TRUE(fs::exists(Night("2026-12-04")));
   EXPECT_TRUE(fs::exists(Night("2026-11-30") + "/mine.txt"));
   EXPECT_TRUE(fs::exists(Night("2026-11-29")));
   EXPECT_TRUE(fs::is_symlink(Night("2026-11-28")));
+
+  NightRecorder ahead(dir_.File("nights"));
+  ahead.SetOptions(options_, 0);
+  Keep(ahead, 31, 22);  // 2026-12-31: where the clock once stood
+  ahead.Stop();
+  settle("2026-12-31");
+  options_.keep_nights = 1;
+  NightRecorder recorder_now(dir_.File("nights"));
+  recorder_now.SetOptions(options_, 0);
+  Keep(recorder_now, 5, 22);
+  EXPECT_TRUE(fs::exists(Night("2026-12-05") + "/220000.jpg")) << "tonight is the newest night";
+  EXPECT_FALSE(fs::exists(Night("2026-12-31")));
+}
+
+// The night runs from noon to noon by the calendar, also on the days the clocks change; in the
+// hour that summer time's end repeats, the pictures sort by their real time, and no picture ever
+// takes another's name, not even after a restart within the same second.
+TEST_F(NightRecorderTest, SummerTimeAndARestartWithinASecondLoseNoPicture) {
+  const QByteArray zone = qgetenv("TZ");
+  qputenv("TZ", "Europe/Berlin");
+  tzset();
+  const auto utc = [](int month, int day, int hour, int minute) {
+    return QDateTime(QDate(2026, month, day), QTime(hour, minute), Qt::UTC).toLocalTime();
+  };
+  EXPECT_EQ(NightOf(utc(3, 29, 10, 30)), QDate(2026, 3, 29)) << "12:30 summer time, the day the clocks go forward";
+  EXPECT_EQ(NightOf(utc(10, 25, 10, 30)), QDate(2026, 10, 24)) << "11:30 winter time, the day they go back";
+  NightRecorder recorder(dir_.File("nights"));
+  recorder.SetOptions(options_, 0);
+  for (const QDateTime& when : {utc(10, 24, 20, 0), utc(10, 25, 0, 30), utc(10, 25, 1, 10), utc(10, 25, 1, 30),
+                                utc(10, 25, 1, 30)})
+    recorder.Record(when, published_, plain_);
+  EXPECT_EQ(NightPictures(Night("2026-10-24")),
+            (std::vector<std::string>{"220000.jpg", "023000.jpg", "021000b.jpg", "023000b.jpg", "023000b_2.jpg"}));
+  zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+  tzset();
 }
 
 }  // namespace

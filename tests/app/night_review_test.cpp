@@ -12,10 +12,12 @@
 
 #include <cmath>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "app/clock_texts.h"
+#include "app/night_keeper.h"
 #include "app/night_publisher.h"
 #include "app/night_recorder.h"
 #include "publish/ftp_client.h"
@@ -157,7 +159,8 @@ TEST(NightReview, ProductsArePublishedAndARefusedUploadIsTriedAgain) {
     std::vector<std::string> notes = publisher.Publish(put);
     if (peer.account == "observer") {
       ASSERT_TRUE(publisher.waiting()) << "the first upload was refused";
-      EXPECT_NE(notes.back().find("tried again next cycle"), std::string::npos);
+      EXPECT_NE(notes[0].find("tried again in 1 cycles"), std::string::npos) << notes[0];
+      EXPECT_EQ(notes[1], "Night upload OK: 2026-12-07-startrails.jpg") << "the others are not held back";
       notes = publisher.Publish(put);  // the next cycle
     }
     EXPECT_FALSE(publisher.waiting()) << notes.back();
@@ -199,6 +202,71 @@ TEST(NightReview, FifosInANightsFolderAreNeitherWaitedForNorCounted) {
   const QJsonObject night = QJsonDocument::fromJson(QByteArray::fromStdString(Text(folder + "/night.json"))).object();
   EXPECT_EQ(night[QStringLiteral("pictures")].toInt(), 3);
   EXPECT_EQ(night[QStringLiteral("products")].toArray().size(), 3);
+}
+
+// What a full disk, a crash or a stranger leaves in a night's folder: an empty first picture, one
+// cut short, one of another size, a name that is no time and a background that no frame has.
+// The products leave the damaged out and say so, the video keeps the size most pictures have, and
+// a review that is stopped leaves no night.json, so the night is reviewed again at the next start.
+TEST(NightReview, DamagedAndForeignPicturesAreLeftOutAndAStoppedReviewIsNotTakenForDone) {
+  TempDir dir;
+  const std::string folder = KeepNight(dir, Range(4, 8), 30, QDateTime(QDate(2026, 12, 7), QTime(22, 0)), 60);
+  WriteBytes(folder + "/215900.jpg", {});
+  std::vector<uint8_t> cut = ReadBytes(folder + "/220100.jpg");
+  cut.resize(cut.size() / 2);
+  WriteBytes(folder + "/220100.jpg", cut);
+  WriteBytes(folder + "/999999.jpg", ReadBytes(folder + "/220000.jpg"));
+  WriteBytes(folder + "/.220200.sky", {'-', '1', 'e', '3', '0', '8'});
+  double background = 0;
+  ASSERT_TRUE(SaveImageJpeg(Sky(5, 30, background).scaled(2 * kWidth, 2 * kHeight), folder + "/220400.jpg", 95).ok);
+
+  const std::atomic<bool> stop{true};
+  MakeNightProducts(folder, 25, &stop);
+  EXPECT_FALSE(fs::exists(folder + "/night.json"));
+  EXPECT_FALSE(fs::exists(folder + "/keogram.jpg"));
+
+  MakeNightProducts(folder, 25);
+  const QJsonObject night = QJsonDocument::fromJson(QByteArray::fromStdString(Text(folder + "/night.json"))).object();
+  EXPECT_EQ(night[QStringLiteral("pictures")].toInt(), 6);
+  QStringList left_out;
+  for (const QJsonValue& entry : night[QStringLiteral("left_out")].toArray())
+    left_out << entry.toObject()[QStringLiteral("file")].toString();
+  EXPECT_EQ(left_out, (QStringList{QStringLiteral("215900.jpg"), QStringLiteral("220100.jpg")}));
+  EXPECT_EQ(night[QStringLiteral("products")].toArray().size(), 3);
+  std::string size;
+  RunCommand("ffprobe -v error -select_streams v -show_entries stream=width,height -of csv=p=0 " +
+                 ShellQuote(folder + "/timelapse.mp4"),
+             &size);
+  EXPECT_EQ(size, "120,90\n");
+}
+
+// A night that ended while the station was down, or whose products were never uploaded: the next
+// start reviews and publishes it, and the start after that finds nothing left to do.
+TEST(NightReview, ANightLeftByAnEarlierRunIsReviewedAndPublishedAtTheNextStart) {
+  TempDir dir;
+  KeepNight(dir, Range(4, 7), 30, QDateTime(QDate(2026, 12, 7), QTime(22, 0)), 60);
+  NightOptions options;
+  options.enabled = true;
+  const QDateTime evening(QDate(2026, 12, 8), QTime(20, 0));
+  std::vector<std::string> uploads;
+  const auto put = [&](const std::string&, const std::string& remote, int32_t&) {
+    uploads.push_back(remote);
+    return true;
+  };
+  {
+    NightKeeper keeper(dir.File("nights"));
+    keeper.SetOptions(options, 0);
+    const std::vector<std::string> notes = keeper.Begin(evening);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], "Night 2026-12-07: left unreviewed by an earlier run, reviewed now");
+    for (int i = 0; i < 600 && !keeper.HasUploads(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    keeper.Publish(put, {});
+  }
+  EXPECT_EQ(uploads, (std::vector<std::string>{"2026-12-07-keogram.jpg", "2026-12-07-startrails.jpg",
+                                               "2026-12-07-timelapse.mp4", "nights.json"}));
+  NightKeeper again(dir.File("nights"));
+  again.SetOptions(options, 0);
+  EXPECT_TRUE(again.Begin(evening.addSecs(60)).empty());
 }
 
 }  // namespace

@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/night_keeper.h"
+
+#include "app/night_folder.h"
+
+void NightKeeper::SetOptions(const NightOptions& options, uint64_t floor_mb) {
+  recorder_.SetOptions(options, floor_mb);
+  reviewer_.set_fps(options.timelapse_fps);
+  reviewer_.set_timelapse_bound(options.timelapse_width, options.timelapse_height);
+  every_ = options.every;
+}
+
+std::vector<std::string> NightKeeper::Begin(const QDateTime& now) {
+  std::vector<std::string> notes;
+  if (!enabled() || begun_) return notes;
+  begun_ = true;
+  const QDate tonight = NightOf(now);
+  const std::string current = tonight.toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+  for (const std::string& night : NightFolders(root_)) {
+    if (night == current) continue;  // goes on tonight; reviewed when it ends
+    const std::string folder = root_ + "/" + night;
+    if (!IsReviewed(folder)) {
+      reviewer_.Ask(folder);
+      notes.push_back("Night " + night + ": left unreviewed by an earlier run, reviewed now");
+    } else if (!HasMarker(folder, kPublishedMarker) && !HasMarker(folder, kGivenUpMarker)) {
+      publisher_.Add(folder);
+      notes.push_back("Night " + night + ": left unpublished by an earlier run, published now");
+    }
+  }
+  for (const std::string& gone : recorder_.Prune(tonight)) notes.push_back("Night: an old night was deleted: " + gone);
+  return notes;
+}
+
+std::vector<std::string> NightKeeper::Keep(const QDateTime& now, const std::string& published, const QImage& plain,
+                                           std::optional<double> background) {
+  if (!enabled()) return {};
+  NightRecorder::Result kept = recorder_.Record(now, published, plain, background);
+  std::vector<std::string> notes = std::move(kept.notes);
+  if (kept.ended) notes.push_back(Ended(*kept.ended));
+  // A rolling night for the page: the products remade every N pictures.
+  const std::optional<std::string> folder = recorder_.current_folder();
+  if (folder && every_ > 0 && ++kept_since_review_ >= every_) {
+    kept_since_review_ = 0;
+    reviewer_.Ask(*folder);
+  }
+  for (std::string& note : reviewer_.TakeNotes()) notes.push_back(std::move(note));
+  return notes;
+}
+
+bool NightKeeper::HasUploads() {
+  for (const std::string& folder : reviewer_.TakeFinished()) publisher_.Add(folder);
+  return publisher_.waiting();
+}
+
+std::vector<std::string> NightKeeper::Publish(const NightPublisher::Put& put, const NightPublisher::Lost& lost) {
+  if (!HasUploads()) return {};
+  return publisher_.Publish(put, lost);
+}
+
+std::vector<std::string> NightKeeper::Stop() {
+  begun_ = false;
+  std::vector<std::string> notes;
+  if (const std::optional<std::string> ended = recorder_.Stop()) notes.push_back(Ended(*ended));
+  return notes;
+}
+
+std::string NightKeeper::Ended(const std::string& folder) {
+  reviewer_.Ask(folder);  // the night's products, beside the window
+  return "Night ended: " + folder + " (" + std::to_string(NightPictures(folder).size()) + " pictures)";
+}

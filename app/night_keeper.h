@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The night's one owner beside the live cycle (--night): it keeps each cycle's picture, has the
+// products of a night made when it ends (and every N pictures for a rolling night), publishes
+// them, and prunes old nights. Nothing of this lives only in memory: at the first cycle after a
+// start it looks through the night folders and finishes what an earlier run left, oldest night
+// first: a night that ended while the station was down, or whose review was stopped, is reviewed;
+// a reviewed night not yet on the server is published.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QDateTime>
+#include <QImage>
+
+#include "app/night_publisher.h"
+#include "app/night_recorder.h"
+#include "app/night_review.h"
+
+class NightKeeper {
+ public:
+  explicit NightKeeper(std::string root = "nights") : root_(root), recorder_(root), publisher_(root) {}
+
+  void SetOptions(const NightOptions& options, uint64_t floor_mb);
+  bool enabled() const { return recorder_.enabled(); }
+
+  /// A cycle at `now`: the first after a start finishes what earlier runs left. Lines for the log.
+  std::vector<std::string> Begin(const QDateTime& now);
+  /// Keeps the cycle's published JPEG `published` (and `plain`, its picture unlettered). Lines for
+  /// the log.
+  std::vector<std::string> Keep(const QDateTime& now, const std::string& published, const QImage& plain,
+                                std::optional<double> background);
+  /// True when products wait to be uploaded.
+  bool HasUploads();
+  /// Uploads what is due (see NightPublisher). Lines for the log.
+  std::vector<std::string> Publish(const NightPublisher::Put& put, const NightPublisher::Lost& lost);
+  /// Publishing stops: the night being kept ends and is reviewed; the next start looks again.
+  std::vector<std::string> Stop();
+
+
+ private:
+  std::string Ended(const std::string& folder);
+
+  std::string root_;
+  NightRecorder recorder_;
+  NightReviewer reviewer_;
+  NightPublisher publisher_;
+  int every_ = 0;
+  int kept_since_review_ = 0;
+  bool begun_ = false;
+};
