@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/options_file.h"
 
+#include <sys/stat.h>
+
 #include "app/command_line.h"
 #include "base/regular_file.h"
 
@@ -55,22 +57,35 @@ OptionsFile ReadOptionsFile(const std::string& path) {
   OptionsFile file;
   std::string bytes;
   const Outcome read = ReadRegularFile(path, kLargestFile, bytes);
+  // A link to nothing is a conf the observer meant to have: refused, as an unreadable one is.
+  struct stat link {};
+  if (read.not_found() && lstat(path.c_str(), &link) == 0) {
+    file.error = path + ": a link to a file that is not there";
+    return file;
+  }
   if (read.not_found()) return file;
   if (!read.ok) {
     file.error = path + ": " + read.reason;
     return file;
   }
-  size_t start = 0;
+  // Editors on Windows may begin the file with a byte-order mark, and old ones end lines with CR.
+  size_t start = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
   for (int number = 1; start < bytes.size(); ++number) {
-    size_t end = bytes.find('\n', start);
+    size_t end = bytes.find_first_of("\r\n", start);
     if (end == std::string::npos) end = bytes.size();
     std::string line = bytes.substr(start, end - start);
-    start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    start = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     const std::string content = Trimmed(line);
     if (content.empty() || content[0] == '#') continue;
     std::vector<std::string> arguments;
     std::string why;
+    const size_t nul = line.find('\0');
+    if (nul != std::string::npos) {
+      // Shown up to the NUL: the rest would cut the message short where it is printed.
+      file.error = path + ":" + std::to_string(number) + ": " + line.substr(0, nul) + "...: a NUL byte in the line";
+      file.arguments.clear();
+      return file;
+    }
     if (!LineArguments(content, arguments, why)) {
       file.error = path + ":" + std::to_string(number) + ": " + line + ": " + why;
       file.arguments.clear();

@@ -12,14 +12,13 @@
 #include <system_error>
 #include <thread>
 
-namespace {
-
-// The cores this process may run on (a service or `taskset` may allow fewer than the machine has).
 int UsableCores() {
   cpu_set_t cores;
   if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
   return CPU_COUNT(&cores);
 }
+
+namespace {
 
 // A hint to the core that this thread is waiting in a loop.
 inline void Pause() {

@@ -7,6 +7,9 @@
 #include <functional>
 #include <memory>
 
+/// The cores this process may run on (a service or `taskset` may allow fewer than the machine has).
+int UsableCores();
+
 /// A task on the helper thread. Tasks run one after another, so a task must never wait for
 /// another; where no thread can be had, the task runs at once in the caller.
 class SecondCoreTask {

@@ -237,11 +237,10 @@ void ColourPath::Balance(const FrameStore& store) {
     std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
     median[c] = values[values.size() / 2];
   }
-  for (size_t c = 0; c < 3; ++c) gains_[c] = median[c] > 0 && median[1] > 0 ? median[1] / median[c] : 1.0;
-}
-
-double ColourPath::Balanced(const FrameStore& store, int plane, int x, int y) const {
-  return gains_[static_cast<size_t>(plane)] * store.Plane(plane)[x + static_cast<size_t>(FrameStore::kSide) * y];
+  // Bounded as a user's gains are: a frame whose colours differ by more than a hundredfold is no
+  // sky to balance, and larger gains would overflow the renders' 64-bit sums.
+  for (size_t c = 0; c < 3; ++c)
+    gains_[c] = median[c] > 0 && median[1] > 0 ? std::clamp(median[1] / median[c], kSmallestGain, kLargestGain) : 1.0;
 }
 
 void ColourPath::ComputeRange(FrameStore& store) {

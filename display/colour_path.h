@@ -30,6 +30,9 @@ std::optional<MosaicLayout> MosaicOf(const FrameStore& store);
 
 class ColourPath {
  public:
+  /// The automatic gains stay within those a user may give.
+  static constexpr double kSmallestGain = 0.01, kLargestGain = 100;
+
   ColourPath();
   ~ColourPath();
 
@@ -50,7 +53,6 @@ class ColourPath {
   void Balance(const FrameStore& store);
 
   // The colour of pixel (x, y) of plane `plane`, balanced.
-  double Balanced(const FrameStore& store, int plane, int x, int y) const;
 
   bool planes_ = false;  // three planes rather than a mosaic
   MosaicLayout layout_;

@@ -172,7 +172,7 @@ void CountBins(const FrameStore& store, FrameExtent extent, double width,
   }
   Tally* const tally = tallies;  // a name of its own: in the helper, `tallies` would be the helper's
   const bool shared = extent.height >= 64 && static_cast<int64_t>(extent.width) * extent.height >= (int64_t{1} << 18) &&
-                      std::thread::hardware_concurrency() > 1;
+                      UsableCores() > 1;
   const auto count = [&](int worker, int first, int end) { CountRows({store, extent.width, first, end}, plan, tally[worker]); };
   if (shared) ShareRows(extent.height, count);
   else count(0, 0, extent.height);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/clock_texts.h"
+#include "app/options_file.h"
 #include "app/settings_file.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
@@ -74,6 +75,28 @@ TEST(ClockTexts, StampArchiveNameAndDirectory) {
   EXPECT_EQ(ArchiveDirectory("live.fts", u'/').toStdString(), "");
   EXPECT_EQ(ArchiveDirectory("/data/qor/", u'/').toStdString(), "/data/qor/");
   EXPECT_EQ(ArchiveDirectory("", u'/').toStdString(), "");
+}
+
+}  // namespace
+
+namespace {
+
+// qor_live.conf as Windows editors and accidents leave it: a byte-order mark and CR line ends are
+// read as lines; a NUL, a link to nothing and a sun at no altitude are refused with a whole reason.
+TEST(OptionsFileTest, ByteOrderMarkCrLinesNulDanglingLinkAndNan) {
+  TempDir dir;
+  const std::string path = dir.File("qor_live.conf");
+  const auto conf = [&](const std::string& text) {
+    WriteBytes(path, {text.begin(), text.end()});
+    return ReadOptionsFile(path);
+  };
+  EXPECT_EQ(conf("\xEF\xBB\xBFinterval = 10\rcolour = yes\r").arguments,
+            (std::vector<std::string>{"--interval", "10", "--colour"}));
+  EXPECT_EQ(conf(std::string("interval = 10\nsite = 1\0002,3\n", 27)).error, path + ":2: site = 1...: a NUL byte in the line");
+  EXPECT_EQ(conf("sun-altitude = nan\n").error, path + ":1: sun-altitude = nan: --sun-altitude takes degrees from -90 to 90, not \"nan\"");
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink(dir.File("gone.conf"), path);
+  EXPECT_EQ(ReadOptionsFile(path).error, path + ": a link to a file that is not there");
 }
 
 }  // namespace

@@ -79,7 +79,9 @@ TEST_F(SoakTest, ThreeHundredCyclesWithFaults) {
   answer.start(10);
 
   const QRegularExpression archive_name("^\\d{8}_\\d{6}\\.fts$");
-  int uploads = 0, read_failures = 0, archives = 0;
+  // On a busy machine a read can outlast one of the simulator's 50 ms rewrites: the station then
+  // refuses the frame as torn, rightly, at any cycle. Such refusals are counted apart and bounded.
+  int uploads = 0, read_failures = 0, torn_reads = 0, archives = 0;
   long memory_after_warmup = 0;
   for (int cycle = 1; cycle <= 300; ++cycle) {
     if (cycle == 100) server.Restart();  // the provider's server goes away and comes back
@@ -109,6 +111,10 @@ TEST_F(SoakTest, ThreeHundredCyclesWithFaults) {
       EXPECT_EQ(boxes, std::vector<std::string>{live_ + "BITPIX error : BITPIX = 64"});
       StartCamera();
     }
+    if (statuses.back() == "Read live file NG:the file changed while it was read" && cycle != 200) {
+      ++torn_reads;
+      continue;
+    }
     if (statuses.back().rfind("Read live file NG:", 0) == 0) {
       ++read_failures;
       EXPECT_TRUE((cycle >= 150 && cycle < 155) || cycle == 200) << cycle << ": " << statuses.back();
@@ -137,8 +143,9 @@ TEST_F(SoakTest, ThreeHundredCyclesWithFaults) {
     if (cycle == 30) memory_after_warmup = ResidentKilobytes();
   }
   EXPECT_EQ(read_failures, 6);
-  EXPECT_EQ(uploads, 300 - 6);
-  EXPECT_EQ(archives, (300 - 6) / 9);
+  EXPECT_LE(torn_reads, 30) << "most cycles must publish";
+  EXPECT_EQ(uploads, 300 - 6 - torn_reads);
+  EXPECT_EQ(archives, uploads / 9);
   EXPECT_EQ(boxes.size(), 1u) << "only the bad header is a message box";
   EXPECT_EQ(server.Count("LOGIN"), 2) << "one login per server life: the first, then after its restart";
   const long growth = ResidentKilobytes() - memory_after_warmup;

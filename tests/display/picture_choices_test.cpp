@@ -249,7 +249,9 @@ TEST(OverlayText, HeaderValuesRealAndHostile) {
   const std::vector<std::string> cards = {
       RawCard("EXPTIME =                 30.0 / seconds"), RawCard("CCD-TEMP=                -10.5"),
       RawCard("FILTER  = 'Ha      '"), RawCard("OBJECT  = 'M42\x01\x1b[2Jboom'"),
-      RawCard("OBSERVER= '" + std::string(68, 'x')), RawCard("END")};
+      RawCard("OBSERVER= '" + std::string(68, 'x')), RawCard("SITE    = 'K\xF6nigstuhl'"),
+      RawCard("TELESCOP= '\xE2\x80\xAE" "evil'"),
+      RawCard("END")};
   store.HeaderCardCount = static_cast<int>(cards.size());
   for (size_t i = 0; i < cards.size(); ++i) store.HeaderCards[i + 1] = cards[i];
   EXPECT_EQ(OverlayText("{EXPTIME} s  {CCD-TEMP} C  {FILTER} {GAIN}", store).toStdString(), "30.0 s  -10.5 C  Ha -");
@@ -257,6 +259,11 @@ TEST(OverlayText, HeaderValuesRealAndHostile) {
   for (const QChar character : hostile) EXPECT_NE(character.category(), QChar::Other_Control);
   EXPECT_TRUE(hostile.startsWith(QStringLiteral("M42"))) << hostile.toStdString();
   EXPECT_TRUE(hostile.endsWith(QStringLiteral("{unclosed"))) << hostile.toStdString();
+  // A Latin-1 value garbles neither the observer's own UTF-8 text nor itself; a right-to-left
+  // override in a value is blanked.
+  EXPECT_EQ(OverlayText("\xE8\xA6\xB3\xE6\xB8\xAC {SITE} {TELESCOP}", store), QStringLiteral(u"観測 Königstuhl  evil"));
+  const std::string braces(1 << 20, '{');
+  EXPECT_EQ(OverlayText(braces, store).size(), braces.size()) << "an unmatched { costs a step, not a walk to the end";
   PictureSurface picture;
   LetterPicture(picture, QStringLiteral("Kiso"), QStringLiteral("stamp"), QString(), hostile);
 }
