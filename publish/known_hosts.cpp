@@ -211,14 +211,18 @@ Outcome KnownHosts::Record(const std::string& path, const std::string& host, con
   if (fd < 0) return Outcome::FromErrno("cannot open known_hosts", errno);
   struct stat info {};
   Outcome result = Outcome::Success();
-  std::string line = host + " " + key.type + " " + EncodeBase64(key.blob) + "\n";
+  const std::string record = host + " " + key.type + " " + EncodeBase64(key.blob) + "\n";
+  std::string line;
   char last = '\n';
   if (fstat(fd, &info) != 0) {
     result = Outcome::FromErrno("cannot examine known_hosts", errno);
   } else if (!S_ISREG(info.st_mode)) {
     result = Outcome::Failure("known_hosts is not a regular file", Outcome::Code::kNotRegular);
   } else {
-    if (info.st_size > 0 && pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') line.insert(0, "\n");
+    // A file whose last line has no end gets one first. (Built, not inserted: GCC 12 at -O3 warns
+    // of an overlap in string::insert that cannot happen.)
+    if (info.st_size > 0 && pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') line.push_back('\n');
+    line += record;
     for (size_t at = 0; at < line.size() && result.ok;) {
       const ssize_t written = write(fd, line.data() + at, line.size() - at);
       if (written < 0 && errno == EINTR) continue;
