@@ -109,9 +109,9 @@ void LiveCycle::PublishNights(bool connection_failed) {
   Notes(Beside(host_, [this] {
     return night_.Publish(
         [this](const std::string& local, const std::string& remote, int32_t& error) {
-          if (publisher_.FtpPutBinInto(kNightDirectory, local, remote) == -1) return true;
+          if (publisher_.FtpPutBinInto(kNightDirectory, local, remote) == -1) return NightPublisher::Sent::kAll;
           error = publisher_.FtpGetLastError();
-          return false;
+          return publisher_.LeftUnfinished() ? NightPublisher::Sent::kPart : NightPublisher::Sent::kFailed;
         },
         [this] { return publisher_.ConnectionFailed(); });
   }));

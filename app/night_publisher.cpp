@@ -57,11 +57,19 @@ std::vector<std::string> NightPublisher::Publish(const Put& put, const Lost& los
   bool connection_lost = false;
   const auto send = [&](const std::string& local, const std::string& remote, Retry& retry) {
     int32_t error = 0;
-    if (put(local, remote, error)) {
+    const Sent sent = put(local, remote, error);
+    if (sent == Sent::kAll) {
       notes.push_back("Night upload OK: " + remote);
       return true;
     }
     connection_lost = lost && lost();
+    if (sent == Sent::kPart && ++retry.parts < kParts) {
+      // Not a failure: the cycle's time for the night is up, and the next round goes on.
+      notes.push_back("Night upload: " + remote + " goes on at the next cycle");
+      connection_lost = true;  // no time is left in this round
+      return false;
+    }
+    if (sent == Sent::kPart) retry.failures = kTries - 1;  // sent in parts for too long: given up now
     if (retry.Failed(round_))
       notes.push_back("Night upload NG:" + std::to_string(error) + " (" + remote + ", given up after " +
                       std::to_string(kTries) + " tries)");

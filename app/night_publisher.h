@@ -19,9 +19,17 @@ inline constexpr const char* kNightDirectory = "/homepage/night";
 class NightPublisher {
  public:
   static constexpr int kTries = 8;
+  /// Cycles in which one upload may send a part before it is given up: a timelapse far too large
+  /// for the server's speed must not be sent for ever.
+  static constexpr int kParts = 1000;
 
-  /// Uploads `local` as `remote` into the night directory; false, with the error number, on failure.
-  using Put = std::function<bool(const std::string& local, const std::string& remote, int32_t& error)>;
+  enum class Sent {
+    kAll,
+    kPart,    // its time ran out with part of it sent: it goes on at the next round
+    kFailed,  // the error number says why
+  };
+  /// Uploads `local` as `remote` into the night directory.
+  using Put = std::function<Sent(const std::string& local, const std::string& remote, int32_t& error)>;
   /// True when the last failure was the connection's: no other upload is tried in this round.
   using Lost = std::function<bool()>;
 
@@ -38,6 +46,7 @@ class NightPublisher {
  private:
   struct Retry {
     int failures = 0;
+    int parts = 0;
     int64_t due = 0;  // the round from which it may be tried again
     /// After a failure in `round`: true when it is to be given up.
     bool Failed(int64_t round);

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "base/regular_file.h"
 #include "publish/ftp_address.h"
 #include "publish/ftp_errors.h"
@@ -114,37 +116,51 @@ int16_t FtpClient::FtpPutBin(const std::string& local, const std::string& remote
   if (HasUnsafeCharacters(local) || HasUnsafeCharacters(remote) || remote.empty() ||
       remote.find('/') != std::string::npos)
     return Fail(ftp_error::kUnsafeText);
-  if (!Usable()) return 0;
-  std::string file;
-  if (!ReadRegularFile(local, kLargestUpload, file).ok) return Fail(ftp_error::kLocalFile);
-  const auto deadline = Deadline();
-  if (sftp_) {
-    const Outcome uploaded = sftp_->Upload(file, remote, deadline);
-    return uploaded.ok ? -1 : Fail(uploaded);
-  }
-  const Outcome published = session_->Publish(std::vector<char>(file.begin(), file.end()), remote, deadline);
-  return published.ok ? -1 : Fail(published);
+  return Put("", local, remote);
 }
 
 int16_t FtpClient::FtpPutBinInto(const std::string& directory, const std::string& local, const std::string& remote) {
   if (HasUnsafeCharacters(directory) || directory.empty() || directory.front() != '/' || HasUnsafeCharacters(local) ||
       HasUnsafeCharacters(remote) || remote.empty() || remote.find('/') != std::string::npos)
     return Fail(ftp_error::kUnsafeText);
+  return Put(directory, local, remote);
+}
+
+int16_t FtpClient::Put(const std::string& directory, const std::string& local, const std::string& remote) {
+  left_unfinished_ = false;
   if (!Usable()) return 0;
-  std::string file;
-  if (!ReadRegularFile(local, kLargestUpload, file).ok) return Fail(ftp_error::kLocalFile);
+  RegularFile file;
+  if (!file.Open(local).ok || static_cast<uint64_t>(file.info().st_size) > kLargestUpload)
+    return Fail(ftp_error::kLocalFile);
+  // The same upload as the one whose time ran out last: the same file, unchanged, to the same place.
+  const struct stat& info = file.info();
+  const Unfinished upload{directory + "/" + remote, info.st_dev, info.st_ino, static_cast<uint64_t>(info.st_size),
+                          info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+  const bool go_on = unfinished_ == upload;
+  unfinished_.reset();
   const auto deadline = Deadline();
-  const Outcome uploaded =
-      sftp_ ? sftp_->UploadInto(directory, file, remote, deadline)
-            : session_->PublishInto(ResolveDirectory({}, directory), std::vector<char>(file.begin(), file.end()), remote,
-                                    deadline);
-  return uploaded.ok ? -1 : Fail(uploaded);
+  Outcome uploaded;
+  if (sftp_)
+    uploaded = directory.empty() ? sftp_->Upload(file, remote, deadline, go_on)
+                                 : sftp_->UploadInto(directory, file, remote, deadline, go_on);
+  else
+    uploaded = directory.empty() ? session_->Publish(file, remote, deadline, go_on)
+                                 : session_->PublishInto(ResolveDirectory({}, directory), file, remote, deadline, go_on);
+  if (uploaded.ok) return -1;
+  // Out of time with the connection alive until then: the part sent stays on the server, and the
+  // next call of the same upload goes on from it.
+  if (uploaded.code == Outcome::Code::kConnection && Clock::now() >= deadline - std::chrono::milliseconds(50)) {
+    unfinished_ = upload;
+    left_unfinished_ = true;
+  }
+  return Fail(uploaded);
 }
 
 int16_t FtpClient::FtpDisconnect() {
   session_.reset();
   sftp_.reset();
   connect_error_ = 0;
+  unfinished_.reset();
   return -1;
 }
 

@@ -5,6 +5,9 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
+
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -41,6 +44,7 @@ class FtpClient : public PicturePublisher {
 
   void LimitCallsTo(std::chrono::steady_clock::time_point deadline) override { limit_ = deadline; }
   bool ConnectionFailed() const override;
+  bool LeftUnfinished() const override { return left_unfinished_; }
   const FtpTimeouts& timeouts() const { return timeouts_; }
 
   /// Lines for the log about the session (an SFTP host recorded, the way of renaming).
@@ -55,6 +59,8 @@ class FtpClient : public PicturePublisher {
   }
 
  private:
+  /// An upload into `directory` (empty: the current one).
+  int16_t Put(const std::string& directory, const std::string& local, const std::string& remote);
   int16_t Fail(int32_t error);
   int16_t Fail(const Outcome& failure);
   bool Usable();
@@ -71,4 +77,15 @@ class FtpClient : public PicturePublisher {
   int32_t last_error_ = 0;
   Outcome::Code last_failure_ = Outcome::Code::kOk;  // what kind of failure the last one was
   int32_t connect_error_ = 0;  // why the last connect failed; later calls report it
+  /// An upload whose time ran out: where it went and which file it was.
+  struct Unfinished {
+    std::string target;
+    dev_t device;
+    ino_t inode;
+    uint64_t size;
+    int64_t seconds, nanoseconds;
+    bool operator==(const Unfinished&) const = default;
+  };
+  std::optional<Unfinished> unfinished_;
+  bool left_unfinished_ = false;
 };

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <utility>
 
+#include "base/regular_file.h"
 #include "publish/ftp_errors.h"
 
 namespace {
@@ -30,15 +31,17 @@ struct SList {
   SList& operator=(const SList&) = delete;
 };
 
+// The file is read a piece at a time as libcurl sends it: an upload of any size costs no memory.
 struct UploadSource {
-  const std::vector<char>* bytes;
-  size_t offset = 0;
+  const RegularFile* file;
+  uint64_t size = 0;
+  uint64_t offset = 0;
 };
 
 size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
   auto* source = static_cast<UploadSource*>(user);
-  const size_t n = std::min(size * count, source->bytes->size() - source->offset);
-  std::copy_n(source->bytes->data() + source->offset, n, buffer);
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(size * count, source->size - source->offset));
+  if (n > 0 && !source->file->ReadAt(source->offset, buffer, n).ok) return CURL_READFUNC_ABORT;
   source->offset += n;
   return n;
 }
@@ -95,7 +98,7 @@ Outcome Reported(CURLcode code, long reply) {
   }
 }
 
-Outcome SizeMismatch(curl_off_t held, size_t sent) {
+Outcome SizeMismatch(curl_off_t held, uint64_t sent) {
   Outcome mismatch = Outcome::Failure("the server holds " + std::to_string(held) + " bytes, not " + std::to_string(sent));
   mismatch.number = ftp_error::kSizeMismatch;
   return mismatch;
@@ -134,28 +137,32 @@ class FtpSession::Impl {
     return PerformRetryingDropped(deadline);
   }
 
-  Result Upload(const std::vector<char>& bytes, const std::string& temporary, const std::string& remote,
-                Clock::time_point deadline) {
+  // Uploads the file from `from` on: from 0 as a new temporary file, else appended to the part of
+  // it that an earlier call left on the server.
+  Result Upload(const RegularFile& file, uint64_t size, uint64_t from, const std::string& temporary,
+                const std::string& remote, Clock::time_point deadline) {
     const SList rename{"RNFR " + temporary, "RNTO " + remote};
     // A leftover of the temporary name goes first, whatever it is: a link planted there would
-    // otherwise take the upload into the file it points to. "*": its absence is no failure.
+    // otherwise take the upload into the file it points to. "*": its absence is no failure. A
+    // part is only continued where this session began it.
     const SList clear{"*DELE " + PathOf(temporary)};
-    UploadSource source{&bytes};
+    UploadSource source{&file, size, from};
     StallWatch watch{timeouts_.stall};
     Prepare(deadline);
     curl_easy_setopt(curl_, CURLOPT_URL, Url(directory_, temporary).c_str());
     curl_easy_setopt(curl_, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl_, CURLOPT_READFUNCTION, ReadUpload);
     curl_easy_setopt(curl_, CURLOPT_READDATA, &source);
-    curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
-    curl_easy_setopt(curl_, CURLOPT_PREQUOTE, clear.list);
+    curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size - from));
+    if (from > 0) curl_easy_setopt(curl_, CURLOPT_APPEND, 1L);
+    else curl_easy_setopt(curl_, CURLOPT_PREQUOTE, clear.list);
     if (create_directories_) curl_easy_setopt(curl_, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR));
     curl_easy_setopt(curl_, CURLOPT_POSTQUOTE, rename.list);
     curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, WatchProgress);
     curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, &watch);
     Result result = Perform(watch);
-    if (!result.ok() && IsDroppedConnection(result.code, result.reply) && RetryFits(deadline)) {
+    if (!result.ok() && IsDroppedConnection(result.code, result.reply) && from == 0 && RetryFits(deadline)) {
       source.offset = 0;
       watch = StallWatch{timeouts_.stall};
       result = Perform(watch);
@@ -353,28 +360,37 @@ Outcome FtpSession::Visit(const std::vector<std::string>& directory, Clock::time
   return Reported(result.code, result.reply);
 }
 
-Outcome FtpSession::Publish(const std::vector<char>& bytes, const std::string& remote, Clock::time_point deadline) {
+Outcome FtpSession::Publish(const RegularFile& file, const std::string& remote, Clock::time_point deadline,
+                           bool go_on) {
   // A name web visitors do not ask for; the rename makes the new picture appear whole at once.
   const std::string temporary = "." + remote + ".part";
-  Impl::Result result = impl_->Upload(bytes, temporary, remote, deadline);
+  const uint64_t size = static_cast<uint64_t>(file.info().st_size);
+  // The part an earlier call of this session left: its size on the server says where to go on.
+  uint64_t from = 0;
+  if (go_on) {
+    curl_off_t held = -1;
+    if (impl_->RemoteSize(temporary, held, deadline).ok() && held > 0 && static_cast<uint64_t>(held) < size)
+      from = static_cast<uint64_t>(held);
+  }
+  Impl::Result result = impl_->Upload(file, size, from, temporary, remote, deadline);
   const curl_off_t sent = impl_->last_sent();
   if (result.code == CURLE_QUOTE_ERROR) result = impl_->ReplaceAside(temporary, remote, deadline);
   if (!result.ok()) return Reported(result.code, result.reply);
-  if (sent != static_cast<curl_off_t>(bytes.size())) return SizeMismatch(sent, bytes.size());
+  if (sent != static_cast<curl_off_t>(size - from)) return SizeMismatch(sent + static_cast<curl_off_t>(from), size);
 
-  curl_off_t size = -1;
-  result = impl_->RemoteSize(remote, size, deadline);
+  curl_off_t held = -1;
+  result = impl_->RemoteSize(remote, held, deadline);
   if (!result.ok()) return Reported(result.code, result.reply);
-  if (size >= 0 && size != static_cast<curl_off_t>(bytes.size())) return SizeMismatch(size, bytes.size());
+  if (held >= 0 && held != static_cast<curl_off_t>(size)) return SizeMismatch(held, size);
   return Outcome::Success();
 }
 
-Outcome FtpSession::PublishInto(const std::vector<std::string>& directory, const std::vector<char>& bytes,
-                                const std::string& remote, Clock::time_point deadline) {
+Outcome FtpSession::PublishInto(const std::vector<std::string>& directory, const RegularFile& file,
+                                const std::string& remote, Clock::time_point deadline, bool go_on) {
   const std::vector<std::string> current = impl_->directory();
   impl_->set_directory(directory);
   impl_->set_create_directories(true);
-  Outcome published = Publish(bytes, remote, deadline);
+  Outcome published = Publish(file, remote, deadline, go_on);
   impl_->set_create_directories(false);
   impl_->set_directory(current);
   return published;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/outcome.h"
+#include "base/regular_file.h"
 #include "publish/ftp_address.h"
 
 struct FtpTimeouts {
@@ -34,16 +35,18 @@ class FtpSession {
   /// Logs in (if not yet) and goes to `directory` (segments; {"/", ...} absolute; empty: the
   /// login directory), without a transfer.
   Outcome Visit(const std::vector<std::string>& directory, Clock::time_point deadline);
-  /// Uploads `bytes` as ".REMOTE.part" in the current directory and renames it over `remote`;
-  /// where the server refuses to rename onto a file, the published one is set aside first and
-  /// put back if the upload cannot take its place. Then checks the size sent and the size the
-  /// server holds (903 where they differ).
-  Outcome Publish(const std::vector<char>& bytes, const std::string& remote, Clock::time_point deadline);
+  /// Uploads `file` (read as it is sent) as ".REMOTE.part" in the current directory and renames it
+  /// over `remote`; where the server refuses to rename onto a file, the published one is set
+  /// aside first and put back if the upload cannot take its place. Then checks the size sent and
+  /// the size the server holds (903 where they differ). With `go_on`, a part of the same upload
+  /// that an earlier call left on the server (its time ran out) is continued (APPE) rather than
+  /// sent again.
+  Outcome Publish(const RegularFile& file, const std::string& remote, Clock::time_point deadline, bool go_on = false);
 
   /// The same into `directory` (segments as for Visit), made on the server where it is missing;
   /// the session's own directory stays as it was.
-  Outcome PublishInto(const std::vector<std::string>& directory, const std::vector<char>& bytes,
-                      const std::string& remote, Clock::time_point deadline);
+  Outcome PublishInto(const std::vector<std::string>& directory, const RegularFile& file, const std::string& remote,
+                      Clock::time_point deadline, bool go_on = false);
 
   const std::vector<std::string>& directory() const;
   void set_directory(std::vector<std::string> directory);

@@ -22,6 +22,9 @@ class PicturePublisher {
   /// True when the last failure was the connection's (no answer, a time-out, a dropped or refused
   /// connection) rather than a refusal by a live server: another call now would wait in vain.
   virtual bool ConnectionFailed() const = 0;
+  /// True when the last failed upload ran out of time with part of its file sent: the next call
+  /// that uploads the same file to the same place goes on from there instead of starting again.
+  virtual bool LeftUnfinished() const { return false; }
   /// Lines for the log that the publishing side has gathered since the last call.
   virtual std::vector<std::string> TakeNotes() { return {}; }
 };

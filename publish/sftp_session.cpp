@@ -272,20 +272,25 @@ Outcome SftpSession::ChangeDirectory(const std::string& directory, Clock::time_p
   return Outcome::Lost(56, "the connection was lost again");
 }
 
-Outcome SftpSession::Upload(const std::string& bytes, const std::string& remote, Clock::time_point deadline) {
-  Outcome result = connection_ ? UploadOnce(bytes, remote, deadline) : Outcome::Lost(56, "no session");
-  // A session the server dropped while idle is opened again, within the same deadline.
+Outcome SftpSession::Upload(const RegularFile& file, const std::string& remote, Clock::time_point deadline,
+                            bool go_on) {
+  // A session that is gone (its time ran out in the middle of an upload) is opened again, within
+  // the same deadline, as is one the server dropped while idle.
+  if (!connection_ && go_on && deadline - Clock::now() >= timeouts_.connect) {
+    if (Outcome opened = Open(deadline); !opened.ok) return opened;
+  }
+  Outcome result = connection_ ? UploadOnce(file, remote, deadline, go_on) : Outcome::Lost(56, "no session");
   if (result.number == 56 && deadline - Clock::now() >= timeouts_.connect) {
     result = Open(deadline);
-    if (result.ok) result = UploadOnce(bytes, remote, deadline);
+    if (result.ok) result = UploadOnce(file, remote, deadline, go_on);
   }
   // A session left waiting for a reply is out of step with the server: the next call opens a new one.
   if (SessionLost(result)) connection_.reset();
   return result;
 }
 
-Outcome SftpSession::UploadInto(const std::string& directory, const std::string& bytes, const std::string& remote,
-                                Clock::time_point deadline) {
+Outcome SftpSession::UploadInto(const std::string& directory, const RegularFile& file, const std::string& remote,
+                                Clock::time_point deadline, bool go_on) {
   if (!connection_) {
     if (Outcome opened = Open(deadline); !opened.ok) return opened;
   }
@@ -295,7 +300,7 @@ Outcome SftpSession::UploadInto(const std::string& directory, const std::string&
     if (Outcome made = connection_->wire->MakeDirectory(directory, ReplyBy(timeouts_.stall, deadline)); !made.ok) return made;
   }
   const std::string current = std::exchange(directory_, directory);
-  Outcome uploaded = Upload(bytes, remote, deadline);
+  Outcome uploaded = Upload(file, remote, deadline, go_on);
   directory_ = current;
   return uploaded;
 }
@@ -305,18 +310,32 @@ std::string SftpSession::PathOf(const std::string& name) const {
   return directory_ + (directory_.back() == '/' ? "" : "/") + name;
 }
 
-Outcome SftpSession::UploadOnce(const std::string& bytes, const std::string& remote, Clock::time_point deadline) {
+Outcome SftpSession::UploadOnce(const RegularFile& file, const std::string& remote, Clock::time_point deadline,
+                                bool go_on) {
   SftpWire& wire = *connection_->wire;
   const auto by = [&] { return ReplyBy(timeouts_.stall, deadline); };
   const std::string temporary = PathOf("." + remote + ".part");
-  // A leftover of the temporary name goes first, and the file is then made anew, never opened
-  // through whatever is there: a link planted there would take the upload where it points.
-  wire.Remove(temporary, by());
+  const uint64_t total = static_cast<uint64_t>(file.info().st_size);
+  // The part an earlier call left (its time ran out) is continued where the server says it ends.
+  uint64_t from = 0;
   std::string handle;
-  if (Outcome opened = wire.OpenForWriting(temporary, by(), handle); !opened.ok) return opened;
-  for (size_t at = 0; at < bytes.size(); at += kWriteChunk) {
-    const size_t size = std::min(kWriteChunk, bytes.size() - at);
-    if (Outcome written = wire.Write(handle, at, bytes.data() + at, size, by()); !written.ok) {
+  SftpWire::Attributes held;
+  if (go_on && wire.Stat(temporary, by(), held).ok && held.size > 0 && held.size < total &&
+      wire.OpenToAddTo(temporary, by(), handle).ok) {
+    from = held.size;
+  } else {
+    // A leftover of the temporary name goes first, and the file is then made anew, never opened
+    // through whatever is there: a link planted there would take the upload where it points.
+    wire.Remove(temporary, by());
+    if (Outcome opened = wire.OpenForWriting(temporary, by(), handle); !opened.ok) return opened;
+  }
+  std::vector<char> chunk(kWriteChunk);  // the file is read a piece at a time as it is sent
+  for (uint64_t at = from; at < total; at += kWriteChunk) {
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(kWriteChunk, total - at));
+    Outcome written = file.ReadAt(at, chunk.data(), size);
+    if (!written.ok) written = StationError(ftp_error::kLocalFile, written.reason);
+    else written = wire.Write(handle, at, chunk.data(), size, by());
+    if (!written.ok) {
       wire.Close(handle, by());  // at once where the session is out of step
       return written;
     }
@@ -327,7 +346,7 @@ Outcome SftpSession::UploadOnce(const std::string& bytes, const std::string& rem
 
   SftpWire::Attributes landed;
   if (Outcome found = wire.Stat(PathOf(remote), by(), landed); !found.ok) return found;
-  if (landed.size != bytes.size())
+  if (landed.size != total)
     return StationError(ftp_error::kSizeMismatch, "the server holds " + std::to_string(landed.size) + " bytes");
   return Outcome::Success();
 }

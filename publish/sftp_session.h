@@ -12,6 +12,7 @@
 #include <libssh/libssh.h>
 
 #include "base/outcome.h"
+#include "base/regular_file.h"
 #include "publish/ftp_address.h"
 #include "publish/ftp_client.h"
 
@@ -42,14 +43,16 @@ class SftpSession {
   /// Makes `directory` (absolute, or relative to the current one) the upload directory if it is
   /// a directory on the server.
   Outcome ChangeDirectory(const std::string& directory, Clock::time_point deadline);
-  /// Uploads `bytes` as `remote` in the upload directory: under a temporary name, then renamed
-  /// over `remote`, then its size checked. A session the server dropped is opened again once.
-  Outcome Upload(const std::string& bytes, const std::string& remote, Clock::time_point deadline);
+  /// Uploads `file` (read as it is sent) as `remote` in the upload directory: under a temporary
+  /// name, then renamed over `remote`, then its size checked. A session the server dropped is
+  /// opened again once. With `go_on`, a part of the same upload that an earlier call left on the
+  /// server (its time ran out) is continued rather than sent again.
+  Outcome Upload(const RegularFile& file, const std::string& remote, Clock::time_point deadline, bool go_on = false);
 
   /// The same into the absolute `directory`, made on the server where it is missing (one level);
   /// the session's own directory stays as it was.
-  Outcome UploadInto(const std::string& directory, const std::string& bytes, const std::string& remote,
-                     Clock::time_point deadline);
+  Outcome UploadInto(const std::string& directory, const RegularFile& file, const std::string& remote,
+                     Clock::time_point deadline, bool go_on = false);
 
   /// Lines worth a place in the log since the last call (a host recorded, the way of renaming).
   std::vector<std::string> TakeNotes();
@@ -58,7 +61,7 @@ class SftpSession {
   class Connection;
   Outcome CheckHostKey(ssh_session ssh, const std::string& shown, const KnownHosts& known,
                        const KnownHosts& system_known);
-  Outcome UploadOnce(const std::string& bytes, const std::string& remote, Clock::time_point deadline);
+  Outcome UploadOnce(const RegularFile& file, const std::string& remote, Clock::time_point deadline, bool go_on);
   Outcome Replace(const std::string& temporary, const std::string& remote, Clock::time_point deadline);
   std::string PathOf(const std::string& name) const;
   std::string KnownHostsPath() const;

@@ -192,9 +192,17 @@ Outcome SftpWire::Stat(const std::string& path, Clock::time_point deadline, Attr
 }
 
 Outcome SftpWire::OpenForWriting(const std::string& path, Clock::time_point deadline, std::string& handle) {
+  return Open(path, kOpenWrite | kOpenCreate | kOpenExclusive, deadline, handle);
+}
+
+Outcome SftpWire::OpenToAddTo(const std::string& path, Clock::time_point deadline, std::string& handle) {
+  return Open(path, kOpenWrite, deadline, handle);
+}
+
+Outcome SftpWire::Open(const std::string& path, uint32_t flags, Clock::time_point deadline, std::string& handle) {
   std::string arguments;
   PutString(arguments, path);
-  PutU32(arguments, kOpenWrite | kOpenCreate | kOpenExclusive);
+  PutU32(arguments, flags);
   PutU32(arguments, kAttrPermissions);
   PutU32(arguments, 0644);
   Reply reply;

@@ -36,6 +36,8 @@ class SftpWire {
   Outcome Stat(const std::string& path, Clock::time_point deadline, Attributes& attributes);
   /// Makes `path` anew: fails where anything (a file, a link) is there already.
   Outcome OpenForWriting(const std::string& path, Clock::time_point deadline, std::string& handle);
+  /// Opens the existing file `path` for writing more into it, as it is.
+  Outcome OpenToAddTo(const std::string& path, Clock::time_point deadline, std::string& handle);
   Outcome Write(const std::string& handle, uint64_t offset, const char* data, size_t size, Clock::time_point deadline);
   Outcome Close(const std::string& handle, Clock::time_point deadline);
   Outcome Remove(const std::string& path, Clock::time_point deadline);
@@ -50,6 +52,7 @@ class SftpWire {
     uint8_t type = 0;
     std::string body;  // after the request id
   };
+  Outcome Open(const std::string& path, uint32_t flags, Clock::time_point deadline, std::string& handle);
   Outcome Call(uint8_t type, const std::string& arguments, Clock::time_point deadline, Reply& reply);
   Outcome Status(uint8_t type, const std::string& arguments, Clock::time_point deadline);
   Outcome Send(const std::string& packet, Clock::time_point deadline);

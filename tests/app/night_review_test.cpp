@@ -152,9 +152,9 @@ TEST(NightReview, ProductsArePublishedAndARefusedUploadIsTriedAgain) {
     publisher.Add(folder);
     const auto put = [&](const std::string& local, const std::string& remote, int32_t& error) {
       const std::string directory = peer.account == "observer" ? std::string(kNightDirectory) : peer.homepage + "/night";
-      if (client.FtpPutBinInto(directory, local, remote) == -1) return true;
+      if (client.FtpPutBinInto(directory, local, remote) == -1) return NightPublisher::Sent::kAll;
       error = client.FtpGetLastError();
-      return false;
+      return NightPublisher::Sent::kFailed;
     };
     std::vector<std::string> notes = publisher.Publish(put);
     if (peer.account == "observer") {
@@ -251,7 +251,7 @@ TEST(NightReview, ANightLeftByAnEarlierRunIsReviewedAndPublishedAtTheNextStart) 
   std::vector<std::string> uploads;
   const auto put = [&](const std::string&, const std::string& remote, int32_t&) {
     uploads.push_back(remote);
-    return true;
+    return NightPublisher::Sent::kAll;
   };
   {
     NightKeeper keeper(dir.File("nights"));

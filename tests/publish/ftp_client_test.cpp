@@ -351,3 +351,28 @@ TEST_F(FtpClientTest, VsftpdTakesTheUploadsToo) {
 }
 
 }  // namespace
+
+namespace {
+
+// A large file whose time ran out (a night's video on a slow server, within what is left of a
+// cycle) goes on where it stopped at the next call of the same upload, instead of starting again.
+TEST_F(FtpClientTest, AnUploadWhoseTimeRanOutGoesOnWhereItStopped) {
+  PyFtpServer server(root_, {false, false, "", "", {"--read-limit", "2000000"}});
+  FtpClient client;
+  ASSERT_TRUE(Start(client, server)) << client.FtpGetLastError();
+  const std::string video = dir_.File("video.mp4");
+  WriteBytes(video, Picture(3 << 20, 9));
+  client.LimitCallsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(700));
+  EXPECT_EQ(client.FtpPutBinInto("/homepage/night", video, "video.mp4"), 0);
+  EXPECT_TRUE(client.LeftUnfinished());
+  const auto held = std::filesystem::file_size(Remote("night/.video.mp4.part"));
+  EXPECT_GT(held, 0u);
+  EXPECT_LT(held, uint64_t{3} << 20);
+  client.LimitCallsTo(std::chrono::steady_clock::time_point::max());
+  ASSERT_EQ(client.FtpPutBinInto("/homepage/night", video, "video.mp4"), -1) << client.FtpGetLastError();
+  EXPECT_FALSE(client.LeftUnfinished());
+  EXPECT_EQ(ReadBytes(Remote("night/video.mp4")), ReadBytes(video));
+  EXPECT_EQ(server.Count("CMD APPE .video.mp4.part"), 1) << server.log();
+}
+
+}  // namespace

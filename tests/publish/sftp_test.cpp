@@ -252,3 +252,33 @@ TEST_F(SftpTest, PasswordLoginsUploadAndAWrongPasswordGives530) {
 }
 
 }  // namespace
+
+namespace {
+
+// A large file whose time ran out is continued where the server's part of it ends, and lands
+// whole: each piece at its own offset.
+TEST_F(SftpTest, AnUploadWhoseTimeRanOutGoesOnWhereItStopped) {
+  OpenSshServer server(dir_.path().string());
+  FtpClient client;
+  Trusting(client, server);
+  const std::string video = dir_.File("video.mp4"), part = homepage_ + "/night/.video.mp4.part";
+  const std::vector<uint8_t> bytes = Picture(64 << 20, 3);
+  WriteBytes(video, bytes);
+  uintmax_t held = 0;
+  // However fast this machine is now, some bound cuts the upload in the middle.
+  for (int ms = 25; ms <= 3200 && (held == 0 || held == bytes.size()); ms *= 2) {
+    ASSERT_TRUE(Start(client, server));
+    client.LimitCallsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+    if (client.FtpPutBinInto(homepage_ + "/night", video, "video.mp4") == -1) fs::remove(homepage_ + "/night/video.mp4");
+    std::error_code error;
+    held = fs::file_size(part, error);
+    if (error) held = 0;
+  }
+  ASSERT_TRUE(client.LeftUnfinished());
+  ASSERT_GT(held, 0u);
+  client.LimitCallsTo(std::chrono::steady_clock::time_point::max());
+  ASSERT_EQ(client.FtpPutBinInto(homepage_ + "/night", video, "video.mp4"), -1) << client.FtpGetLastError();
+  EXPECT_EQ(ReadBytes(homepage_ + "/night/video.mp4"), bytes);
+}
+
+}  // namespace

@@ -4,12 +4,12 @@
 usage: ftp_server.py ROOT LOG [--port N] [--user U --password P] [--tls CERT KEY]
                               [--no-rename-over] [--slow-store SECONDS]
                               [--delay CMD,CMD:SECONDS] [--drop-on CMD[:TIMES]] [--refuse CMD[:TIMES]]
-                              [--lie-size N] [--stall-data-after BYTES:SECONDS]
+                              [--lie-size N] [--stall-data-after BYTES:SECONDS] [--read-limit BYTES]
 
 The hostile options: --delay answers the listed commands (ALL: every one) only after a pause;
 --drop-on closes the connection when CMD arrives (the first TIMES times, or always); --refuse
 answers CMD with 550 (the first TIMES times, or always); --lie-size reports N for every SIZE; --stall-data-after stops reading an
-upload for SECONDS once BYTES have arrived.
+upload for SECONDS once BYTES have arrived; --read-limit takes uploads at BYTES a second.
 
 Prints "PORT n" once it listens. LOG receives one line per command received ("CMD <verb> <arg>",
 passwords masked), one "LOGIN <user>" per successful login, and "STORED <name>" after each upload.
@@ -39,6 +39,7 @@ def main():
     parser.add_argument("--refuse", default="")
     parser.add_argument("--lie-size", type=int)
     parser.add_argument("--stall-data-after", default="")
+    parser.add_argument("--read-limit", type=float, default=0)
     args = parser.parse_args()
 
     delayed, delay = set(), 0.0
@@ -67,6 +68,12 @@ def main():
 
         def handle_read(self):
             super().handle_read()
+            if args.read_limit:  # a server that takes uploads at this many bytes a second
+                began = getattr(self, "began", None) or time.monotonic()
+                self.began = began
+                ahead = self.tot_bytes_received / args.read_limit - (time.monotonic() - began)
+                if ahead > 0:
+                    time.sleep(min(ahead, 0.2))
             if stall_bytes and not StallingDTP.stalled and self.tot_bytes_received >= stall_bytes:
                 StallingDTP.stalled = True
                 log.write("STALL\n")
