@@ -23,6 +23,7 @@ bool LiveCycle::Run() {
     ~Running() { flag = false; }
   } running(running_);
   Steps();
+  first_since_start_ = false;
   return true;
 }
 
@@ -101,7 +102,8 @@ void LiveCycle::KeepForTheNight(const QDateTime& now, const QImage& plain, bool 
 }
 
 void LiveCycle::PublishNights(bool connection_failed) {
-  if (!night_.enabled() || !night_.HasUploads() || connection_failed) return;
+  // Start runs a cycle before it starts the timer: time spent here would delay the next picture.
+  if (!night_.enabled() || first_since_start_ || !night_.HasUploads() || connection_failed) return;
   // A quarter of the interval is left for the next cycle to begin on time.
   const auto next_cycle = started_ + options_.interval * 3 / 4;
   if (std::chrono::steady_clock::now() >= next_cycle) return;
@@ -117,7 +119,10 @@ void LiveCycle::PublishNights(bool connection_failed) {
   }));
 }
 
-void LiveCycle::EndNight() { Notes(night_.Stop()); }
+void LiveCycle::EndNight() {
+  first_since_start_ = true;
+  Notes(night_.Stop());
+}
 
 bool LiveCycle::Stale() const {
   return options_.stale_after.count() > 0 && freshness_.Stale(host_.Monotonic(), options_.stale_after);

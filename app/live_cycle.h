@@ -108,6 +108,7 @@ class LiveCycle {
   PicturePainter painter_;
   NightKeeper night_;
   std::chrono::steady_clock::time_point started_{};  // this cycle's start
+  bool first_since_start_ = true;  // the cycle that Start runs before it starts the timer
   FrameFreshness freshness_;
   CycleOptions options_;
   QString last_status_;

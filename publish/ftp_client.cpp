@@ -136,8 +136,9 @@ int16_t FtpClient::Put(const std::string& directory, const std::string& local, c
   const struct stat& info = file.info();
   const Unfinished upload{directory + "/" + remote, info.st_dev, info.st_ino, static_cast<uint64_t>(info.st_size),
                           info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+  // Other uploads in between (the live picture) leave it waiting.
   const bool go_on = unfinished_ == upload;
-  unfinished_.reset();
+  if (unfinished_ && unfinished_->target == upload.target) unfinished_.reset();
   const auto deadline = Deadline();
   Outcome uploaded;
   if (sftp_)

@@ -355,7 +355,8 @@ TEST_F(FtpClientTest, VsftpdTakesTheUploadsToo) {
 namespace {
 
 // A large file whose time ran out (a night's video on a slow server, within what is left of a
-// cycle) goes on where it stopped at the next call of the same upload, instead of starting again.
+// cycle) goes on where it stopped at the next call of the same upload, instead of starting again,
+// whatever was uploaded in between.
 TEST_F(FtpClientTest, AnUploadWhoseTimeRanOutGoesOnWhereItStopped) {
   PyFtpServer server(root_, {false, false, "", "", {"--read-limit", "2000000"}});
   FtpClient client;
@@ -369,6 +370,7 @@ TEST_F(FtpClientTest, AnUploadWhoseTimeRanOutGoesOnWhereItStopped) {
   EXPECT_GT(held, 0u);
   EXPECT_LT(held, uint64_t{3} << 20);
   client.LimitCallsTo(std::chrono::steady_clock::time_point::max());
+  ASSERT_EQ(client.FtpPutBin(local_, "live2.jpg"), -1) << "the next cycle's live picture comes in between";
   ASSERT_EQ(client.FtpPutBinInto("/homepage/night", video, "video.mp4"), -1) << client.FtpGetLastError();
   EXPECT_FALSE(client.LeftUnfinished());
   EXPECT_EQ(ReadBytes(Remote("night/video.mp4")), ReadBytes(video));
