@@ -115,7 +115,12 @@ void LiveCycle::PublishNights(bool connection_failed) {
           error = publisher_.FtpGetLastError();
           return publisher_.LeftUnfinished() ? NightPublisher::Sent::kPart : NightPublisher::Sent::kFailed;
         },
-        [this] { return publisher_.ConnectionFailed(); });
+        [this] { return publisher_.ConnectionFailed(); },
+        [this](const std::string& remote, int32_t& error) {
+          if (publisher_.FtpDeleteIn(kNightDirectory, remote) == -1) return true;
+          error = publisher_.FtpGetLastError();
+          return false;
+        });
   }));
 }
 

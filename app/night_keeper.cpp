@@ -27,7 +27,10 @@ std::vector<std::string> NightKeeper::Begin(const QDateTime& now) {
       notes.push_back("Night " + night + ": left unpublished by an earlier run, published now");
     }
   }
-  for (const std::string& gone : recorder_.Prune(tonight)) notes.push_back("Night: an old night was deleted: " + gone);
+  for (const std::string& gone : recorder_.Prune(tonight)) {
+    publisher_.Forget(gone);
+    notes.push_back("Night: an old night was deleted: " + gone);
+  }
   return notes;
 }
 
@@ -36,6 +39,7 @@ std::vector<std::string> NightKeeper::Keep(const QDateTime& now, const std::stri
   if (!enabled()) return {};
   NightRecorder::Result kept = recorder_.Record(now, published, plain, background);
   std::vector<std::string> notes = std::move(kept.notes);
+  for (const std::string& gone : kept.pruned) publisher_.Forget(gone);
   if (kept.ended) notes.push_back(Ended(*kept.ended));
   // A rolling night for the page: the products remade every N pictures.
   const std::optional<std::string> folder = recorder_.current_folder();
@@ -52,9 +56,10 @@ bool NightKeeper::HasUploads() {
   return publisher_.waiting();
 }
 
-std::vector<std::string> NightKeeper::Publish(const NightPublisher::Put& put, const NightPublisher::Lost& lost) {
+std::vector<std::string> NightKeeper::Publish(const NightPublisher::Put& put, const NightPublisher::Lost& lost,
+                                              const NightPublisher::Remove& remove) {
   if (!HasUploads()) return {};
-  return publisher_.Publish(put, lost);
+  return publisher_.Publish(put, lost, remove);
 }
 
 std::vector<std::string> NightKeeper::Stop() {

@@ -17,6 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kProducts[] = {"keogram.jpg", "startrails.jpg", "timelapse.mp4"};
+// The dates of deleted nights whose products are still on the server, one a line.
+constexpr const char* kForgotten = ".remote-deletions";
 
 std::string DateOf(const std::string& folder) { return fs::path(folder).filename().string(); }
 
@@ -51,7 +53,7 @@ void NightPublisher::Add(const std::string& folder) {
   }
 }
 
-std::vector<std::string> NightPublisher::Publish(const Put& put, const Lost& lost) {
+std::vector<std::string> NightPublisher::Publish(const Put& put, const Lost& lost, const Remove& remove) {
   ++round_;
   std::vector<std::string> notes;
   bool connection_lost = false;
@@ -98,7 +100,64 @@ std::vector<std::string> NightPublisher::Publish(const Put& put, const Lost& los
       list_ = {};
     }
   }
+  // Only once the page's list no longer names them: a visitor never follows a link to nothing.
+  if (!list_.due && !connection_lost && remove && deletions_.due <= round_) DeleteForgotten(remove, notes);
   return notes;
+}
+
+void NightPublisher::Forget(const std::string& date) {
+  std::vector<std::string> dates = Forgotten();
+  if (std::find(dates.begin(), dates.end(), date) == dates.end()) dates.push_back(date);
+  std::string text;
+  for (const std::string& d : dates) text += d + "\n";
+  WriteFileAtomically(root_ + "/" + kForgotten, text.data(), text.size(), 0644, Durability::kReplaceOnly);
+  list_.due = true;
+}
+
+std::vector<std::string> NightPublisher::Forgotten() const {
+  std::string text;
+  std::vector<std::string> dates;
+  if (!ReadRegularFile(root_ + "/" + kForgotten, size_t{1} << 20, text).ok) return dates;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    const std::string date = text.substr(start, end - start);
+    if (IsNightName(date)) dates.push_back(date);  // only names the station could have published
+    start = end + 1;
+  }
+  return dates;
+}
+
+void NightPublisher::DeleteForgotten(const Remove& remove, std::vector<std::string>& notes) {
+  std::vector<std::string> dates = Forgotten(), left;
+  if (dates.empty()) return;
+  bool failed = false;
+  for (const std::string& date : dates) {
+    bool gone = !failed;
+    for (const char* product : kProducts) {
+      if (failed) break;
+      const std::string remote = date + "-" + product;
+      int32_t error = 0;
+      if (remove(remote, error)) continue;
+      // 550: not there (never published, or deleted already), or not the station's to delete.
+      if (error == 550) continue;
+      notes.push_back("Night NG:" + std::to_string(error) + " (" + remote + " not deleted on the server)");
+      failed = true;
+      gone = false;
+    }
+    if (gone) notes.push_back("Night " + date + ": deleted on the server");
+    else left.push_back(date);
+  }
+  if (failed && deletions_.Failed(round_)) {
+    notes.push_back("Night: deleting old nights on the server given up after " + std::to_string(kTries) + " tries");
+    left.clear();
+    deletions_ = {};
+  } else if (!failed) {
+    deletions_ = {};
+  }
+  if (left.size() == dates.size() && !left.empty()) return;
+  std::string text;
+  for (const std::string& d : left) text += d + "\n";
+  WriteFileAtomically(root_ + "/" + kForgotten, text.data(), text.size(), 0644, Durability::kReplaceOnly);
 }
 
 void NightPublisher::Settle(std::vector<std::string>& notes) {

@@ -32,14 +32,20 @@ class NightPublisher {
   using Put = std::function<Sent(const std::string& local, const std::string& remote, int32_t& error)>;
   /// True when the last failure was the connection's: no other upload is tried in this round.
   using Lost = std::function<bool()>;
+  /// Deletes `remote` in the night directory; false, with the error number, on failure.
+  using Remove = std::function<bool(const std::string& remote, int32_t& error)>;
 
   explicit NightPublisher(std::string root = "nights") : root_(std::move(root)) {}
 
   /// The products of the night in `folder` are made: its files wait for the next round.
   void Add(const std::string& folder);
-  bool waiting() const { return !waiting_.empty() || list_.due; }
-  /// One round (a cycle's): uploads what is due, each on its own. Lines for the log.
-  std::vector<std::string> Publish(const Put& put, const Lost& lost = {});
+  /// The night of `date` was deleted here: its products go from the server too, once nights.json
+  /// no longer lists it. Kept in a file until done, so that a restart does not forget it.
+  void Forget(const std::string& date);
+  bool waiting() const { return !waiting_.empty() || list_.due || !Forgotten().empty(); }
+  /// One round (a cycle's): uploads what is due, each on its own, then nights.json, then deletes
+  /// what is forgotten. Lines for the log.
+  std::vector<std::string> Publish(const Put& put, const Lost& lost = {}, const Remove& remove = {});
   /// Writes nights.json from the nights whose products are all on the server; its path.
   std::string WriteNightsJson() const;
 
@@ -60,6 +66,9 @@ class NightPublisher {
   };
   /// Marks the nights whose uploads have all ended.
   void Settle(std::vector<std::string>& notes);
+  /// The dates whose products are still to be deleted on the server.
+  std::vector<std::string> Forgotten() const;
+  void DeleteForgotten(const Remove& remove, std::vector<std::string>& notes);
 
   std::string root_;
   std::vector<Upload> waiting_;
@@ -68,4 +77,5 @@ class NightPublisher {
     Retry retry;
   } list_;  // nights.json
   int64_t round_ = 0;
+  Retry deletions_;
 };

@@ -70,7 +70,8 @@ NightRecorder::Result NightRecorder::Record(const QDateTime& now, const std::str
     const std::string marker = folder + "/" + kNightMarker;
     if (!HasMarker(folder, kNightMarker)) WriteFileAtomically(marker, "", 0, 0644, Durability::kReplaceOnly);
     current_ = night;
-    for (const std::string& gone : Prune(night)) result.notes.push_back("Night: an old night was deleted: " + gone);
+    result.pruned = Prune(night);
+    for (const std::string& gone : result.pruned) result.notes.push_back("Night: an old night was deleted: " + gone);
   }
   // The archive's floor holds for the night's pictures too.
   if (floor_mb_ > 0) {

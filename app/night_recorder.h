@@ -52,6 +52,7 @@ class NightRecorder {
   struct Result {
     std::vector<std::string> notes;
     std::optional<std::string> ended;
+    std::vector<std::string> pruned;  // the dates of the nights deleted
   };
   /// A cycle at `now` published the JPEG file `published`; `plain` is its picture before
   /// lettering, `background` its raw frame's sky background. Keeps them where it is night and the

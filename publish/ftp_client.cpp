@@ -126,6 +126,16 @@ int16_t FtpClient::FtpPutBinInto(const std::string& directory, const std::string
   return Put(directory, local, remote);
 }
 
+int16_t FtpClient::FtpDeleteIn(const std::string& directory, const std::string& remote) {
+  if (HasUnsafeCharacters(directory) || directory.empty() || directory.front() != '/' || HasUnsafeCharacters(remote) ||
+      remote.empty() || remote.find('/') != std::string::npos)
+    return Fail(ftp_error::kUnsafeText);
+  if (!Usable()) return 0;
+  const std::string path = directory + (directory.back() == '/' ? "" : "/") + remote;
+  const Outcome deleted = sftp_ ? sftp_->Delete(path, Deadline()) : session_->Delete(path, Deadline());
+  return deleted.ok ? -1 : Fail(deleted);
+}
+
 int16_t FtpClient::Put(const std::string& directory, const std::string& local, const std::string& remote) {
   left_unfinished_ = false;
   if (!Usable()) return 0;

@@ -37,6 +37,7 @@ class FtpClient : public PicturePublisher {
   /// The same into the absolute `directory`, made on the server where it is missing; the current
   /// directory stays as it was.
   int16_t FtpPutBinInto(const std::string& directory, const std::string& local, const std::string& remote) override;
+  int16_t FtpDeleteIn(const std::string& directory, const std::string& remote) override;
   /// Ends the session (QUIT). Succeeds also when there is none.
   int16_t FtpDisconnect();
   /// The number of the last failure: a server reply code, a libcurl code or one of ftp_errors.h.

@@ -396,5 +396,10 @@ Outcome FtpSession::PublishInto(const std::vector<std::string>& directory, const
   return published;
 }
 
+Outcome FtpSession::Delete(const std::string& path, Clock::time_point deadline) {
+  const Impl::Result result = impl_->Commands({"DELE " + path}, deadline);
+  return Reported(result.code, result.reply);
+}
+
 const std::vector<std::string>& FtpSession::directory() const { return impl_->directory(); }
 void FtpSession::set_directory(std::vector<std::string> directory) { impl_->set_directory(std::move(directory)); }

@@ -48,6 +48,9 @@ class FtpSession {
   Outcome PublishInto(const std::vector<std::string>& directory, const RegularFile& file, const std::string& remote,
                       Clock::time_point deadline, bool go_on = false);
 
+  /// Deletes the file at the absolute `path` (DELE).
+  Outcome Delete(const std::string& path, Clock::time_point deadline);
+
   const std::vector<std::string>& directory() const;
   void set_directory(std::vector<std::string> directory);
 

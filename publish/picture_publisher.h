@@ -14,6 +14,9 @@ class PicturePublisher {
   virtual int16_t FtpPutBin(const std::string& local, const std::string& remote) = 0;
   /// Uploads `local` as `remote` into the absolute `directory`, made where missing; -1 on success.
   virtual int16_t FtpPutBinInto(const std::string& directory, const std::string& local, const std::string& remote) = 0;
+  /// Deletes `remote` in the absolute `directory`; -1 on success. A server that answers 550 (no
+  /// such file, or not allowed) fails with 550 like any refusal.
+  virtual int16_t FtpDeleteIn(const std::string& directory, const std::string& remote) = 0;
   /// The error number of the last failed call.
   virtual int32_t FtpGetLastError() const = 0;
   /// Every call from now on ends by `deadline` at the latest, whatever its own bound: the calls

@@ -305,6 +305,15 @@ Outcome SftpSession::UploadInto(const std::string& directory, const RegularFile&
   return uploaded;
 }
 
+Outcome SftpSession::Delete(const std::string& path, Clock::time_point deadline) {
+  if (!connection_) {
+    if (Outcome opened = Open(deadline); !opened.ok) return opened;
+  }
+  Outcome removed = connection_->wire->Remove(path, ReplyBy(timeouts_.stall, deadline));
+  if (SessionLost(removed)) connection_.reset();
+  return removed;
+}
+
 std::string SftpSession::PathOf(const std::string& name) const {
   if (directory_.empty()) return name;
   return directory_ + (directory_.back() == '/' ? "" : "/") + name;

@@ -54,6 +54,9 @@ class SftpSession {
   Outcome UploadInto(const std::string& directory, const RegularFile& file, const std::string& remote,
                      Clock::time_point deadline, bool go_on = false);
 
+  /// Deletes the file at the absolute `path`.
+  Outcome Delete(const std::string& path, Clock::time_point deadline);
+
   /// Lines worth a place in the log since the last call (a host recorded, the way of renaming).
   std::vector<std::string> TakeNotes();
 

@@ -61,6 +61,10 @@ class FakePublisher : public PicturePublisher {
   int16_t FtpPutBinInto(const std::string& directory, const std::string& local, const std::string& remote) override {
     return FtpPutBin(local, directory + "/" + remote);
   }
+  int16_t FtpDeleteIn(const std::string& directory, const std::string& remote) override {
+    uploads.push_back("DELE " + directory + "/" + remote);
+    return error == 0 ? -1 : 0;
+  }
   void LimitCallsTo(std::chrono::steady_clock::time_point deadline) override { limits.push_back(deadline); }
   bool ConnectionFailed() const override { return error == 28; }
 

@@ -241,7 +241,8 @@ TEST(NightReview, DamagedAndForeignPicturesAreLeftOutAndAStoppedReviewIsNotTaken
 }
 
 // A night that ended while the station was down, or whose products were never uploaded: the next
-// start reviews and publishes it, and the start after that finds nothing left to do.
+// start reviews and publishes it, and the start after that finds nothing left to do; once the
+// night is pruned, its files are deleted on the server as well.
 TEST(NightReview, ANightLeftByAnEarlierRunIsReviewedAndPublishedAtTheNextStart) {
   TempDir dir;
   KeepNight(dir, Range(4, 7), 30, QDateTime(QDate(2026, 12, 7), QTime(22, 0)), 60);
@@ -260,13 +261,26 @@ TEST(NightReview, ANightLeftByAnEarlierRunIsReviewedAndPublishedAtTheNextStart) 
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0], "Night 2026-12-07: left unreviewed by an earlier run, reviewed now");
     for (int i = 0; i < 600 && !keeper.HasUploads(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    keeper.Publish(put, {});
+    keeper.Publish(put, {}, {});
   }
   EXPECT_EQ(uploads, (std::vector<std::string>{"2026-12-07-keogram.jpg", "2026-12-07-startrails.jpg",
                                                "2026-12-07-timelapse.mp4", "nights.json"}));
   NightKeeper again(dir.File("nights"));
   again.SetOptions(options, 0);
   EXPECT_TRUE(again.Begin(evening.addSecs(60)).empty());
+
+  // Pruned here, it goes from the server too: first out of nights.json, then its files.
+  options.keep_nights = 1;
+  again.SetOptions(options, 0);
+  uploads.clear();
+  again.Keep(evening.addDays(1), dir.File("live2.jpg"), QImage(), std::nullopt);
+  again.Publish(put, {}, [&](const std::string& remote, int32_t&) {
+    uploads.push_back("DELE " + remote);
+    return true;
+  });
+  EXPECT_EQ(uploads, (std::vector<std::string>{"nights.json", "DELE 2026-12-07-keogram.jpg",
+                                               "DELE 2026-12-07-startrails.jpg", "DELE 2026-12-07-timelapse.mp4"}));
+  EXPECT_TRUE(ReadBytes(dir.File("nights/.remote-deletions")).empty());
 }
 
 }  // namespace

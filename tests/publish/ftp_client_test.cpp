@@ -375,6 +375,11 @@ TEST_F(FtpClientTest, AnUploadWhoseTimeRanOutGoesOnWhereItStopped) {
   EXPECT_FALSE(client.LeftUnfinished());
   EXPECT_EQ(ReadBytes(Remote("night/video.mp4")), ReadBytes(video));
   EXPECT_EQ(server.Count("CMD APPE .video.mp4.part"), 1) << server.log();
+  // A pruned night's files go from the server by name; one that is not there is a 550.
+  EXPECT_EQ(client.FtpDeleteIn("/homepage/night", "video.mp4"), -1) << client.FtpGetLastError();
+  EXPECT_FALSE(std::filesystem::exists(Remote("night/video.mp4")));
+  EXPECT_EQ(client.FtpDeleteIn("/homepage/night", "video.mp4"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), 550);
 }
 
 }  // namespace

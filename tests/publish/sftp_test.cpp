@@ -279,6 +279,10 @@ TEST_F(SftpTest, AnUploadWhoseTimeRanOutGoesOnWhereItStopped) {
   client.LimitCallsTo(std::chrono::steady_clock::time_point::max());
   ASSERT_EQ(client.FtpPutBinInto(homepage_ + "/night", video, "video.mp4"), -1) << client.FtpGetLastError();
   EXPECT_EQ(ReadBytes(homepage_ + "/night/video.mp4"), bytes);
+  EXPECT_EQ(client.FtpDeleteIn(homepage_ + "/night", "video.mp4"), -1) << client.FtpGetLastError();
+  EXPECT_FALSE(fs::exists(homepage_ + "/night/video.mp4"));
+  EXPECT_EQ(client.FtpDeleteIn(homepage_ + "/night", "video.mp4"), 0);
+  EXPECT_EQ(client.FtpGetLastError(), 550);
 }
 
 }  // namespace
