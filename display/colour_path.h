@@ -52,8 +52,6 @@ class ColourPath {
  private:
   void Balance(const FrameStore& store);
 
-  // The colour of pixel (x, y) of plane `plane`, balanced.
-
   bool planes_ = false;  // three planes rather than a mosaic
   MosaicLayout layout_;
   std::optional<std::array<double, 3>> fixed_gains_;

@@ -208,6 +208,17 @@ TEST_F(PictureChoicesTest, ThreeColourPlanesComeOutInTheirColours) {
   }
   const QColor sky(At(40, 40));
   EXPECT_LE(std::abs(sky.red() - sky.green()) + std::abs(sky.blue() - sky.green()), 30);
+  // Colours whose medians lie a billion apart (a 32-bit cube, red dark but for a saturated patch):
+  // the automatic gains stay within a user's bounds, and the picture is drawn without overflow.
+  std::vector<int64_t> extreme;
+  for (int plane = 0; plane < 3; ++plane)
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) extreme.push_back(plane == 1 || (plane == 0 && x < 4 && y < 4) ? 2147483000 : 1);
+  FitsBuilder wide = FitsBuilder::Frame(32, width, height, {ValueCard("NAXIS3", "3")}).Samples(extreme, 4);
+  wide.cards[2] = ValueCard("NAXIS", "3");
+  Read(wide);
+  Paint({*PictureSize::Parse("frame"), true});
+  EXPECT_EQ(QColor(At(1, 1)).red(), 255);
 }
 
 // The demosaic's wide loop (sums in 32-bit lanes, products in 64) against the plain one in 64-bit
