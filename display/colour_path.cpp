@@ -295,6 +295,98 @@ void ColourPath::ComputeRange(FrameStore& store) {
   store.DisplaySpan = luminance.DisplaySpan;
 }
 
+namespace {
+
+// What every row of a colour picture shares, worked out once a picture.
+struct ColourPlan {
+  const FrameStore& store;
+  const MosaicLayout& layout;
+  const std::array<double, 3>& gains;
+  const PictureScaler& scaler;
+  bool planes;
+  PixelSize frame;
+  bool window;  // the design's picture: a window onto the frame's corner, one box a pixel
+  int columns = 0, rows = 0;
+  TapPlan taps{};
+  // A colour's gain over a count of 1 to 4 sites, in 1/65536ths; the four-site ones for a row.
+  std::array<std::array<int64_t, 5>, 3> fixed{};
+  std::array<int64_t, 3> quarter_gains{};
+  int64_t largest = 0;  // the largest magnitude of a sample
+  bool single_columns = false, single_rows = false;  // one frame pixel a picture pixel
+  bool binned = false;  // boxes of at least 2 x 2 of a mosaic, every colour in each
+  std::vector<int> column_starts{};
+
+  int XStart(int px) const { return window ? px : scaler.ColumnStart(px); }
+  int YStart(int py) const { return window ? py : scaler.RowStart(py); }
+
+  // A colour's balanced mean of `count` sites summing to `sum`: for the few sites of a pixel's
+  // neighbours in whole numbers, else in doubles.
+  int32_t BalancedMean(size_t c, int64_t sum, int64_t count) const {
+    if (count <= 0) return 0;
+    if (count > 4) return RoundToInt32(static_cast<double>(sum) * gains[c] / static_cast<double>(count));
+    const int64_t scaled = (sum * fixed[c][static_cast<size_t>(count)] + 32768) >> 16;
+    return static_cast<int32_t>(std::clamp<int64_t>(scaled, INT32_MIN, INT32_MAX));
+  }
+};
+
+// A row's colour means, and the sums of a box row's even and odd frame rows column by column.
+struct ColourRow {
+  std::array<std::vector<int32_t>, 3> means;
+  std::array<std::vector<int64_t>, 2> column_sums;
+  std::array<int32_t*, 3> Means() { return {means[0].data(), means[1].data(), means[2].data()}; }
+};
+
+// A mosaic at one frame pixel a picture pixel, away from the frame's edge: the row's inner pixels
+// at once. Returns the end of what it did (0: nothing).
+int DemosaicInnerRow(const ColourPlan& plan, int py, ColourRow& row) {
+  if (!plan.single_columns || !plan.single_rows || plan.planes || py < 1 || py + 1 >= plan.frame.height) return 0;
+  const int end = std::min(plan.columns, plan.frame.width - 1);
+  if (end <= 1) return 0;
+  DemosaicRow(&plan.store.Pixel(0, py), FrameStore::kSide, 1, end, plan.taps[static_cast<size_t>(py & 1)],
+              plan.quarter_gains, plan.largest, row.Means());
+  return end;
+}
+
+// Boxes of at least 2 x 2 hold every colour: the box's even frame rows and its odd ones are added
+// column by column, then each box's even and odd columns of those sums go to the colours of their
+// sites.
+void BinBoxRow(const ColourPlan& plan, int py, ColourRow& row) {
+  const int y0 = plan.YStart(py), y1 = plan.YStart(py + 1);
+  const std::array<int, 2> first = {y0 + (y0 & 1), y0 + 1 - (y0 & 1)};
+  std::array<int64_t, 2> row_count{};
+  for (size_t parity = 0; parity < 2; ++parity) {
+    row.column_sums[parity].resize(static_cast<size_t>(plan.frame.width));
+    row_count[parity] = (y1 - first[parity] + 1) / 2;
+    AddRowsByColumn(&plan.store.Pixel(0, first[parity]), 2 * static_cast<size_t>(FrameStore::kSide),
+                    static_cast<int>(row_count[parity]), plan.frame.width, row.column_sums[parity].data());
+  }
+  BinRow({row.column_sums[0].data(), row.column_sums[1].data()}, row_count, plan.column_starts.data(), plan.columns,
+         plan.layout, plan.gains, row.Means());
+}
+
+// One picture pixel's box, summed site by site: three planes, a pixel's neighbours, or a box and,
+// for a colour it has no site of, its neighbours too.
+void BoxPixel(const ColourPlan& plan, int px, int py, ColourRow& row) {
+  const int x0 = plan.XStart(px), x1 = plan.XStart(px + 1), y0 = plan.YStart(py), y1 = plan.YStart(py + 1);
+  const FrameStore& store = plan.store;
+  ColourSums box;
+  if (plan.planes) {
+    AddPlanes(store, x0, x1, y0, y1, box);
+  } else if (!TakeNeighbours(store, plan.taps, plan.frame, x0, y0, x1 - x0, y1 - y0, box)) {
+    AddBox(store, plan.layout, x0, x1, y0, y1, box);
+    if (box.count[0] == 0 || box.count[1] == 0 || box.count[2] == 0) {
+      ColourSums around;
+      AddBox(store, plan.layout, std::max(0, x0 - 1), std::min(plan.frame.width, x1 + 1), std::max(0, y0 - 1),
+             std::min(plan.frame.height, y1 + 1), around);
+      for (size_t c = 0; c < 3; ++c)
+        if (box.count[c] == 0) box.sum[c] = around.sum[c], box.count[c] = around.count[c];
+    }
+  }
+  for (size_t c = 0; c < 3; ++c) row.means[c][static_cast<size_t>(px)] = plan.BalancedMean(c, box.sum[c], box.count[c]);
+}
+
+}  // namespace
+
 void ColourPath::Render(FrameStore& store, PictureSurface& picture, const PictureSize& size) {
   RescaleDisplayRange(store);
   const FrameExtent extent = WalkableExtent(store);
@@ -302,98 +394,47 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
   const PixelSize shown = PicturePixels(size, frame);
   picture.Resize(shown.width, shown.height);
   picture.Cls();
-  // The design's picture is a window onto the frame's corner, one box a pixel; another is the
-  // whole frame in the scaler's boxes.
-  const bool window = size.design();
-  if (!window) scaler_.Plan(frame, shown);
-  const int columns = window ? std::min(frame.width, shown.width) : shown.width;
-  const int rows = window ? std::min(frame.height, shown.height) : shown.height;
-  const auto x_start = [&](int px) { return window ? px : scaler_.ColumnStart(px); };
-  const auto y_start = [&](int py) { return window ? py : scaler_.RowStart(py); };
-
-  const int32_t low = store.DisplayLow, span = store.DisplaySpan;
-  const TapPlan taps = PlanTaps(layout_);
-  // A colour's balanced mean of `count` sites summing to `sum`: for the few sites of a pixel's
-  // neighbours in whole numbers (the gain over the count in 1/65536ths), else in doubles.
-  std::array<std::array<int64_t, 5>, 3> fixed{};
+  ColourPlan plan{store, layout_, gains_, scaler_, planes_, frame, size.design()};
+  if (!plan.window) scaler_.Plan(frame, shown);
+  plan.columns = plan.window ? std::min(frame.width, shown.width) : shown.width;
+  plan.rows = plan.window ? std::min(frame.height, shown.height) : shown.height;
+  plan.taps = PlanTaps(layout_);
   for (size_t c = 0; c < 3; ++c)
-    for (size_t count = 1; count <= 4; ++count) fixed[c][count] = std::llround(gains_[c] / static_cast<double>(count) * 65536);
-  const std::array<int64_t, 3> quarter_gains = {fixed[0][4], fixed[1][4], fixed[2][4]};
-  const int64_t largest = std::max(std::abs(int64_t{store.PixelMin}), std::abs(int64_t{store.PixelMax}));
-  const auto balanced_mean = [&](size_t c, int64_t sum, int64_t count) -> int32_t {
-    if (count <= 0) return 0;
-    if (count > 4) return RoundToInt32(static_cast<double>(sum) * gains_[c] / static_cast<double>(count));
-    const int64_t scaled = (sum * fixed[c][static_cast<size_t>(count)] + 32768) >> 16;
-    return static_cast<int32_t>(std::clamp<int64_t>(scaled, INT32_MIN, INT32_MAX));
-  };
-  // Rows and columns of one frame pixel a picture pixel: the design's window, or a picture of the
-  // frame's own size.
-  const bool single_columns = window || shown.width == frame.width;
-  const bool single_rows = window || shown.height == frame.height;
-  bool binned = !window && !planes_;
-  for (int px = 0; binned && px < columns; ++px) binned = x_start(px + 1) - x_start(px) >= 2;
-  for (int py = 0; binned && py < rows; ++py) binned = y_start(py + 1) - y_start(py) >= 2;
-  std::vector<int> column_starts;
-  for (int px = 0; binned && px <= columns; ++px) column_starts.push_back(scaler_.ColumnStart(px));
-  // The raster's rows, taken on this thread: the first write to a shared raster copies it.
-  std::vector<uint32_t*> picture_rows(static_cast<size_t>(rows));
-  for (int py = 0; py < rows; ++py) picture_rows[static_cast<size_t>(py)] = picture.Row(py);
-  const auto draw_rows = [&](int first_row, int end_row) {
-    std::array<std::vector<int64_t>, 2> column_sums;  // a box's even and odd frame rows, column by column
-    std::array<std::vector<int32_t>, 3> means;
-    for (size_t c = 0; c < 3; ++c) {
-      means[c].resize(static_cast<size_t>(columns));
-    }
-    const std::array<int32_t*, 3> mean_rows = {means[0].data(), means[1].data(), means[2].data()};
+    for (size_t count = 1; count <= 4; ++count)
+      plan.fixed[c][count] = std::llround(gains_[c] / static_cast<double>(count) * 65536);
+  plan.quarter_gains = {plan.fixed[0][4], plan.fixed[1][4], plan.fixed[2][4]};
+  plan.largest = std::max(std::abs(int64_t{store.PixelMin}), std::abs(int64_t{store.PixelMax}));
+  plan.single_columns = plan.window || shown.width == frame.width;
+  plan.single_rows = plan.window || shown.height == frame.height;
+  plan.binned = !plan.window && !planes_;
+  for (int px = 0; plan.binned && px < plan.columns; ++px) plan.binned = plan.XStart(px + 1) - plan.XStart(px) >= 2;
+  for (int py = 0; plan.binned && py < plan.rows; ++py) plan.binned = plan.YStart(py + 1) - plan.YStart(py) >= 2;
+  for (int px = 0; plan.binned && px <= plan.columns; ++px) plan.column_starts.push_back(scaler_.ColumnStart(px));
 
+  // The raster's rows, taken on this thread: the first write to a shared raster copies it.
+  std::vector<uint32_t*> picture_rows(static_cast<size_t>(plan.rows));
+  for (int py = 0; py < plan.rows; ++py) picture_rows[static_cast<size_t>(py)] = picture.Row(py);
+  ShareRows(plan.rows, [&](int, int first_row, int end_row) {
+    ColourRow row;
+    for (std::vector<int32_t>& means : row.means) means.resize(static_cast<size_t>(plan.columns));
     for (int py = first_row; py < end_row; ++py) {
-      const int y0 = y_start(py), y1 = y_start(py + 1);
-      // A mosaic at one frame pixel a picture pixel, away from the frame's edge: a row at a time.
-      const bool plain_row = single_columns && single_rows && !planes_ && py >= 1 && py + 1 < frame.height;
-      const int plain_end = plain_row ? std::min(columns, frame.width - 1) : 0;
-      if (plain_row && plain_end > 1)
-        DemosaicRow(&store.Pixel(0, py), FrameStore::kSide, 1, plain_end, taps[static_cast<size_t>(py & 1)],
-                    quarter_gains, largest, mean_rows);
-      if (binned) {
-        // Boxes of at least 2 x 2 hold every colour: the box's even frame rows and its odd ones are
-        // added column by column, then each box's even and odd columns of those sums go to the
-        // colours of their sites.
-        const int even_first = y0 + (y0 & 1), odd_first = y0 + 1 - (y0 & 1);
-        const std::array<int, 2> first = {even_first, odd_first};
-        std::array<int64_t, 2> row_count{};
-        for (size_t parity = 0; parity < 2; ++parity) {
-          column_sums[parity].resize(static_cast<size_t>(frame.width));
-          row_count[parity] = (y1 - first[parity] + 1) / 2;
-          AddRowsByColumn(&store.Pixel(0, first[parity]), 2 * static_cast<size_t>(FrameStore::kSide),
-                          static_cast<int>(row_count[parity]), frame.width, column_sums[parity].data());
-        }
-        BinRow({column_sums[0].data(), column_sums[1].data()}, row_count, column_starts.data(), columns, layout_,
-               gains_, mean_rows);
+      // Whole rows at once where the boxes allow; the pixels left (all, or the frame's edge) one
+      // by one.
+      int done_first = plan.columns, done_end = plan.columns;
+      if (plan.binned) {
+        BinBoxRow(plan, py, row);
+        done_first = 0;
+      } else if (const int inner_end = DemosaicInnerRow(plan, py, row); inner_end > 1) {
+        done_first = 1;
+        done_end = inner_end;
       }
-      // The pixels not done above: all of them, or those at the frame's edge.
-      const int done_first = binned ? 0 : plain_end > 1 ? 1 : columns, done_end = binned ? columns : plain_end;
-      for (int px = 0; px < columns; ++px) {
+      for (int px = 0; px < plan.columns; ++px) {
         if (px == done_first) px = done_end;
-        if (px >= columns) break;
-        const int x0 = x_start(px), x1 = x_start(px + 1);
-        ColourSums box;
-        if (planes_) {
-          AddPlanes(store, x0, x1, y0, y1, box);
-        } else if (!TakeNeighbours(store, taps, frame, x0, y0, x1 - x0, y1 - y0, box)) {
-          AddBox(store, layout_, x0, x1, y0, y1, box);
-          if (box.count[0] == 0 || box.count[1] == 0 || box.count[2] == 0) {
-            ColourSums around;  // the box and its neighbours, for a colour the box has no site of
-            AddBox(store, layout_, std::max(0, x0 - 1), std::min(frame.width, x1 + 1), std::max(0, y0 - 1),
-                   std::min(frame.height, y1 + 1), around);
-            for (size_t c = 0; c < 3; ++c)
-              if (box.count[c] == 0) box.sum[c] = around.sum[c], box.count[c] = around.count[c];
-          }
-        }
-        for (size_t c = 0; c < 3; ++c) means[c][static_cast<size_t>(px)] = balanced_mean(c, box.sum[c], box.count[c]);
+        if (px >= plan.columns) break;
+        BoxPixel(plan, px, py, row);
       }
-      ColourPixels({means[0].data(), means[1].data(), means[2].data()}, columns, low, span, picture_rows[static_cast<size_t>(py)]);
+      ColourPixels({row.means[0].data(), row.means[1].data(), row.means[2].data()}, plan.columns, store.DisplayLow, store.DisplaySpan, picture_rows[static_cast<size_t>(py)]);
     }
-  };
-  ShareRows(rows, [&](int, int first, int end) { draw_rows(first, end); });
+  });
   picture.Changed();
 }
