@@ -128,83 +128,104 @@ ReadResult FrameReader::ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink) 
   return result;
 }
 
-std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
-  store.PixelMax = -1;
-  store.PixelMin = std::numeric_limits<int32_t>::max();
+namespace {
 
-  RegularFile file;
-  if (const Outcome opened = file.Open(store.LiveFilePath); !opened.ok) return FileError(opened.reason);
-  timespec opened_at {};
-  clock_gettime(CLOCK_REALTIME, &opened_at);
-  const struct stat& before = file.info();
-  const uint64_t file_size = static_cast<uint64_t>(before.st_size);
-  const auto settled = [&]() {
-    last_seen_ = before;
-    return file.Stat(last_seen_).ok && !MaybeWrittenDuringRead(before, opened_at, last_seen_);
-  };
+// One attempt's end: a verdict, or nothing where the file changed while it was read.
+using Attempt = std::optional<ReadResult>;
 
-  // Header pass: whole cards only, up to the END card, never past the store's 500 cards.
+// Header pass: whole cards only, up to the END card, never past the store's 500 cards; then the
+// keywords and the header checks. False, with `ended` set, where the read ends here.
+template <typename Settled>
+bool ReadHeader(const RegularFile& file, FrameStore& store, std::vector<uint8_t>& buffer, const Settled& settled,
+                int& end_card, bool& bitpix_negative, Attempt& ended) {
+  const uint64_t file_size = static_cast<uint64_t>(file.info().st_size);
   const size_t header_bytes = static_cast<size_t>(
       std::min<uint64_t>(file_size / kCardLength, kMaxHeaderCards) * kCardLength);
-  buffer_.resize(std::max(buffer_.size(), header_bytes));
-  if (const Outcome read = file.ReadAt(0, buffer_.data(), header_bytes); !read.ok)
-    return settled() ? std::optional(FileError("cannot read the header: " + read.reason)) : Changed();
-
-  int end_card = 0;
+  buffer.resize(std::max(buffer.size(), header_bytes));
+  if (const Outcome read = file.ReadAt(0, buffer.data(), header_bytes); !read.ok) {
+    ended = settled() ? Attempt(FileError("cannot read the header: " + read.reason)) : Changed();
+    return false;
+  }
+  end_card = 0;
   const int records = static_cast<int>(header_bytes / kCardLength);
   for (int i = 1; i <= records && end_card == 0; ++i) {
-    const char* card = reinterpret_cast<const char*>(buffer_.data()) + (i - 1) * kCardLength;
+    const char* card = reinterpret_cast<const char*>(buffer.data()) + (i - 1) * kCardLength;
     store.HeaderCards[i].assign(card, kCardLength);
     if (IsEndCard(store.HeaderCards[i])) end_card = i;
   }
-  bool bitpix_negative = false;
-  if (end_card == 0) {
-    store.HeaderCardCount = 0;
-    ScanKeywords(store, bitpix_negative);
-    if (!settled()) return Changed();
-    if (file_size == 0) return FileError("the file is empty");
-    if (file_size / kCardLength > kMaxHeaderCards)
-      return FileError("no END card within the first 500 cards");
-    return FileError("the header has no END card");
-  }
   store.HeaderCardCount = end_card;
   ScanKeywords(store, bitpix_negative);
-
-  if (std::string fault = HeaderFault(store); !fault.empty()) {
-    if (!settled()) return Changed();
-    return ReadResult{ReadStatus::kHeaderError, store.LiveFilePath + fault};
+  if (end_card == 0) {
+    if (!settled()) ended = Changed();
+    else if (file_size == 0) ended = FileError("the file is empty");
+    else if (file_size / kCardLength > kMaxHeaderCards) ended = FileError("no END card within the first 500 cards");
+    else ended = FileError("the header has no END card");
+    return false;
   }
+  if (std::string fault = HeaderFault(store); !fault.empty()) {
+    ended = settled() ? Attempt(ReadResult{ReadStatus::kHeaderError, store.LiveFilePath + fault}) : Changed();
+    return false;
+  }
+  return true;
+}
 
+// Where the data of an accepted header lie and how they are read.
+struct DataLayout {
+  SampleRule rule;
+  int width = 0, height = 0;
+  uint64_t offset = 0;  // of the first sample in the file
+  size_t bytes = 0;     // of one plane
+};
+
+// The frame's size and the data's place; false, with `ended` set, where the frame is one that
+// cannot be read or has no pixels, or the file is too short for it.
+bool PlaceData(const FrameStore& store, const RegularFile& file, int end_card, bool bitpix_negative,
+               DataLayout& layout, Attempt& ended) {
   const auto width = WalkableAxis(store.Naxis1);
-  if (!width) return FileError("NAXIS1 of " + ShortestDecimal(store.Naxis1) + " cannot be read (whole numbers up to 1537 only)");
   const auto height = WalkableAxis(store.Naxis2);
-  if (!height) return FileError("NAXIS2 of " + ShortestDecimal(store.Naxis2) + " cannot be read (whole numbers up to 1537 only)");
+  if (!width) ended = FileError("NAXIS1 of " + ShortestDecimal(store.Naxis1) + " cannot be read (whole numbers up to 1537 only)");
+  else if (!height) ended = FileError("NAXIS2 of " + ShortestDecimal(store.Naxis2) + " cannot be read (whole numbers up to 1537 only)");
+  if (!width || !height) return false;
   if (*width == 0 || *height == 0) {
     ReadResult empty;
-    empty.modified = before.st_mtim.tv_sec;
-    return empty;
+    empty.modified = file.info().st_mtim.tv_sec;
+    ended = empty;
+    return false;
   }
+  layout = {RuleFor(store, bitpix_negative), *width, *height,
+            RoundedCardCount(static_cast<size_t>(end_card)) * kCardLength, 0};
+  layout.bytes = static_cast<size_t>(*width) * *height * layout.rule.bytes;
+  const uint64_t file_size = static_cast<uint64_t>(file.info().st_size);
+  if (file_size < layout.offset + layout.bytes) {
+    ended = FileError("the file is shorter than its header promises (" + std::to_string(file_size) + " of " +
+                      std::to_string(layout.offset + layout.bytes) + " bytes)");
+    return false;
+  }
+  return true;
+}
 
-  const SampleRule rule = RuleFor(store, bitpix_negative);
-  const uint64_t data_offset = RoundedCardCount(static_cast<size_t>(end_card)) * kCardLength;
-  const size_t data_bytes = static_cast<size_t>(*width) * *height * rule.bytes;
-  if (file_size < data_offset + data_bytes)
-    return FileError("the file is shorter than its header promises (" + std::to_string(file_size) +
-                     " of " + std::to_string(data_offset + data_bytes) + " bytes)");
+// What the data pass found: each run's fate, and the extremes of what was decoded.
+struct DataRead {
+  std::vector<DataPart> parts;
+  int32_t min = INT32_MAX, max = INT32_MIN;
+  bool Whole() const {
+    return std::all_of(parts.begin(), parts.end(), [](const DataPart& part) { return part.Whole(); });
+  }
+};
 
-  // A file refused here (a top-bit sample, a short or changing file) may have left the rows
-  // decoded before the fault in the store; its extremes say that no frame was read.
-  // A large frame is read in parts that this thread and the helper take in turn: decoding is most
-  // of the reading, and this thread begins at once however long the helper takes to wake. The
-  // parts end at whole 64-byte stripes so that their digests add up in order; the bytes after the
-  // last whole stripe are read last.
+// The first plane. A large frame is read in parts that this thread and the helper take in turn:
+// decoding is most of the reading, and this thread begins at once however long the helper takes
+// to wake. The parts end at whole 64-byte stripes so that their digests add up in order; the bytes
+// after the last whole stripe are read last.
+DataRead ReadFirstPlane(const RegularFile& file, FrameStore& store, const DataLayout& layout,
+                        std::vector<uint8_t>& buffer, std::vector<uint8_t>& second_buffer, FrameDigest& digest) {
+  const size_t data_bytes = layout.bytes;
   const bool split = data_bytes >= kSplitBytes;
   const size_t whole_stripes = split ? data_bytes / 64 * 64 : data_bytes;
   const int parts = split ? static_cast<int>(std::clamp<size_t>(whole_stripes / kPartBytes, 2, 16)) : 1;
   const auto part_start = [&](int i) { return i == parts ? whole_stripes : whole_stripes * i / parts / 64 * 64; };
-  buffer_.resize(std::max(buffer_.size(), std::min(kPieceBytes, data_bytes)));
-  if (split) second_buffer_.resize(std::max(second_buffer_.size(), kPieceBytes));
-  FrameDigest digest(static_cast<uint64_t>(*width) << 32 | static_cast<uint64_t>(*height));
+  buffer.resize(std::max(buffer.size(), std::min(kPieceBytes, data_bytes)));
+  if (split) second_buffer.resize(std::max(second_buffer.size(), kPieceBytes));
   struct Part {
     DataPart data;
     FrameDigest digest = FrameDigest::PartFrom(0);
@@ -215,56 +236,95 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
     Part& part = read_parts[static_cast<size_t>(i)];
     const size_t from = part_start(i);
     part.digest = FrameDigest::PartFrom(from);
-    SampleDecoder decoder(rule, *width, store, from / rule.bytes);
-    part.data = ReadData(file, data_offset, from, part_start(i + 1), worker == 0 ? buffer_ : second_buffer_, decoder,
+    SampleDecoder decoder(layout.rule, layout.width, store, from / layout.rule.bytes);
+    part.data = ReadData(file, layout.offset, from, part_start(i + 1), worker == 0 ? buffer : second_buffer, decoder,
                          i == 0 ? digest : part.digest);
     part.min = decoder.min();
     part.max = decoder.max();
   });
-  bool whole = true;
-  int32_t low = INT32_MAX, high = INT32_MIN;
+  DataRead read;
   for (int i = 0; i < parts; ++i) {
     const Part& part = read_parts[static_cast<size_t>(i)];
     if (i > 0) digest.Append(part.digest);
-    whole = whole && part.data.Whole();
-    low = std::min(low, part.min);
-    high = std::max(high, part.max);
+    read.parts.push_back(part.data);
+    read.min = std::min(read.min, part.min);
+    read.max = std::max(read.max, part.max);
   }
-  SampleDecoder last(rule, *width, store, whole_stripes / rule.bytes);
-  DataPart last_part;
-  if (whole) last_part = ReadData(file, data_offset, whole_stripes, data_bytes, buffer_, last, digest);
-  // A three-plane frame's green and blue planes, where asked for: after the red one, in order,
-  // into the same digest.
-  store.ColourPlaneCount = 0;
-  DataPart planes_part;
-  const bool planes = colour_planes_ && whole && last_part.Whole() &&
-                      HasThreeColourPlanes(store);
-  if (planes) {
-    if (file_size < data_offset + 3 * data_bytes)
-      return FileError("the file is shorter than its three colour planes (" + std::to_string(file_size) + " of " +
-                       std::to_string(data_offset + 3 * data_bytes) + " bytes)");
-    if (store.ColourPlanes.empty()) store.ColourPlanes.resize(size_t{2} * FrameStore::kSide * FrameStore::kSide);
-    for (int plane = 1; plane <= 2 && planes_part.Whole(); ++plane) {
-      SampleDecoder decoder(rule, *width, store, 0, plane);
-      planes_part = ReadData(file, data_offset, plane * data_bytes, (plane + 1) * data_bytes, buffer_, decoder, digest);
-    }
+  if (!read.Whole()) return read;
+  SampleDecoder last(layout.rule, layout.width, store, whole_stripes / layout.rule.bytes);
+  read.parts.push_back(ReadData(file, layout.offset, whole_stripes, data_bytes, buffer, last, digest));
+  read.min = std::min(read.min, last.min());
+  read.max = std::max(read.max, last.max());
+  return read;
+}
+
+// A three-plane frame's green and blue planes: after the red one, in order, into the same digest.
+// False, with `ended` set, where the file is too short for them.
+bool ReadOtherPlanes(const RegularFile& file, FrameStore& store, const DataLayout& layout, std::vector<uint8_t>& buffer,
+                     FrameDigest& digest, DataRead& read, Attempt& ended) {
+  const uint64_t file_size = static_cast<uint64_t>(file.info().st_size);
+  if (file_size < layout.offset + 3 * layout.bytes) {
+    ended = FileError("the file is shorter than its three colour planes (" + std::to_string(file_size) + " of " +
+                      std::to_string(layout.offset + 3 * layout.bytes) + " bytes)");
+    return false;
   }
-  if (!settled()) return Changed();
-  std::vector<DataPart> data_parts;
-  for (const Part& part : read_parts) data_parts.push_back(part.data);
-  data_parts.push_back(last_part);
-  data_parts.push_back(planes_part);
-  for (const DataPart& part : data_parts) {
+  if (store.ColourPlanes.empty()) store.ColourPlanes.resize(size_t{2} * FrameStore::kSide * FrameStore::kSide);
+  for (int plane = 1; plane <= 2 && read.Whole(); ++plane) {
+    SampleDecoder decoder(layout.rule, layout.width, store, 0, plane);
+    read.parts.push_back(
+        ReadData(file, layout.offset, plane * layout.bytes, (plane + 1) * layout.bytes, buffer, decoder, digest));
+  }
+  return true;
+}
+
+// The verdict on data that held still while they were read.
+ReadResult DataVerdict(const DataRead& read) {
+  for (const DataPart& part : read.parts) {
     if (!part.read.ok) return FileError("cannot read the data: " + part.read.reason);
     // Unsigned 32-bit samples of 2^31 and more have no signed 32-bit value.
     if (part.top_bit) return FileError("a 32-bit sample has its top bit set");
   }
-  if (planes) store.ColourPlaneCount = 2;
+  return {};
+}
 
-  store.PixelMax = std::max(high, last.max());
-  store.PixelMin = std::min(low, last.min());
-  ReadResult accepted;
-  accepted.data_digest = digest.Finish();
-  accepted.modified = before.st_mtim.tv_sec;
-  return accepted;
+}  // namespace
+
+// A file refused anywhere (a top-bit sample, a short or changing file) may have left the rows
+// decoded before the fault in the store; its extremes say that no frame was read.
+std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
+  store.PixelMax = -1;
+  store.PixelMin = std::numeric_limits<int32_t>::max();
+
+  RegularFile file;
+  if (const Outcome opened = file.Open(store.LiveFilePath); !opened.ok) return FileError(opened.reason);
+  timespec opened_at {};
+  clock_gettime(CLOCK_REALTIME, &opened_at);
+  const struct stat& before = file.info();
+  const auto settled = [&]() {
+    last_seen_ = before;
+    return file.Stat(last_seen_).ok && !MaybeWrittenDuringRead(before, opened_at, last_seen_);
+  };
+
+  Attempt ended;
+  int end_card = 0;
+  bool bitpix_negative = false;
+  if (!ReadHeader(file, store, buffer_, settled, end_card, bitpix_negative, ended)) return ended;
+  DataLayout layout;
+  if (!PlaceData(store, file, end_card, bitpix_negative, layout, ended)) return ended;
+
+  FrameDigest digest(static_cast<uint64_t>(layout.width) << 32 | static_cast<uint64_t>(layout.height));
+  DataRead read = ReadFirstPlane(file, store, layout, buffer_, second_buffer_, digest);
+  store.ColourPlaneCount = 0;  // the planes in the store are no longer the earlier frame's
+  const bool planes = colour_planes_ && read.Whole() && HasThreeColourPlanes(store);
+  if (planes && !ReadOtherPlanes(file, store, layout, buffer_, digest, read, ended)) return ended;
+  if (!settled()) return Changed();
+  ReadResult verdict = DataVerdict(read);
+  if (verdict.status != ReadStatus::kOk) return verdict;
+
+  if (planes) store.ColourPlaneCount = 2;
+  store.PixelMax = read.max;
+  store.PixelMin = read.min;
+  verdict.data_digest = digest.Finish();
+  verdict.modified = before.st_mtim.tv_sec;
+  return verdict;
 }
