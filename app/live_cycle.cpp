@@ -108,20 +108,8 @@ void LiveCycle::PublishNights(bool connection_failed) {
   const auto next_cycle = started_ + options_.interval * 3 / 4;
   if (std::chrono::steady_clock::now() >= next_cycle) return;
   publisher_.LimitCallsTo(std::min(started_ + options_.upload_budget, next_cycle));
-  Notes(Beside(host_, [this] {
-    return night_.Publish(
-        [this](const std::string& local, const std::string& remote, int32_t& error) {
-          if (publisher_.FtpPutBinInto(kNightDirectory, local, remote) == -1) return NightPublisher::Sent::kAll;
-          error = publisher_.FtpGetLastError();
-          return publisher_.LeftUnfinished() ? NightPublisher::Sent::kPart : NightPublisher::Sent::kFailed;
-        },
-        [this] { return publisher_.ConnectionFailed(); },
-        [this](const std::string& remote, int32_t& error) {
-          if (publisher_.FtpDeleteIn(kNightDirectory, remote) == -1) return true;
-          error = publisher_.FtpGetLastError();
-          return false;
-        });
-  }));
+  Notes(Beside(host_, [this] { return night_.Publish(NightPublisher::Through(publisher_)); }));
+
 }
 
 void LiveCycle::EndNight() {

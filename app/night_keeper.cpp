@@ -56,10 +56,9 @@ bool NightKeeper::HasUploads() {
   return publisher_.waiting();
 }
 
-std::vector<std::string> NightKeeper::Publish(const NightPublisher::Put& put, const NightPublisher::Lost& lost,
-                                              const NightPublisher::Remove& remove) {
+std::vector<std::string> NightKeeper::Publish(const NightPublisher::Peer& peer) {
   if (!HasUploads()) return {};
-  return publisher_.Publish(put, lost, remove);
+  return publisher_.Publish(peer);
 }
 
 std::vector<std::string> NightKeeper::Stop() {

@@ -34,8 +34,7 @@ class NightKeeper {
   /// True when products wait to be uploaded.
   bool HasUploads();
   /// Uploads what is due (see NightPublisher). Lines for the log.
-  std::vector<std::string> Publish(const NightPublisher::Put& put, const NightPublisher::Lost& lost,
-                                   const NightPublisher::Remove& remove);
+  std::vector<std::string> Publish(const NightPublisher::Peer& peer);
   /// Publishing stops: the night being kept ends and is reviewed; the next start looks again.
   std::vector<std::string> Stop();
 

@@ -53,8 +53,26 @@ void NightPublisher::Add(const std::string& folder) {
   }
 }
 
-std::vector<std::string> NightPublisher::Publish(const Put& put, const Lost& lost, const Remove& remove) {
+NightPublisher::Peer NightPublisher::Through(PicturePublisher& publisher) {
+  return {[&publisher](const std::string& local, const std::string& remote, int32_t& error) {
+            if (publisher.FtpPutBinInto(kNightDirectory, local, remote) == -1) return Sent::kAll;
+            error = publisher.FtpGetLastError();
+            return publisher.LeftUnfinished() ? Sent::kPart : Sent::kFailed;
+          },
+          [&publisher] { return publisher.ConnectionFailed(); },
+          [&publisher](const std::string& remote, int32_t& error) {
+            if (publisher.FtpDeleteIn(kNightDirectory, remote) == -1) return true;
+            error = publisher.FtpGetLastError();
+            return false;
+          }};
+}
+
+std::vector<std::string> NightPublisher::Publish(const Peer& peer) {
+  const Put& put = peer.put;
+  const Lost& lost = peer.lost;
+  const Remove& remove = peer.remove;
   ++round_;
+  ForgottenWaiting();  // before nights.json is sent
   std::vector<std::string> notes;
   bool connection_lost = false;
   const auto send = [&](const std::string& local, const std::string& remote, Retry& retry) {
@@ -101,17 +119,35 @@ std::vector<std::string> NightPublisher::Publish(const Put& put, const Lost& los
     }
   }
   // Only once the page's list no longer names them: a visitor never follows a link to nothing.
-  if (!list_.due && !connection_lost && remove && deletions_.due <= round_) DeleteForgotten(remove, notes);
+  if (ForgottenWaiting() && !list_.due && !connection_lost && remove && deletions_.due <= round_)
+    DeleteForgotten(remove, notes);
   return notes;
 }
 
 void NightPublisher::Forget(const std::string& date) {
   std::vector<std::string> dates = Forgotten();
   if (std::find(dates.begin(), dates.end(), date) == dates.end()) dates.push_back(date);
+  WriteForgotten(dates);
+}
+
+bool NightPublisher::ForgottenWaiting() {
+  // Read once a run: a list left by an earlier run also means that nights.json, which may still
+  // name those nights, goes first.
+  if (!forgotten_read_) {
+    forgotten_read_ = true;
+    forgotten_waiting_ = !Forgotten().empty();
+    list_.due = list_.due || forgotten_waiting_;
+  }
+  return forgotten_waiting_;
+}
+
+void NightPublisher::WriteForgotten(const std::vector<std::string>& dates) {
   std::string text;
-  for (const std::string& d : dates) text += d + "\n";
+  for (const std::string& date : dates) text += date + "\n";
   WriteFileAtomically(root_ + "/" + kForgotten, text.data(), text.size(), 0644, Durability::kReplaceOnly);
-  list_.due = true;
+  forgotten_read_ = true;
+  forgotten_waiting_ = !dates.empty();
+  if (forgotten_waiting_) list_.due = true;
 }
 
 std::vector<std::string> NightPublisher::Forgotten() const {
@@ -155,9 +191,9 @@ void NightPublisher::DeleteForgotten(const Remove& remove, std::vector<std::stri
     deletions_ = {};
   }
   if (left.size() == dates.size() && !left.empty()) return;
-  std::string text;
-  for (const std::string& d : left) text += d + "\n";
-  WriteFileAtomically(root_ + "/" + kForgotten, text.data(), text.size(), 0644, Durability::kReplaceOnly);
+  const bool list_due = list_.due;
+  WriteForgotten(left);
+  list_.due = list_due;  // what is left was already taken out of nights.json
 }
 
 void NightPublisher::Settle(std::vector<std::string>& notes) {

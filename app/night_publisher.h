@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "publish/picture_publisher.h"
+
 inline constexpr const char* kNightDirectory = "/homepage/night";
 
 class NightPublisher {
@@ -34,6 +36,14 @@ class NightPublisher {
   using Lost = std::function<bool()>;
   /// Deletes `remote` in the night directory; false, with the error number, on failure.
   using Remove = std::function<bool(const std::string& remote, int32_t& error)>;
+  /// The server as the night's publishing sees it.
+  struct Peer {
+    Put put;
+    Lost lost{};
+    Remove remove{};
+  };
+  /// The station's publisher as a peer: uploads and deletions in the night directory.
+  static Peer Through(PicturePublisher& publisher);
 
   explicit NightPublisher(std::string root = "nights") : root_(std::move(root)) {}
 
@@ -42,10 +52,10 @@ class NightPublisher {
   /// The night of `date` was deleted here: its products go from the server too, once nights.json
   /// no longer lists it. Kept in a file until done, so that a restart does not forget it.
   void Forget(const std::string& date);
-  bool waiting() const { return !waiting_.empty() || list_.due || !Forgotten().empty(); }
+  bool waiting() { return !waiting_.empty() || list_.due || ForgottenWaiting(); }
   /// One round (a cycle's): uploads what is due, each on its own, then nights.json, then deletes
   /// what is forgotten. Lines for the log.
-  std::vector<std::string> Publish(const Put& put, const Lost& lost = {}, const Remove& remove = {});
+  std::vector<std::string> Publish(const Peer& peer);
   /// Writes nights.json from the nights whose products are all on the server; its path.
   std::string WriteNightsJson() const;
 
@@ -68,6 +78,8 @@ class NightPublisher {
   void Settle(std::vector<std::string>& notes);
   /// The dates whose products are still to be deleted on the server.
   std::vector<std::string> Forgotten() const;
+  bool ForgottenWaiting();
+  void WriteForgotten(const std::vector<std::string>& dates);
   void DeleteForgotten(const Remove& remove, std::vector<std::string>& notes);
 
   std::string root_;
@@ -78,4 +90,5 @@ class NightPublisher {
   } list_;  // nights.json
   int64_t round_ = 0;
   Retry deletions_;
+  bool forgotten_read_ = false, forgotten_waiting_ = false;
 };

@@ -156,12 +156,12 @@ TEST(NightReview, ProductsArePublishedAndARefusedUploadIsTriedAgain) {
       error = client.FtpGetLastError();
       return NightPublisher::Sent::kFailed;
     };
-    std::vector<std::string> notes = publisher.Publish(put);
+    std::vector<std::string> notes = publisher.Publish({put});
     if (peer.account == "observer") {
       ASSERT_TRUE(publisher.waiting()) << "the first upload was refused";
       EXPECT_NE(notes[0].find("tried again in 1 cycles"), std::string::npos) << notes[0];
       EXPECT_EQ(notes[1], "Night upload OK: 2026-12-07-startrails.jpg") << "the others are not held back";
-      notes = publisher.Publish(put);  // the next cycle
+      notes = publisher.Publish({put});  // the next cycle
     }
     EXPECT_FALSE(publisher.waiting()) << notes.back();
     for (const char* product : {"keogram.jpg", "startrails.jpg", "timelapse.mp4"})
@@ -261,7 +261,7 @@ TEST(NightReview, ANightLeftByAnEarlierRunIsReviewedAndPublishedAtTheNextStart) 
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0], "Night 2026-12-07: left unreviewed by an earlier run, reviewed now");
     for (int i = 0; i < 600 && !keeper.HasUploads(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    keeper.Publish(put, {}, {});
+    keeper.Publish({put});
   }
   EXPECT_EQ(uploads, (std::vector<std::string>{"2026-12-07-keogram.jpg", "2026-12-07-startrails.jpg",
                                                "2026-12-07-timelapse.mp4", "nights.json"}));
@@ -274,10 +274,10 @@ TEST(NightReview, ANightLeftByAnEarlierRunIsReviewedAndPublishedAtTheNextStart) 
   again.SetOptions(options, 0);
   uploads.clear();
   again.Keep(evening.addDays(1), dir.File("live2.jpg"), QImage(), std::nullopt);
-  again.Publish(put, {}, [&](const std::string& remote, int32_t&) {
-    uploads.push_back("DELE " + remote);
-    return true;
-  });
+  again.Publish({put, {}, [&](const std::string& remote, int32_t&) {
+                   uploads.push_back("DELE " + remote);
+                   return true;
+                 }});
   EXPECT_EQ(uploads, (std::vector<std::string>{"nights.json", "DELE 2026-12-07-keogram.jpg",
                                                "DELE 2026-12-07-startrails.jpg", "DELE 2026-12-07-timelapse.mp4"}));
   EXPECT_TRUE(ReadBytes(dir.File("nights/.remote-deletions")).empty());
