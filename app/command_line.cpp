@@ -7,9 +7,9 @@
 
 const char* const kUsage =
     "usage: qor_live [--start] [--headless] [--interval SECONDS] [--stale-after SECONDS]\n"
-    "                [--archive-floor-mb N] [--picture SIZE] [--colour] [--white-balance R,G,B]\n"
-    "                [--overlay TEXT] [--night] [--site LAT,LON] [--sun-altitude DEG]\n"
-    "                [--keep-nights N] [--night-every N] [--timelapse-fps N]\n"
+    "                [--archive-floor-mb N] [--archive-every N] [--picture SIZE] [--colour]\n"
+    "                [--white-balance R,G,B] [--overlay TEXT] [--night] [--site LAT,LON]\n"
+    "                [--sun-altitude DEG] [--keep-nights N] [--night-every N] [--timelapse-fps N]\n"
     "                [--timelapse-size WxH] [--version] [--help]\n"
     "  --start             press Start as soon as the window has loaded its settings\n"
     "  --headless          run without a window or display; Start is pressed at launch, every\n"
@@ -19,6 +19,7 @@ const char* const kUsage =
     "                      not changed for this long (off unless given; 600 suits long exposures)\n"
     "  --archive-floor-mb N   write no archive while the archive's disk has less than N MB free\n"
     "                      (off unless given, or 0; 1024 suits a 1537 x 1537 camera)\n"
+    "  --archive-every N   archive the frame every N cycles (default 9; 0: never)\n"
     "  --picture SIZE      fit: the whole frame within 423 x 316; frame: the whole frame, a picture\n"
     "                      pixel per frame pixel; WxH: the whole frame within W x H (default: the\n"
     "                      design's 423 x 316 from the frame's top-left corner)\n"
@@ -108,6 +109,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       if (!takes_value()) return Error("--archive-floor-mb needs a number of megabytes");
       if (!ParseWhole(value, 0, uint64_t{1} << 40, result.cycle.archive_floor_mb))
         return Error("--archive-floor-mb takes a whole number of megabytes, not \"" + value + "\"");
+    } else if (name == "--archive-every") {
+      uint64_t cycles = 0;
+      if (!takes_value()) return Error("--archive-every needs a number of cycles");
+      if (!ParseWhole(value, 0, 10000, cycles))
+        return Error("--archive-every takes a whole number of cycles from 0 to 10000, not \"" + value + "\"");
+      result.cycle.archive_every = static_cast<int>(cycles);
     } else if (name == "--colour" && !inline_value) {
       result.cycle.picture.colour = true;
     } else if (name == "--picture") {

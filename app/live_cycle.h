@@ -53,6 +53,7 @@ struct CycleOptions {
   std::chrono::seconds interval{60};    // between cycles; reported in live2.json
   std::chrono::seconds stale_after{0};  // no new frame for this long: the picture says so; 0: never
   uint64_t archive_floor_mb = 0;        // no archive below this much free space; 0: no check
+  int archive_every = 9;                // --archive-every N: cycles between archives; 0: never
   std::chrono::seconds upload_budget{90};  // all of a cycle's uploads end within this
   PictureChoices picture{};                // --picture, --colour, --white-balance
   std::string overlay{};                   // --overlay: a third line with the frame's {KEY}s
@@ -61,7 +62,7 @@ struct CycleOptions {
 
 class LiveCycle {
  public:
-  static constexpr int16_t kArchiveEvery = 9;
+  static constexpr int16_t kArchiveEvery = 9;  // the design's cycles between archives
 
   LiveCycle(FrameStore& store, PictureSurface& picture, PicturePublisher& publisher, LiveCycleHost& host)
       : store_(store), picture_(picture), publisher_(publisher), host_(host) {}

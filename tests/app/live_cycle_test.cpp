@@ -139,6 +139,25 @@ TEST_F(LiveCycleTest, TheNinthCycleArchivesAfterAFailedUploadWhereTheEditedBoxSa
   EXPECT_EQ(statuses.back(), "Live start    0");
 }
 
+// --archive-every: an archive every N cycles, or none; the counter runs to N.
+TEST_F(LiveCycleTest, ArchivesComeEveryNCyclesOrNever) {
+  CycleOptions options = cycle_.options();
+  options.archive_every = 2;
+  cycle_.set_options(options);
+  ASSERT_TRUE(cycle_.Run());
+  ASSERT_TRUE(cycle_.Run());
+  EXPECT_TRUE(fs::exists("camera/02142007_210509.fts"));
+  fs::remove("camera/02142007_210509.fts");
+  options.archive_every = 0;
+  cycle_.set_options(options);
+  TakeStatuses();
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(cycle_.Run());
+  const std::vector<std::string> statuses = TakeStatuses();
+  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "Picture saving"), 0);
+  EXPECT_EQ(statuses.back(), "Live start    2");
+  EXPECT_FALSE(fs::exists("camera/02142007_210509.fts"));
+}
+
 // The camera stops sending new frames: once --stale-after has passed, the picture says since when
 // and live2.json says stale; the next new frame clears both. A rewrite with the same data is no
 // new frame.
