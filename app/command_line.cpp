@@ -10,7 +10,7 @@ const char* const kUsage =
     "                [--archive-floor-mb N] [--archive-every N] [--picture SIZE] [--colour]\n"
     "                [--white-balance R,G,B] [--overlay TEXT] [--night] [--site LAT,LON]\n"
     "                [--sun-altitude DEG] [--keep-nights N] [--night-every N] [--timelapse-fps N]\n"
-    "                [--timelapse-size WxH] [--version] [--help]\n"
+    "                [--timelapse-size WxH] [--large-frames] [--version] [--help]\n"
     "  --start             press Start as soon as the window has loaded its settings\n"
     "  --headless          run without a window or display; Start is pressed at launch, every\n"
     "                      status text goes to standard output, qor_live.ini is only read\n"
@@ -22,7 +22,8 @@ const char* const kUsage =
     "  --archive-every N   archive the frame every N cycles (default 9; 0: never)\n"
     "  --picture SIZE      fit: the whole frame within 423 x 316; frame: the whole frame, a picture\n"
     "                      pixel per frame pixel; WxH: the whole frame within W x H (default: the\n"
-    "                      design's 423 x 316 from the frame's top-left corner)\n"
+    "                      design's 423 x 316 from the frame's top-left corner; fit for a frame\n"
+    "                      beyond 1537 x 1537)\n"
     "  --colour            draw a colour camera's mosaic (BAYERPAT) in colour\n"
     "  --white-balance R,G,B  fixed gains for the colours (default: automatic, a neutral sky)\n"
     "  --overlay TEXT      a third line on the picture; {KEY} is the frame's header card KEY\n"
@@ -34,6 +35,8 @@ const char* const kUsage =
     "                      pictures (they are made whenever a night ends)\n"
     "  --timelapse-fps N   frames a second of the night's timelapse (default 25)\n"
     "  --timelapse-size WxH  the timelapse fits within W x H, even sides (default 1920x1080)\n"
+    "  --large-frames      read frames beyond 1537 x 1537: up to 16384 pixels on a side and 160\n"
+    "                      million pixels (a 16-bit frame of 9576 x 6388 takes some 400 MB)\n"
     "  --version           print the version and exit\n"
     "  --help              print this text and exit\n"
     "Options may also stand in qor_live.conf in the working directory, one \"name = value\" a line\n"
@@ -77,6 +80,7 @@ std::optional<std::array<double, 3>> ParseGains(const std::string& text) {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine result;
+  std::string picture_text;
   for (size_t i = 0; i < arguments.size(); ++i) {
     std::string name = arguments[i];
     std::string value;
@@ -120,8 +124,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     } else if (name == "--picture") {
       if (!takes_value()) return Error("--picture needs a size: fit, frame or WxH");
       const std::optional<PictureSize> size = PictureSize::Parse(value);
-      if (!size) return Error("--picture takes fit, frame or WxH (1 to 1537 each), not \"" + value + "\"");
+      if (!size) return Error("--picture takes fit, frame or WxH (1 to 1537 each; up to 16384 with --large-frames), not \"" + value + "\"");
       result.cycle.picture.size = *size;
+      picture_text = value;
     } else if (name == "--white-balance") {
       if (!takes_value()) return Error("--white-balance needs three gains, R,G,B");
       const std::optional<std::array<double, 3>> gains = ParseGains(value);
@@ -130,6 +135,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     } else if (name == "--overlay") {
       if (!takes_value()) return Error("--overlay needs a text");
       result.cycle.overlay = value;
+    } else if (name == "--large-frames" && !inline_value) {
+      result.cycle.large_frames = true;
     } else if (name == "--night" && !inline_value) {
       result.cycle.night.enabled = true;
     } else if (name == "--site") {
@@ -169,5 +176,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       return Error("unknown option \"" + arguments[i] + "\"");
     }
   }
+  // Pictures beyond the design's frames are for the frames beyond them.
+  const PictureSize& size = result.cycle.picture.size;
+  if (!result.cycle.large_frames && size.kind == PictureSize::Kind::kBox &&
+      (size.width > FrameStore::kSide || size.height > FrameStore::kSide))
+    return Error("--picture takes fit, frame or WxH (1 to 1537 each; up to 16384 with --large-frames), not \"" + picture_text + "\"");
   return result;
 }

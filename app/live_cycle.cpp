@@ -13,6 +13,9 @@
 #include "fits/header_text.h"
 #include "app/start_stop.h"
 
+void LiveCycleHost::RunAttempt(const std::function<void()>& attempt) {
+  Beside(*this, [&attempt] { attempt(); });
+}
 
 bool LiveCycle::Run() {
   if (running_) return false;
@@ -46,10 +49,13 @@ void LiveCycle::Steps() {
     Report(host_.Now(), last_status_);
     return;
   }
+  // A large frame's passes take tens of milliseconds: they run beside the window, which shows the
+  // last picture until the new one is drawn.
   host_.Yield();
-  painter_.ComputeRange(store_);
+  Beside(host_, [this] { painter_.ComputeRange(store_); });
   host_.Yield();
-  painter_.Render(store_, picture_);
+  Beside(host_, [this] { painter_.Draw(store_); });
+  painter_.Show(picture_);
   const QDateTime now = host_.Now();
   // An old frame published under a fresh time stamp must say that it is old.
   QString stale_line;
@@ -62,7 +68,7 @@ void LiveCycle::Steps() {
   LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(now), stale_line, overlay);
   host_.Breathe();
 
-  const Outcome exported = ExportSnapshot(picture_);
+  const Outcome exported = Beside(host_, [this] { return ExportSnapshot(picture_); });
   host_.Breathe();
   bool connection_failed = false;
   if (exported.ok) {

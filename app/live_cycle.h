@@ -42,6 +42,8 @@ class LiveCycleHost : public HeaderErrorSink {
       std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(until - now, std::chrono::milliseconds(4)));
     }
   }
+  /// A read attempt runs beside the window, which breathes meanwhile.
+  void RunAttempt(const std::function<void()>& attempt) override;
   /// The monotonic clock, for "how long since": it never steps when the wall clock is set.
   virtual std::chrono::steady_clock::time_point Monotonic() const { return std::chrono::steady_clock::now(); }
 };
@@ -54,6 +56,7 @@ struct CycleOptions {
   std::chrono::seconds stale_after{0};  // no new frame for this long: the picture says so; 0: never
   uint64_t archive_floor_mb = 0;        // no archive below this much free space; 0: no check
   int archive_every = 9;                // --archive-every N: cycles between archives; 0: never
+  bool large_frames = false;            // --large-frames: frames up to 16384 a side are read
   std::chrono::seconds upload_budget{90};  // all of a cycle's uploads end within this
   PictureChoices picture{};                // --picture, --colour, --white-balance
   std::string overlay{};                   // --overlay: a third line with the frame's {KEY}s
@@ -78,6 +81,7 @@ class LiveCycle {
     options_ = options;
     painter_.SetChoices(options.picture);
     reader_.set_colour_planes(options.picture.colour);
+    store_.LargeFrames = options.large_frames;
     night_.SetOptions(options.night, options.archive_floor_mb);
   }
   /// Publishing stops: the night being kept ends.

@@ -18,7 +18,8 @@ std::string Trimmed(const std::string& text) {
 
 // The options that take no value.
 bool IsSwitch(const std::string& name) {
-  return name == "start" || name == "headless" || name == "colour" || name == "night";
+  return name == "start" || name == "headless" || name == "colour" || name == "night" ||
+         name == "large-frames";
 }
 
 // The arguments of one line, or why it is not understood.

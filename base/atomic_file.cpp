@@ -13,54 +13,18 @@
 
 namespace {
 
-// Closes and, unless released, removes the temporary file, whatever way the write ends. The file
-// is made with the final mode, which the kernel limits by the umask as for any new file.
-class TemporaryFile {
- public:
-  TemporaryFile(const std::string& target, mode_t mode) {
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-      path_ = target + "." + RandomSuffix();
-      fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-      if (fd_ < 0 && errno != EEXIST) break;
-    }
-    created_ = fd_ >= 0;
-  }
-  ~TemporaryFile() {
-    if (fd_ >= 0) close(fd_);
-    if (created_ && !released_) unlink(path_.c_str());
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  bool ok() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
-  const std::string& path() const { return path_; }
-  bool Close() {
-    const int result = close(fd_);
-    fd_ = -1;
-    return result == 0;
-  }
-  void Release() { released_ = true; }
-
- private:
-  // Six letters or digits, as mkstemp makes them.
-  static std::string RandomSuffix() {
-    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    // Names need not be secret, only unlikely to meet (O_EXCL settles a meeting): the clock and
-    // the process and thread are seed enough.
-    thread_local std::mt19937_64 random(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                                        static_cast<uint64_t>(getpid()) << 40 ^
-                                        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&random)));
-    std::string suffix(6, 'x');
-    for (char& letter : suffix) letter = kLetters[random() % (sizeof kLetters - 1)];
-    return suffix;
-  }
-
-  std::string path_;
-  int fd_ = -1;
-  bool created_ = false;
-  bool released_ = false;
-};
+// A name beside `target` that no file has yet: six letters or digits, as mkstemp makes them.
+std::string RandomSuffix() {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  // Names need not be secret, only unlikely to meet (O_EXCL settles a meeting): the clock and
+  // the process and thread are seed enough.
+  thread_local std::mt19937_64 random(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                                      static_cast<uint64_t>(getpid()) << 40 ^
+                                      static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&random)));
+  std::string suffix(6, 'x');
+  for (char& letter : suffix) letter = kLetters[random() % (sizeof kLetters - 1)];
+  return suffix;
+}
 
 bool WriteAll(int fd, const unsigned char* data, size_t size) {
   while (size > 0) {
@@ -103,23 +67,58 @@ Outcome FlushDirectoryOf(const std::string& path) {
 
 }  // namespace
 
-Outcome WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode,
-                            Durability durability) {
-  TemporaryFile temporary(path, mode);
-  if (!temporary.ok()) return SystemFailure("cannot create a file beside it");
-  if (!WriteAll(temporary.fd(), static_cast<const unsigned char*>(data), size))
-    return SystemFailure("cannot write it");
-  if (durability == Durability::kFlushed && fsync(temporary.fd()) != 0) return SystemFailure("cannot flush it");
-  if (!temporary.Close()) return SystemFailure("cannot close it");
-  if (durability == Durability::kReplaceOnly && ExchangeWithEarlier(temporary.path(), path)) {
-    temporary.Release();
+// The file is made with the final mode, which the kernel limits by the umask as for any new file.
+AtomicFileWriter::AtomicFileWriter(const std::string& path, mode_t mode) : path_(path) {
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    temporary_ = path + "." + RandomSuffix();
+    fd_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd_ < 0 && errno != EEXIST) break;
+  }
+  if (fd_ < 0) opened_ = SystemFailure("cannot create a file beside it");
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (fd_ >= 0) close(fd_);
+  if (opened_.ok && !committed_) unlink(temporary_.c_str());
+}
+
+Outcome AtomicFileWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
+  if (!opened_.ok) return opened_;
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    const ssize_t written = pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return SystemFailure("cannot write it");
+    }
+    bytes += written;
+    offset += static_cast<uint64_t>(written);
+    size -= static_cast<size_t>(written);
+  }
+  return Outcome::Success();
+}
+
+Outcome AtomicFileWriter::Commit(Durability durability) {
+  if (!opened_.ok) return opened_;
+  if (durability == Durability::kFlushed && fsync(fd_) != 0) return SystemFailure("cannot flush it");
+  const int closed = close(fd_);
+  fd_ = -1;
+  if (closed != 0) return SystemFailure("cannot close it");
+  if (durability == Durability::kReplaceOnly && ExchangeWithEarlier(temporary_, path_)) {
+    committed_ = true;
     return Outcome::Success();
   }
-  if (std::rename(temporary.path().c_str(), path.c_str()) != 0)
-    return SystemFailure("cannot put it in place");
-  temporary.Release();
-  if (durability == Durability::kFlushed) return FlushDirectoryOf(path);
+  if (std::rename(temporary_.c_str(), path_.c_str()) != 0) return SystemFailure("cannot put it in place");
+  committed_ = true;
+  if (durability == Durability::kFlushed) return FlushDirectoryOf(path_);
   return Outcome::Success();
+}
+
+Outcome WriteFileAtomically(const std::string& path, const void* data, size_t size, mode_t mode,
+                            Durability durability) {
+  AtomicFileWriter file(path, mode);
+  if (const Outcome written = file.WriteAt(0, data, size); !written.ok) return written;
+  return file.Commit(durability);
 }
 
 Outcome OverwriteFile(const std::string& path, const void* data, size_t size, mode_t mode) {

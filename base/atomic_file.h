@@ -3,6 +3,7 @@
 // new one, never a part; or writing over one that has the same size every cycle.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 
@@ -18,6 +19,31 @@ enum class Durability {
 /// `path` is left as it was. The file gets `mode` less the process umask.
 Outcome WriteFileAtomically(const std::string& path, const void* data, size_t size,
                             mode_t mode = 0666, Durability durability = Durability::kFlushed);
+
+/// A file written in pieces under a temporary name beside `path`, which it takes only at Commit:
+/// for a file too large to be made in memory first. Dropped without a commit, the temporary file
+/// is removed and `path` is left as it was.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(const std::string& path, mode_t mode = 0666);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  /// Why the temporary file could not be made; success where it was.
+  const Outcome& opened() const { return opened_; }
+  /// Writes `size` bytes at `offset` of the new file.
+  Outcome WriteAt(uint64_t offset, const void* data, size_t size);
+  /// Flushes (unless asked not to) and renames the new file over `path`.
+  Outcome Commit(Durability durability = Durability::kFlushed);
+
+ private:
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+  bool committed_ = false;
+  Outcome opened_;
+};
 
 /// Writes `size` bytes over the regular file at `path` from its start and cuts it to `size`, with
 /// no new file and no truncation first (on ext4 that would start the file's write-back at once); a

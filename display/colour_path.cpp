@@ -102,7 +102,7 @@ bool TakeNeighbours(const FrameStore& store, const TapPlan& plan, PixelSize fram
                     ColourSums& sums) {
   if (width != 1 || height != 1 || x < 1 || y < 1 || x + 1 >= frame.width || y + 1 >= frame.height) return false;
   for (size_t c = 0; c < 3; ++c) {
-    sums.sum[c] = SumOfTaps(plan[static_cast<size_t>(y & 1)][static_cast<size_t>(x & 1)][c], &store.Pixel(x, y), FrameStore::kSide);
+    sums.sum[c] = SumOfTaps(plan[static_cast<size_t>(y & 1)][static_cast<size_t>(x & 1)][c], &store.Pixel(x, y), std::ptrdiff_t{store.Stride});
     sums.count[c] = 4;
   }
   return true;
@@ -158,7 +158,7 @@ void AddPlanes(const FrameStore& store, int x0, int x1, int y0, int y1, ColourSu
   for (size_t c = 0; c < 3; ++c) {
     const int32_t* plane = store.Plane(static_cast<int>(c));
     for (int y = y0; y < y1; ++y)
-      for (int x = x0; x < x1; ++x) sums.sum[c] += plane[x + static_cast<size_t>(FrameStore::kSide) * y];
+      for (int x = x0; x < x1; ++x) sums.sum[c] += plane[x + static_cast<size_t>(store.Stride) * y];
     sums.count[c] = int64_t{x1 - x0} * (y1 - y0);
   }
 }
@@ -180,7 +180,7 @@ std::optional<MosaicLayout> MosaicOf(const FrameStore& store) {
   const int x_offset = offset("XBAYROFF"), y_offset = offset("YBAYROFF");
   const std::optional<std::string> order = HeaderValueText(store, "ROWORDER");
   const bool bottom_up = order && *order == "BOTTOM-UP";
-  const int height = WalkableAxis(store.Naxis2).value_or(0);
+  const int height = WalkableAxis(store.Naxis2, store.SideLimit()).value_or(0);
   MosaicLayout layout;
   for (int stored_row = 0; stored_row < 2; ++stored_row)
     for (int column = 0; column < 2; ++column) {
@@ -228,7 +228,7 @@ void ColourPath::Balance(const FrameStore& store) {
             continue;
           }
           for (int c = 0; c < 3; ++c)
-            sites[static_cast<size_t>(c)].push_back(store.Plane(c)[column + static_cast<size_t>(FrameStore::kSide) * row]);
+            sites[static_cast<size_t>(c)].push_back(store.Plane(c)[column + static_cast<size_t>(store.Stride) * row]);
         }
   std::array<double, 3> median{};
   for (size_t c = 0; c < 3; ++c) {
@@ -249,6 +249,9 @@ void ColourPath::ComputeRange(FrameStore& store) {
   FrameStore& luminance = *luminance_;
   const FrameExtent extent = WalkableExtent(store);
   const int width = extent.width / 2, height = extent.height / 2;
+  // Half a large frame's sides may be beyond the design's; the cells need only fit.
+  luminance.LargeFrames = store.LargeFrames;
+  if (!luminance.MakeRoom(width, height, false)) return;
   // A cell's mean: one red, two green and one blue site of a mosaic; of planes, red, green twice
   // and blue, as a mosaic has them. Gains in 1/1024ths.
   std::array<int64_t, 3> gain{};
@@ -264,7 +267,7 @@ void ColourPath::ComputeRange(FrameStore& store) {
         MosaicCells(&store.Pixel(0, 2 * y), &store.Pixel(0, 2 * y + 1), width, weight, out, low, high);
         continue;
       }
-      const size_t top = static_cast<size_t>(FrameStore::kSide) * (2 * y), bottom = top + FrameStore::kSide;
+      const size_t top = static_cast<size_t>(store.Stride) * (2 * y), bottom = top + static_cast<size_t>(store.Stride);
       for (int x = 0; x < width; ++x) {
         const size_t left = top + 2 * static_cast<size_t>(x), below = bottom + 2 * static_cast<size_t>(x);
         int64_t sum = 0;
@@ -342,7 +345,7 @@ int DemosaicInnerRow(const ColourPlan& plan, int py, ColourRow& row) {
   if (!plan.single_columns || !plan.single_rows || plan.planes || py < 1 || py + 1 >= plan.frame.height) return 0;
   const int end = std::min(plan.columns, plan.frame.width - 1);
   if (end <= 1) return 0;
-  DemosaicRow(&plan.store.Pixel(0, py), FrameStore::kSide, 1, end, plan.taps[static_cast<size_t>(py & 1)],
+  DemosaicRow(&plan.store.Pixel(0, py), std::ptrdiff_t{plan.store.Stride}, 1, end, plan.taps[static_cast<size_t>(py & 1)],
               plan.quarter_gains, plan.largest, row.Means());
   return end;
 }
@@ -357,7 +360,7 @@ void BinBoxRow(const ColourPlan& plan, int py, ColourRow& row) {
   for (size_t parity = 0; parity < 2; ++parity) {
     row.column_sums[parity].resize(static_cast<size_t>(plan.frame.width));
     row_count[parity] = (y1 - first[parity] + 1) / 2;
-    AddRowsByColumn(&plan.store.Pixel(0, first[parity]), 2 * static_cast<size_t>(FrameStore::kSide),
+    AddRowsByColumn(&plan.store.Pixel(0, first[parity]), 2 * static_cast<size_t>(plan.store.Stride),
                     static_cast<int>(row_count[parity]), plan.frame.width, row.column_sums[parity].data());
   }
   BinRow({row.column_sums[0].data(), row.column_sums[1].data()}, row_count, plan.column_starts.data(), plan.columns,

@@ -29,7 +29,7 @@ void RenderScaledFrame(FrameStore& store, PictureSurface& picture, const Picture
   picture.Resize(size.width, size.height);
   picture.Cls();
   static thread_local std::vector<int32_t> means;  // kept from cycle to cycle
-  scaler.Average(store.FramePixels.data(), FrameStore::kSide, means);
+  scaler.Average(store.FramePixels.data(), static_cast<size_t>(store.Stride), means);
   for (int y = 0; y < size.height; ++y)
     GreyPixels(means.data() + static_cast<size_t>(y) * size.width, size.width, store.DisplayLow, store.DisplaySpan,
                picture.Row(y));

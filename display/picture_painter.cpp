@@ -15,16 +15,29 @@ void PicturePainter::ComputeRange(FrameStore& store) {
   else ComputeDisplayRange(store);
 }
 
+PictureSize PicturePainter::SizeFor(const FrameStore& store) const {
+  if (!choices_.size.design()) return choices_.size;
+  const FrameExtent extent = WalkableExtent(store);
+  if (extent.width > FrameStore::kSide || extent.height > FrameStore::kSide) return {PictureSize::Kind::kFit};
+  return choices_.size;
+}
+
 void PicturePainter::Render(FrameStore& store, PictureSurface& picture) {
-  if (colour_frame_) return colour_.Render(store, picture, choices_.size);
-  if (choices_.size.design()) return RenderFrame(store, picture);
+  Draw(store);
+  Show(picture);
+}
+
+void PicturePainter::Draw(FrameStore& store) {
+  const PictureSize size = SizeFor(store);
+  if (colour_frame_) return colour_.Render(store, drawn_, size);
+  if (size.design()) return RenderFrame(store, drawn_);
   const FrameExtent extent = WalkableExtent(store);
   const PixelSize frame{extent.width, extent.height};
   if (frame.width < 1 || frame.height < 1) {
     RescaleDisplayRange(store);
-    picture.Cls();  // nothing to draw, as the design's picture of such a frame
+    drawn_.Cls();  // nothing to draw, as the design's picture of such a frame
     return;
   }
-  scaler_.Plan(frame, PicturePixels(choices_.size, frame));
-  RenderScaledFrame(store, picture, scaler_);
+  scaler_.Plan(frame, PicturePixels(size, frame));
+  RenderScaledFrame(store, drawn_, scaler_);
 }

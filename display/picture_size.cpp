@@ -11,7 +11,7 @@ namespace {
 
 bool ParseSide(std::string_view text, int& side) {
   const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), side);
-  return !text.empty() && failure == std::errc() && end == text.data() + text.size() && side >= 1 && side <= 1537;
+  return !text.empty() && failure == std::errc() && end == text.data() + text.size() && side >= 1 && side <= 16384;
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ struct PictureSize {
   Kind kind = Kind::kDesign;
   int width = 0, height = 0;  // kBox only
 
-  /// "fit", "frame" or "WxH" (each 1 to 1537); nothing for any other text.
+  /// "fit", "frame" or "WxH" (each 1 to 16384); nothing for any other text.
   static std::optional<PictureSize> Parse(const std::string& text);
   bool design() const { return kind == Kind::kDesign; }
 };

@@ -17,6 +17,17 @@ void PictureSurface::Resize(int width, int height) {
   Cls();
 }
 
+void PictureSurface::TakeRaster(PictureSurface& drawn) {
+  if (drawn.image_.size() != image_.size()) {
+    font_.reset();  // its size follows the picture's height
+    metrics_.reset();
+  }
+  image_.swap(drawn.image_);
+  current_x_ = drawn.current_x_;
+  current_y_ = drawn.current_y_;
+  Changed();
+}
+
 void PictureSurface::Cls() {
   image_.fill(QColor::fromRgb(ToArgb(kFaceColour)));
   current_x_ = 0;

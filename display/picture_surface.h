@@ -51,6 +51,9 @@ class PictureSurface {
   bool SavePicture(const std::string& path) const;
 
   const QImage& Image() const { return image_; }
+  /// Takes the raster drawn on `drawn`, which gets this one's in exchange, and tells the listener:
+  /// a picture drawn apart, while this one was still shown, is shown at once and whole.
+  void TakeRaster(PictureSurface& drawn);
   /// Called after every change of the raster, so that a window can repaint.
   void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
   /// Tells the listener that a run of changes made through Row() is complete.

@@ -12,11 +12,6 @@ namespace {
 
 using fits_format::kCardLength;
 
-uint32_t Add(uint32_t a, uint32_t b) {
-  const uint64_t sum = uint64_t{a} + b;
-  return static_cast<uint32_t>((sum & 0xFFFFFFFFu) + (sum >> 32));  // the carry goes round
-}
-
 // A card "KEYWORD = 'value'" with a comment, as the convention writes them.
 void PutCard(uint8_t* card, std::string_view keyword, const std::string& value, std::string_view comment) {
   std::string text(keyword);
@@ -39,6 +34,11 @@ uint8_t* FindCard(uint8_t* header, size_t header_bytes, std::string_view keyword
 }
 
 }  // namespace
+
+uint32_t Add(uint32_t a, uint32_t b) {
+  const uint64_t sum = uint64_t{a} + b;
+  return static_cast<uint32_t>((sum & 0xFFFFFFFFu) + (sum >> 32));  // the carry goes round
+}
 
 uint32_t Sum(const uint8_t* bytes, size_t size) {
   // Summed as 16-bit halves in 64 bits, folded once at the end: the same ones' complement sum.
@@ -85,10 +85,14 @@ std::string Encode(uint32_t value) {
 }
 
 void Update(uint8_t* header, size_t header_bytes, const uint8_t* data, size_t data_bytes) {
+  if (!FindCard(header, header_bytes, "CHECKSUM") && !FindCard(header, header_bytes, "DATASUM ")) return;
+  UpdateWithDataSum(header, header_bytes, Sum(data, data_bytes));
+}
+
+void UpdateWithDataSum(uint8_t* header, size_t header_bytes, uint32_t data_sum) {
   uint8_t* checksum = FindCard(header, header_bytes, "CHECKSUM");
   uint8_t* datasum = FindCard(header, header_bytes, "DATASUM ");
   if (!checksum && !datasum) return;
-  const uint32_t data_sum = Sum(data, data_bytes);
   if (datasum) PutCard(datasum, "DATASUM", std::to_string(data_sum), "data unit checksum");
   if (!checksum) return;
   PutCard(checksum, "CHECKSUM", std::string(16, '0'), "HDU checksum");

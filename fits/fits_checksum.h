@@ -13,6 +13,11 @@ namespace fits_checksum {
 uint32_t Sum(const uint8_t* bytes, size_t size);
 /// The 16 characters for CHECKSUM that encode `value` (the complement of the HDU's sum).
 std::string Encode(uint32_t value);
+/// The sum of two pieces' sums: the sum of the pieces one after the other (each a multiple of 4).
+uint32_t Add(uint32_t a, uint32_t b);
+/// Rewrites the values of the CHECKSUM and DATASUM cards, as Update does, for a data unit whose
+/// sum is `data_sum`.
+void UpdateWithDataSum(uint8_t* header, size_t header_bytes, uint32_t data_sum);
 /// Rewrites the values of the CHECKSUM and DATASUM cards where the header (whole 2880-byte
 /// blocks) has them, to fit the header and the data unit as they now are. A header without
 /// them is left as it is.

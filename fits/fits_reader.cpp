@@ -115,12 +115,13 @@ bool HasThreeColourPlanes(const FrameStore& store) {
 }  // namespace
 
 ReadResult FrameReader::ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink) {
-  std::optional<ReadResult> attempt = ReadOnce(store);
+  std::optional<ReadResult> attempt;
+  sink.RunAttempt([&] { attempt = ReadOnce(store); });
   if (!attempt) {
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     sink.Pause(SettlePause(last_seen_, now));
-    attempt = ReadOnce(store);
+    sink.RunAttempt([&] { attempt = ReadOnce(store); });
   }
   const ReadResult result = attempt ? *attempt : FileError("the file changed while it was read");
   // The box is shown only for a header that held still while it was read.
@@ -179,17 +180,31 @@ struct DataLayout {
 
 // The frame's size and the data's place; false, with `ended` set, where the frame is one that
 // cannot be read or has no pixels, or the file is too short for it.
-bool PlaceData(const FrameStore& store, const RegularFile& file, int end_card, bool bitpix_negative,
+// The refusal of an axis that no stage may walk, saying how far the station could go.
+std::string AxisRefusal(const char* name, double naxis, bool large_frames) {
+  std::string limit = large_frames ? "whole numbers up to " + std::to_string(FrameStore::kLargeSide) + " only"
+                                   : "whole numbers up to " + std::to_string(FrameStore::kSide) + " only";
+  if (!large_frames && naxis > FrameStore::kSide)
+    limit += "; --large-frames takes up to " + std::to_string(FrameStore::kLargeSide);
+  return std::string(name) + " of " + ShortestDecimal(naxis) + " cannot be read (" + limit + ")";
+}
+
+bool PlaceData(FrameStore& store, const RegularFile& file, int end_card, bool bitpix_negative, bool planes,
                DataLayout& layout, Attempt& ended) {
-  const auto width = WalkableAxis(store.Naxis1);
-  const auto height = WalkableAxis(store.Naxis2);
-  if (!width) ended = FileError("NAXIS1 of " + ShortestDecimal(store.Naxis1) + " cannot be read (whole numbers up to 1537 only)");
-  else if (!height) ended = FileError("NAXIS2 of " + ShortestDecimal(store.Naxis2) + " cannot be read (whole numbers up to 1537 only)");
+  const auto width = WalkableAxis(store.Naxis1, store.SideLimit());
+  const auto height = WalkableAxis(store.Naxis2, store.SideLimit());
+  if (!width) ended = FileError(AxisRefusal("NAXIS1", store.Naxis1, store.LargeFrames));
+  else if (!height) ended = FileError(AxisRefusal("NAXIS2", store.Naxis2, store.LargeFrames));
   if (!width || !height) return false;
   if (*width == 0 || *height == 0) {
     ReadResult empty;
     empty.modified = file.info().st_mtim.tv_sec;
     ended = empty;
+    return false;
+  }
+  if (int64_t{*width} * *height > FrameStore::kLargePixels) {
+    ended = FileError("NAXIS1 x NAXIS2 of " + std::to_string(*width) + " x " + std::to_string(*height) +
+                      " cannot be read (up to " + std::to_string(FrameStore::kLargePixels) + " pixels only)");
     return false;
   }
   layout = {RuleFor(store, bitpix_negative), *width, *height,
@@ -199,6 +214,16 @@ bool PlaceData(const FrameStore& store, const RegularFile& file, int end_card, b
   if (file_size < layout.offset + layout.bytes) {
     ended = FileError("the file is shorter than its header promises (" + std::to_string(file_size) + " of " +
                       std::to_string(layout.offset + layout.bytes) + " bytes)");
+    return false;
+  }
+  if (planes && file_size < layout.offset + 3 * layout.bytes) {
+    ended = FileError("the file is shorter than its three colour planes (" + std::to_string(file_size) + " of " +
+                      std::to_string(layout.offset + 3 * layout.bytes) + " bytes)");
+    return false;
+  }
+  // Only now that the file holds the frame is room made for it.
+  if (!store.MakeRoom(*width, *height, planes)) {
+    ended = FileError("not enough memory for a frame of " + std::to_string(*width) + " x " + std::to_string(*height));
     return false;
   }
   return true;
@@ -259,22 +284,13 @@ DataRead ReadFirstPlane(const RegularFile& file, FrameStore& store, const DataLa
 }
 
 // A three-plane frame's green and blue planes: after the red one, in order, into the same digest.
-// False, with `ended` set, where the file is too short for them.
-bool ReadOtherPlanes(const RegularFile& file, FrameStore& store, const DataLayout& layout, std::vector<uint8_t>& buffer,
-                     FrameDigest& digest, DataRead& read, Attempt& ended) {
-  const uint64_t file_size = static_cast<uint64_t>(file.info().st_size);
-  if (file_size < layout.offset + 3 * layout.bytes) {
-    ended = FileError("the file is shorter than its three colour planes (" + std::to_string(file_size) + " of " +
-                      std::to_string(layout.offset + 3 * layout.bytes) + " bytes)");
-    return false;
-  }
-  if (store.ColourPlanes.empty()) store.ColourPlanes.resize(size_t{2} * FrameStore::kSide * FrameStore::kSide);
+void ReadOtherPlanes(const RegularFile& file, FrameStore& store, const DataLayout& layout, std::vector<uint8_t>& buffer,
+                     FrameDigest& digest, DataRead& read) {
   for (int plane = 1; plane <= 2 && read.Whole(); ++plane) {
     SampleDecoder decoder(layout.rule, layout.width, store, 0, plane);
     read.parts.push_back(
         ReadData(file, layout.offset, plane * layout.bytes, (plane + 1) * layout.bytes, buffer, decoder, digest));
   }
-  return true;
 }
 
 // The verdict on data that held still while they were read.
@@ -309,14 +325,14 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
   int end_card = 0;
   bool bitpix_negative = false;
   if (!ReadHeader(file, store, buffer_, settled, end_card, bitpix_negative, ended)) return ended;
+  store.ColourPlaneCount = 0;  // the planes in the store are no longer the earlier frame's
+  const bool planes = colour_planes_ && HasThreeColourPlanes(store);
   DataLayout layout;
-  if (!PlaceData(store, file, end_card, bitpix_negative, layout, ended)) return ended;
+  if (!PlaceData(store, file, end_card, bitpix_negative, planes, layout, ended)) return ended;
 
   FrameDigest digest(static_cast<uint64_t>(layout.width) << 32 | static_cast<uint64_t>(layout.height));
   DataRead read = ReadFirstPlane(file, store, layout, buffer_, second_buffer_, digest);
-  store.ColourPlaneCount = 0;  // the planes in the store are no longer the earlier frame's
-  const bool planes = colour_planes_ && read.Whole() && HasThreeColourPlanes(store);
-  if (planes && !ReadOtherPlanes(file, store, layout, buffer_, digest, read, ended)) return ended;
+  if (planes) ReadOtherPlanes(file, store, layout, buffer_, digest, read);
   if (!settled()) return Changed();
   ReadResult verdict = DataVerdict(read);
   if (verdict.status != ReadStatus::kOk) return verdict;

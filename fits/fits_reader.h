@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <string>
@@ -20,6 +21,10 @@ class HeaderErrorSink {
   /// Waits `duration` before a file that was written to while it was read is read again (up to
   /// two seconds on a file system that keeps whole seconds); a window keeps breathing meanwhile.
   virtual void Pause(std::chrono::nanoseconds duration) { std::this_thread::sleep_for(duration); }
+  /// Runs one attempt at reading the file, which for a large frame takes tens of milliseconds; a
+  /// window runs it beside itself and keeps repainting. The sink's other calls come from the
+  /// reader's own thread.
+  virtual void RunAttempt(const std::function<void()>& attempt) { attempt(); }
 };
 
 enum class ReadStatus {

@@ -39,15 +39,45 @@ int32_t Clamp(int32_t value, int bytes) {
   return value;
 }
 
+// The data unit, written a piece at a time after the header's place in the new file: a large
+// frame's archive is never held in memory whole. Its sum is kept for the header's checksums.
+class DataUnitWriter {
+ public:
+  DataUnitWriter(AtomicFileWriter& file, uint64_t offset) : file_(file), offset_(offset) { piece_.reserve(kPieceBytes + 4 * FrameStore::kLargeSide); }
+
+  /// Room for the next `size` bytes of the data unit.
+  uint8_t* Next(size_t size) {
+    piece_.resize(piece_.size() + size);
+    return piece_.data() + piece_.size() - size;
+  }
+  /// Writes what whole 32-bit words are gathered once a piece is full, or all at the end.
+  Outcome Flush(bool last) {
+    if (!last && piece_.size() < kPieceBytes) return Outcome::Success();
+    const size_t bytes = last ? piece_.size() : piece_.size() / 4 * 4;
+    sum_ = fits_checksum::Add(sum_, fits_checksum::Sum(piece_.data(), bytes));
+    const Outcome written = file_.WriteAt(offset_, piece_.data(), bytes);
+    offset_ += bytes;
+    piece_.erase(piece_.begin(), piece_.begin() + static_cast<std::ptrdiff_t>(bytes));
+    return written;
+  }
+  uint32_t sum() const { return sum_; }
+
+ private:
+  static constexpr size_t kPieceBytes = 1 << 20;
+  AtomicFileWriter& file_;
+  uint64_t offset_;
+  std::vector<uint8_t> piece_;
+  uint32_t sum_ = 0;
+};
+
 }  // namespace
 
 Outcome WriteArchiveFrame(FrameStore& store) {
   if (store.BitPix != 8 && store.BitPix != 16 && store.BitPix != 32)
     return Outcome::Failure("no archivable frame: BITPIX is not 8, 16 or 32");
-  const auto width = WalkableAxis(store.Naxis1);
-  const auto height = WalkableAxis(store.Naxis2);
-  if (!width || !height || *width < 1 || *height < 1)
-    return Outcome::Failure("no archivable frame: NAXIS1 and NAXIS2 must be 1 to 1537");
+  const FrameExtent extent = WalkableExtent(store);
+  if (extent.width < 1 || extent.height < 1)
+    return Outcome::Failure("no archivable frame: NAXIS1 and NAXIS2 must be 1 to " + std::to_string(store.SideLimit()));
   if (store.HeaderCardCount < 1 || store.HeaderCardCount > kMaxHeaderCards)
     return Outcome::Failure("no archivable frame: no header was read");
 
@@ -56,17 +86,14 @@ Outcome WriteArchiveFrame(FrameStore& store) {
   const size_t header_cards = RoundedCardCount(static_cast<size_t>(cards));
   // A three-plane colour frame keeps its three planes; any other cube keeps its first.
   const int planes = store.ColourPlaneCount == 2 ? 3 : 1;
-  const size_t sample_bytes = static_cast<size_t>(*width) * *height * bytes * planes;
+  const size_t sample_bytes = static_cast<size_t>(extent.width) * extent.height * bytes * planes;
   // The header is whole 2880-byte blocks already; the data are followed by zeros up to the next
   // 2880 bytes and nothing more, or FITS readers report bytes after the last unit.
   const size_t header_bytes = header_cards * kCardLength;
   const size_t data_bytes = (sample_bytes + kHeaderBlockBytes - 1) / kHeaderBlockBytes * kHeaderBlockBytes;
-  const size_t file_bytes = header_bytes + data_bytes;
 
-  // Zero-initialised: the blank-card area is set below, the fill after the last sample stays 0.
-  std::vector<uint8_t> image(file_bytes, 0);
-  std::memset(image.data(), ' ', header_bytes);
-
+  // Blank cards after the last one.
+  std::vector<uint8_t> header(header_bytes, ' ');
   const std::string bitpix_value = (bytes == 1 ? " 8" : bytes == 2 ? "16" : "32");
   for (int i = 1; i <= cards; ++i) {
     std::string& card = store.HeaderCards[i];
@@ -84,14 +111,19 @@ Outcome WriteArchiveFrame(FrameStore& store) {
       // declared 1 long, in place.
       text = FixedCard(keyword, "1");
     }
-    std::memcpy(image.data() + (i - 1) * kCardLength, text.data(), kCardLength);
+    std::memcpy(header.data() + (i - 1) * kCardLength, text.data(), kCardLength);
   }
 
-  uint8_t* out = image.data() + header_bytes;
+  AtomicFileWriter file(store.ArchiveFilePath);
+  const auto failed = [&](const Outcome& outcome) {
+    return Outcome::Failure("archive " + store.ArchiveFilePath + ": " + outcome.reason, outcome.code);
+  };
+  DataUnitWriter data(file, header_bytes);
   for (int plane = 0; plane < planes; ++plane) {
-    for (int y = 0; y < *height; ++y) {
-      int32_t* row = store.Plane(plane) + static_cast<size_t>(FrameStore::kSide) * y;
-      for (int x = 0; x < *width; ++x) {
+    for (int y = 0; y < extent.height; ++y) {
+      int32_t* row = store.Plane(plane) + static_cast<size_t>(store.Stride) * y;
+      uint8_t* out = data.Next(static_cast<size_t>(extent.width) * bytes);
+      for (int x = 0; x < extent.width; ++x) {
         const int32_t v = row[x] = Clamp(row[x], bytes);
         const uint32_t u = static_cast<uint32_t>(v);
         if (bytes == 1) {
@@ -106,12 +138,16 @@ Outcome WriteArchiveFrame(FrameStore& store) {
           *out++ = static_cast<uint8_t>(u);
         }
       }
+      if (const Outcome written = data.Flush(false); !written.ok) return failed(written);
     }
   }
+  // Zeros up to the end of the data unit's last block; they add nothing to its sum.
+  std::memset(data.Next(data_bytes - sample_bytes), 0, data_bytes - sample_bytes);
+  if (const Outcome written = data.Flush(true); !written.ok) return failed(written);
 
   // Checksums copied from the live file no longer fit the rewritten cards and samples.
-  fits_checksum::Update(image.data(), header_bytes, image.data() + header_bytes, data_bytes);
-  const Outcome written = WriteFileAtomically(store.ArchiveFilePath, image.data(), image.size());
-  if (!written.ok) return Outcome::Failure("archive " + store.ArchiveFilePath + ": " + written.reason);
-  return written;
+  fits_checksum::UpdateWithDataSum(header.data(), header_bytes, data.sum());
+  if (const Outcome written = file.WriteAt(0, header.data(), header_bytes); !written.ok) return failed(written);
+  if (const Outcome committed = file.Commit(); !committed.ok) return failed(committed);
+  return Outcome::Success();
 }

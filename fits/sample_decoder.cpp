@@ -192,7 +192,7 @@ SampleRule RuleFor(const FrameStore& store, bool negative_bitpix) {
 }
 
 SampleDecoder::SampleDecoder(const SampleRule& rule, int width, FrameStore& store, size_t first, int plane)
-    : rule_(rule), width_(width), plane_(store.Plane(plane)), x_(static_cast<int>(first % static_cast<size_t>(width))),
+    : rule_(rule), width_(width), stride_(static_cast<size_t>(store.Stride)), plane_(store.Plane(plane)), x_(static_cast<int>(first % static_cast<size_t>(width))),
       y_(static_cast<int>(first / static_cast<size_t>(width))) {
   const bool identity = !rule.is_float && rule.zero == 0 && rule.scale == 1;
   // A whole-number BZERO with BSCALE 1 gives the same values in integer arithmetic: for 8 and
@@ -228,7 +228,7 @@ bool SampleDecoder::Feed(const uint8_t* data, size_t size, uint64_t words_ored) 
   size_t samples = size / static_cast<size_t>(rule_.bytes);
   while (samples > 0) {
     const int count = static_cast<int>(std::min<size_t>(samples, static_cast<size_t>(width_ - x_)));
-    (this->*span_)(data, count, plane_ + x_ + static_cast<size_t>(FrameStore::kSide) * y_);
+    (this->*span_)(data, count, plane_ + x_ + stride_ * y_);
     data += static_cast<size_t>(count) * rule_.bytes;
     samples -= static_cast<size_t>(count);
     x_ += count;

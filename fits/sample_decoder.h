@@ -45,6 +45,7 @@ class SampleDecoder {
 
   SampleRule rule_;
   int width_;
+  size_t stride_;
   int32_t* plane_;
   Span span_ = nullptr;
   bool check_top_bit_ = false;
