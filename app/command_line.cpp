@@ -80,7 +80,6 @@ std::optional<std::array<double, 3>> ParseGains(const std::string& text) {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine result;
-  std::string picture_text;
   for (size_t i = 0; i < arguments.size(); ++i) {
     std::string name = arguments[i];
     std::string value;
@@ -124,9 +123,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     } else if (name == "--picture") {
       if (!takes_value()) return Error("--picture needs a size: fit, frame or WxH");
       const std::optional<PictureSize> size = PictureSize::Parse(value);
-      if (!size) return Error("--picture takes fit, frame or WxH (1 to 1537 each; up to 16384 with --large-frames), not \"" + value + "\"");
+      if (!size) return Error("--picture takes fit, frame or WxH (1 to 16384 each), not \"" + value + "\"");
       result.cycle.picture.size = *size;
-      picture_text = value;
     } else if (name == "--white-balance") {
       if (!takes_value()) return Error("--white-balance needs three gains, R,G,B");
       const std::optional<std::array<double, 3>> gains = ParseGains(value);
@@ -176,10 +174,5 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       return Error("unknown option \"" + arguments[i] + "\"");
     }
   }
-  // Pictures beyond the design's frames are for the frames beyond them.
-  const PictureSize& size = result.cycle.picture.size;
-  if (!result.cycle.large_frames && size.kind == PictureSize::Kind::kBox &&
-      (size.width > FrameStore::kSide || size.height > FrameStore::kSide))
-    return Error("--picture takes fit, frame or WxH (1 to 1537 each; up to 16384 with --large-frames), not \"" + picture_text + "\"");
   return result;
 }

@@ -9,7 +9,8 @@ With --mosaic the camera is a colour one: the frame is the raw RGGB colour-filte
 sky whose stars have colours of their own, with a BAYERPAT card, as colour capture software
 writes it; the header also carries CCD-TEMP and FILTER.
 
-usage: camera_simulator.py LIVE.fts [--width 640] [--height 480] [--every 5] [--frames N] [--mosaic]
+usage: camera_simulator.py LIVE.fts [--size WxH | --width 640 --height 480] [--every 5] [--frames N]
+       [--mosaic]
 """
 import argparse
 import os
@@ -19,15 +20,30 @@ import numpy as np
 from astropy.io import fits
 
 
-def make_sky(rng, width, height, stars, t):
-    y, x = np.mgrid[0:height, 0:width]
-    sky = 1100 + 0.2 * x + 0.1 * y + rng.normal(0, 22, (height, width))
-    for sx, sy, peak, sigma in stars:
+def add_stars(sky, stars, t, site_tint=None):
+    """Each star as a small Gaussian patch, drifting with the field. With `site_tint`, a function
+    of the patch's rows and columns, each site gets its own colour's share of the star."""
+    height, width = sky.shape
+    for star in stars:
+        (sx, sy, peak, sigma), tint = star if site_tint else (star, None)
         cx, cy = (sx + 0.8 * t) % width, (sy + 0.3 * t) % height  # the field drifts
         x0, x1 = int(max(cx - 10, 0)), int(min(cx + 11, width))
         y0, y1 = int(max(cy - 10, 0)), int(min(cy + 11, height))
-        patch = sky[y0:y1, x0:x1]
-        patch += peak * np.exp(-((x[y0:y1, x0:x1] - cx) ** 2 + (y[y0:y1, x0:x1] - cy) ** 2) / (2 * sigma**2))
+        y, x = np.mgrid[y0:y1, x0:x1]
+        light = peak * np.exp(-((x - cx) ** 2 + (y - cy) ** 2) / (2 * sigma**2))
+        sky[y0:y1, x0:x1] += light * (site_tint(tint, y, x) if site_tint else 1.0)
+
+
+def background(rng, width, height):
+    """A sloped background with noise, in single precision so that a large camera's frame is made
+    in a second or two and a few hundred megabytes."""
+    x = np.arange(width, dtype=np.float32)[None, :]
+    y = np.arange(height, dtype=np.float32)[:, None]
+    return (1100 + 0.2 * x + 0.1 * y) + rng.standard_normal((height, width), dtype=np.float32) * 22
+
+
+def blemishes(rng, sky):
+    height, width = sky.shape
     sky[height // 3, width // 4] = 65535  # a hot pixel
     if rng.random() < 0.3:  # a cosmic ray: a short bright streak
         cx, cy = rng.integers(0, width - 8), rng.integers(0, height - 3)
@@ -35,18 +51,35 @@ def make_sky(rng, width, height, stars, t):
     return np.clip(sky, 0, 65535).astype(np.uint16)
 
 
+def make_sky(rng, width, height, stars, t):
+    sky = background(rng, width, height)
+    add_stars(sky, stars, t)
+    return blemishes(rng, sky)
+
+
+SITE_SHARE = np.array([1.25, 1.0, 0.85], dtype=np.float32)  # the sky a little red: a camera's usual cast
+
+
 def mosaic_of(rng, width, height, stars, t):
     """The sky seen through an RGGB filter: each site keeps its own colour's share, the sky a
-    little red (a camera's usual cast), each star its own colour."""
-    planes = []
-    for colour in range(3):
-        coloured = [(sx, sy, peak * tint[colour], sigma) for (sx, sy, peak, sigma), tint in stars]
-        plane = make_sky(rng, width, height, coloured, t).astype(np.float64)
-        planes.append(plane * (1.25, 1.0, 0.85)[colour])
-    y, x = np.mgrid[0:height, 0:width]
-    site = (y % 2) * 2 + (x % 2)  # 0 R, 1 G, 2 G, 3 B
-    mosaic = np.where(site == 0, planes[0], np.where(site == 3, planes[2], planes[1]))
-    return np.clip(mosaic, 0, 65535).astype(np.uint16)
+    little red, each star its own colour."""
+    sky = background(rng, width, height)
+    sky[0::2, 0::2] *= SITE_SHARE[0]
+    sky[1::2, 1::2] *= SITE_SHARE[2]
+
+    def site_tint(tint, y, x):
+        colour = np.where((y % 2 == 0) & (x % 2 == 0), 0, np.where((y % 2 == 1) & (x % 2 == 1), 2, 1))
+        return np.asarray(tint, dtype=np.float32)[colour] * SITE_SHARE[colour]
+
+    add_stars(sky, stars, t, site_tint)
+    return blemishes(rng, sky)
+
+
+def frame_size(text):
+    width, _, height = text.partition("x")
+    if not (width.isdigit() and height.isdigit() and int(width) > 0 and int(height) > 0):
+        raise argparse.ArgumentTypeError(f"WxH, not {text!r}")
+    return int(width), int(height)
 
 
 def main():
@@ -54,10 +87,13 @@ def main():
     parser.add_argument("live")
     parser.add_argument("--width", type=int, default=640)
     parser.add_argument("--height", type=int, default=480)
+    parser.add_argument("--size", type=frame_size, help="WxH: the camera's frame, instead of --width and --height")
     parser.add_argument("--every", type=float, default=5.0)
     parser.add_argument("--frames", type=int, default=0, help="stop after N frames (0: never)")
     parser.add_argument("--mosaic", action="store_true", help="a colour camera's RGGB mosaic")
     args = parser.parse_args()
+    if args.size:
+        args.width, args.height = args.size
 
     rng = np.random.default_rng(int(time.time()))
     stars = [(rng.uniform(0, args.width), rng.uniform(0, args.height), 300 + 30000 * rng.random() ** 3,

@@ -8,6 +8,7 @@
 
 #include "display/display_range.h"
 #include "display/frame_render.h"
+#include "display/picture_painter.h"
 #include "display/picture_surface.h"
 #include "display/snapshot_export.h"
 #include "display/night_products.h"
@@ -43,7 +44,7 @@ std::string ProgramName(const char* argv0) {
 int Usage(const std::string& program, std::FILE* out = stderr) {
   std::fprintf(out,
                "usage: %s FILE... [--range R] [--background B] [--picture OUT.bmp] [--archive OUT.fts]"
-               " [--timelapse OUT.mp4]\n",
+               " [--timelapse OUT.mp4] [--large-frames]\n",
                program.c_str());
   return out == stderr ? 2 : 0;
 }
@@ -51,11 +52,16 @@ int Usage(const std::string& program, std::FILE* out = stderr) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  static FrameStore store;  // 9.4 MB: not on the stack
   std::vector<std::string> files;
   std::string archive, picture_path, timelapse, range_text = "10", background_text = "1.5";
   const std::string program = ProgramName(argv[0]);
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) return Usage(program, stdout);
+    if (std::strcmp(argv[i], "--large-frames") == 0) {
+      store.LargeFrames = true;
+      continue;
+    }
     std::string* option = nullptr;
     if (std::strcmp(argv[i], "--archive") == 0) option = &archive;
     if (std::strcmp(argv[i], "--picture") == 0) option = &picture_path;
@@ -74,11 +80,11 @@ int main(int argc, char** argv) {
   }
   if (files.empty()) return Usage(program);
 
-  static FrameStore store;  // 9.4 MB: not on the stack
   std::vector<std::string> frames;
   FrameReader reader;
   SilentSink sink;
   PictureSurface picture;
+  PicturePainter painter;  // the design's picture; a frame beyond 1537 x 1537 whole
   store.RangeFactor = NumericValueOfText(range_text);
   store.BackgroundFactor = NumericValueOfText(background_text);
   for (const std::string& file : files) {
@@ -89,10 +95,10 @@ int main(int argc, char** argv) {
     const bool draws = result.status != ReadStatus::kFileError;
     int32_t range_low = store.DisplayLow, range_span = store.DisplaySpan;
     if (draws) {
-      ComputeDisplayRange(store);
+      painter.ComputeRange(store);
       range_low = store.DisplayLow;
       range_span = store.DisplaySpan;
-      RenderFrame(store, picture);
+      painter.Render(store, picture);
       // Each drawn picture is a frame of the timelapse, as the station's night keeps them.
       if (!timelapse.empty()) {
         frames.push_back(timelapse + ".frame" + std::to_string(frames.size()) + ".jpg");

@@ -158,6 +158,52 @@ TEST_F(LiveCycleTest, ArchivesComeEveryNCyclesOrNever) {
   EXPECT_FALSE(fs::exists("camera/02142007_210509.fts"));
 }
 
+// A large camera's colour mosaic, with checksums, through the whole cycle with --large-frames: drawn
+// in colour at the size asked for, lettered, published, and archived whole with checksums that fit.
+TEST_F(LiveCycleTest, ALargeColourFrameIsDrawnPublishedAndArchivedWhole) {
+  const int width = 6248, height = 4176;
+  std::vector<uint8_t> file = FitsBuilder::Frame(16, width, height, {ValueCard("BZERO", "32768"),
+                                                                     ValueCard("BAYERPAT", "'RGGB'"),
+                                                                     RawCard("CHECKSUM= '0000000000000000'"),
+                                                                     RawCard("DATASUM = '0'"), RawCard("END")})
+                                  .Bytes();
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      // A red sky (its red sites twice as bright as the others) over darker cells, with a star at
+      // every 500th pixel.
+      const int sky = ((x | y) & 1 ? 1000 : 2000) + (x + 3 * y) % 97 - ((x / 2 + y / 2) % 13 == 0 ? 600 : 0);
+      const int value = sky + (x % 500 == 0 && y % 500 == 0 ? 60000 : 0);
+      const int stored = std::min(value, 65535) - 32768;
+      file.push_back(static_cast<uint8_t>(static_cast<uint16_t>(stored) >> 8));
+      file.push_back(static_cast<uint8_t>(stored));
+    }
+  file.resize((file.size() + 2879) / 2880 * 2880, 0);
+  WriteBytes("camera/live.fts", file);
+  CycleOptions options = cycle_.options();
+  options.large_frames = true;
+  options.archive_every = 1;
+  options.picture.size = *PictureSize::Parse("1920x1280");
+  options.picture.colour = true;
+  options.picture.white_balance = std::array<double, 3>{1, 1, 1};  // the sky's cast kept
+  cycle_.set_options(options);
+  store_.RangeFactor = store_.BackgroundFactor = 1;
+
+  ASSERT_TRUE(cycle_.Run());
+  EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin OK", "Picture saving",
+                                                      "Live start    0"}));
+  EXPECT_EQ(picture_.width(), 1915);
+  EXPECT_EQ(picture_.height(), 1280);
+  const QRgb sky = picture_.Image().pixel(960, 640);
+  EXPECT_GT(qRed(sky), qBlue(sky)) << "the sky's red cast is in the picture";
+  EXPECT_GT(RedIn(0, 100), 20) << "the caption is lettered";
+  const std::string archive = "camera/02142007_210509.fts";
+  std::string report;
+  RunCommand("fitsverify " + ShellQuote(archive) + " 2>&1", &report);
+  EXPECT_NE(report.find("0 error(s)"), std::string::npos) << report;
+  EXPECT_EQ(RunCommand(std::string(kPython) + " " + TestScript("fits_peer.py") + " same " + ShellQuote(archive) +
+                       " camera/live.fts 2>&1", &report), 0) << report;
+}
+
 // The camera stops sending new frames: once --stale-after has passed, the picture says since when
 // and live2.json says stale; the next new frame clears both. A rewrite with the same data is no
 // new frame.

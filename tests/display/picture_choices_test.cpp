@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <set>
 
 #include <QColor>
 
@@ -109,6 +110,39 @@ TEST_F(PictureChoicesTest, AFrameOfThePicturesOwnSizeGivesTheDesignsGreysExactly
   ComputeDisplayRange(store_);
   RenderFrame(store_, picture_);
   EXPECT_TRUE(scaled == picture_.Image());
+}
+
+// A 3096 x 2080 frame, as a common all-sky camera makes, with no picture size chosen: drawn whole
+// within the design's 423 x 316, each grey the design's formula on the mean of its box of pixels.
+TEST_F(PictureChoicesTest, ALargeFrameIsDrawnWholeWithTheDesignsGreysOfItsBoxMeans) {
+  const int width = 3096, height = 2080;
+  std::vector<int64_t> sky(static_cast<size_t>(width) * height);
+  std::mt19937 random(7);
+  for (int64_t& value : sky) value = 900 + static_cast<int64_t>(random() % 400) + (random() % 50 == 0 ? 3000 : 0);
+  store_.LargeFrames = true;
+  Read(FitsBuilder::Frame(16, width, height).Samples(sky, 2));
+  store_.RangeFactor = store_.BackgroundFactor = 1;  // the box means spread over the greys
+  Paint({});
+  store_.LargeFrames = false;
+  ASSERT_EQ(picture_.width(), 423);
+  ASSERT_EQ(picture_.height(), 284);
+  // Box i of n along L pixels: [i * L / n, (i + 1) * L / n); its mean rounded, halves up.
+  const auto start = [](int i, int length, int parts) { return static_cast<int>(int64_t{i} * length / parts); };
+  int differing = 0;
+  std::set<int> greys;
+  for (int py = 0; py < 284; ++py)
+    for (int px = 0; px < 423; ++px) {
+      int64_t sum = 0, count = 0;
+      for (int y = start(py, height, 284); y < start(py + 1, height, 284); ++y)
+        for (int x = start(px, width, 423); x < start(px + 1, width, 423); ++x, ++count)
+          sum += sky[static_cast<size_t>(y) * width + x];
+      const double mean = std::floor(static_cast<double>(sum) / count + 0.5);
+      const double grey = std::floor((mean - store_.DisplayLow) / store_.DisplaySpan * 256 + 0.5);
+      differing += qGray(At(px, py)) != static_cast<int>(std::clamp(grey, 0.0, 255.0));
+      greys.insert(qGray(At(px, py)));
+    }
+  EXPECT_EQ(differing, 0);
+  EXPECT_GT(greys.size(), 50u);
 }
 
 // A grey sky with a red, a green and a blue star (each 4 x 4 pixels of the mosaic), stored in

@@ -227,6 +227,36 @@ TEST_F(FitsReaderTest, FileFaultsLeaveTheStoreAsAfterARejectedHeader) {
   EXPECT_EQ(ReadPath(dir_.path().string()).status, ReadStatus::kFileError);
 }
 
+// Frames beyond 1537 x 1537 only with --large-frames, and then only within its limits; a header
+// that claims a huge frame gets no room before the file is known to hold it.
+TEST_F(FitsReaderTest, LargeFramesAreTakenWhenAskedWithinTheirLimitsAndNoRoomIsMadeForClaims) {
+  std::vector<int64_t> samples(16384 * 3);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int64_t>(i % 50000);
+  const FitsBuilder widest = FitsBuilder::Frame(16, 16384, 3).Samples(samples, 2);
+  ReadResult refused = Read(widest);
+  EXPECT_EQ(refused.message,
+            "NAXIS1 of 16384 cannot be read (whole numbers up to 1537 only; --large-frames takes up to 16384)");
+
+  store_.LargeFrames = true;
+  ASSERT_EQ(Read(widest).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.Pixel(16383, 2), (16384 * 2 + 16383) % 50000);
+  EXPECT_EQ(store_.Pixel(0, 1), 16384);
+  const size_t room = store_.FramePixels.size();
+  const struct {
+    FitsBuilder file;
+    const char* message;
+  } claims[] = {
+      {FitsBuilder::Frame(16, 16385, 1), "NAXIS1 of 16385 cannot be read (whole numbers up to 16384 only)"},
+      {FitsBuilder::Frame(8, 100000, 1), "NAXIS1 of 100000 cannot be read (whole numbers up to 16384 only)"},
+      {FitsBuilder::Frame(16, 16384, 9766), "NAXIS1 x NAXIS2 of 16384 x 9766 cannot be read (up to 160000000 pixels only)"},
+      {FitsBuilder::Frame(16, 12000, 12000).Samples(samples, 2),
+       "the file is shorter than its header promises (103680 of 288002880 bytes)"},
+  };
+  for (const auto& claim : claims) EXPECT_EQ(Read(claim.file).message, claim.message);
+  EXPECT_EQ(store_.FramePixels.size(), room) << "room was made for a frame the file does not hold";
+  store_.LargeFrames = false;
+}
+
 TEST_F(FitsReaderTest, AFifoIsRefusedAtOnceInsteadOfWaitingForAWriter) {
   const std::string fifo = dir_.File("live-fifo.fts");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

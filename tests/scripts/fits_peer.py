@@ -6,6 +6,9 @@ make DIR      write frames at 8, 16 and 32 bits (with and without BZERO/BSCALE, 
               little-endian, row after row) and a line "NAME WIDTH HEIGHT PIXELMIN PIXELMAX".
 check FILE EXPECTED WIDTH HEIGHT BITPIX
               open an archive, fail on any warning, and compare shape, BITPIX and every value.
+same ARCHIVE LIVE
+              open the archive (checksums checked, any warning fails) and the live frame, and
+              compare every value; the archive's 16 and 32-bit samples are unsigned (BZERO 0).
 verify FILE...
               open each archive, fail on any warning, read its data, and check that the file
               ends right after the data's last 2880-byte block.
@@ -125,6 +128,25 @@ def check(path, expected_path, width, height, bitpix):
         sys.exit(f"{len(bad)} values differ, first at x={x} y={y}: {data[y, x]} != {expected[y, x]}")
 
 
+def same(archive, live):
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with fits.open(archive, do_not_scale_image_data=True, checksum=True) as hdul:
+            hdul.verify("exception")
+            bitpix = hdul[0].header["BITPIX"]
+            kept = hdul[0].data.astype(np.int64)
+    if bitpix in (16, 32):
+        kept %= 2**bitpix
+    with fits.open(live) as hdul:
+        values = np.rint(hdul[0].data.astype(np.float64)).astype(np.int64)
+    if kept.shape != values.shape:
+        sys.exit(f"shape {kept.shape} != {values.shape}")
+    bad = np.argwhere(kept != values)
+    if bad.size:
+        y, x = bad[0][-2:]
+        sys.exit(f"{len(bad)} values differ, first at x={x} y={y}")
+
+
 def verify(paths):
     failures = []
     for path in paths:
@@ -151,6 +173,8 @@ if __name__ == "__main__":
         make(sys.argv[2])
     elif sys.argv[1] == "verify":
         verify(sys.argv[2:])
+    elif sys.argv[1] == "same":
+        same(sys.argv[2], sys.argv[3])
     elif sys.argv[1] == "check":
         check(sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5]), int(sys.argv[6]))
     else:
