@@ -1,9 +1,11 @@
 // The cycle's chain (read, range, render, letter, BMP, JPEG) on a 1537 x 1537 frame of every
 // sample format, beside its floor measured in the same binary and run: reading the file from the
-// page cache with one decoding pass that keeps the extremes, encoding the 423 x 316 JPEG and
-// writing the BMP. Benchmark names: Chain/FORMAT, Floor/FORMAT and Range/FORMAT (the display
-// range alone); also the other stages on 16 bits, and StageRange/VARIANT and StageRender/VARIANT
-// for the picture choices' range and render alone.
+// page cache with one decoding pass that keeps the extremes, encoding the chain's own picture as
+// JPEG and writing it as BMP. Benchmark names: Chain/FORMAT, Floor/FORMAT and Range/FORMAT (the
+// display range alone); also the other stages on 16 bits, StageRange/VARIANT and
+// StageRender/VARIANT for the picture choices' range and render alone, and Chain/, Floor/ and
+// Stage.../large-WxH-{grey,colour}-{fit,1920x1280} for large cameras' 16-bit frames
+// (--large-frames).
 
 #include <benchmark/benchmark.h>
 
@@ -47,6 +49,7 @@ std::string FramePath(SampleFormat format) {
 
 FrameStore& Store() {
   static FrameStore store;
+  store.LargeFrames = true;  // the 1537 x 1537 frames are read as they are without it
   return store;
 }
 
@@ -62,15 +65,24 @@ void Rest(benchmark::State& state) {
 // A picture the observer chose: the design's (the default), the whole frame scaled to fit, or in
 // colour from the frame's mosaic.
 struct Variant {
-  const char* name;
+  std::string name;
   PictureChoices choices;
   bool mosaic = false;  // the frame carries a BAYERPAT card
+  int width = 1537, height = 1537;
 };
 
-std::string MosaicPath() { return "/tmp/qor-bench-16-mosaic-1537.fts"; }
+std::string SizeName(const Variant& variant) {
+  std::string name = std::to_string(variant.width);
+  if (variant.width != variant.height) name.append("x").append(std::to_string(variant.height));
+  return name;
+}
+
+std::string MosaicPath(const Variant& variant = {}) { return "/tmp/qor-bench-16-mosaic-" + SizeName(variant) + ".fts"; }
 
 std::string PathOf(SampleFormat format, const Variant& variant) {
-  return variant.mosaic ? MosaicPath() : FramePath(format);
+  if (variant.mosaic) return MosaicPath(variant);
+  if (variant.width != 1537) return "/tmp/qor-bench-16-" + SizeName(variant) + ".fts";
+  return FramePath(format);
 }
 
 void ChainWith(benchmark::State& state, SampleFormat format, const Variant& variant) {
@@ -168,7 +180,7 @@ void FloorWith(benchmark::State& state, SampleFormat format, const Variant& vari
   const DecodeFunction decode = FloorDecoder(format);
   constexpr int kPieceSamples = 32768;
   std::vector<uint8_t> piece(static_cast<size_t>(kPieceSamples) * bytes);
-  std::vector<int32_t> values(1537 * 1537);
+  std::vector<int32_t> values(static_cast<size_t>(variant.width) * variant.height);
   // The chain's own picture of this frame, so that the JPEG encodes the same content.
   PictureSurface picture;
   {
@@ -312,7 +324,22 @@ int main(int argc, char** argv) {
       {"colour", {PictureSize{}, true}, true},
       {"colour-fit", {*PictureSize::Parse("fit"), true}, true},
   };
-  for (const Variant& variant : kVariants) {
+  std::vector<Variant> variants(std::begin(kVariants), std::end(kVariants));
+  // Large cameras' 16-bit frames, grey and as a mosaic in colour, scaled to fit the design's box
+  // and to 1920 x 1280.
+  for (const auto& [width, height] : {std::pair{6248, 4176}, std::pair{9576, 6388}}) {
+    Variant grey{"", {}, false, width, height};
+    // Written once: the script runs this binary many times, and the frames are the same each time.
+    if (access(MosaicPath(grey).c_str(), F_OK) != 0) {
+      WriteSkyFits(PathOf(SampleFormat::k16, grey), width, height, SampleFormat::k16);
+      WriteMosaic(PathOf(SampleFormat::k16, grey), MosaicPath(grey));
+    }
+    for (const bool colour : {false, true})
+      for (const char* size : {"fit", "1920x1280"})
+        variants.push_back({std::string("large-").append(SizeName(grey)).append(colour ? "-colour-" : "-grey-").append(size),
+                            {*PictureSize::Parse(size), colour}, colour, width, height});
+  }
+  for (const Variant& variant : variants) {
     benchmark::RegisterBenchmark((std::string("Chain/") + variant.name).c_str(), ChainWith, SampleFormat::k16,
                                  variant)
         ->Unit(benchmark::kMillisecond);

@@ -13,6 +13,9 @@ struct BinWindow {
   // Bin bin_of[k] holds the values from starts[k] up to starts[k + 1] - 1.
   std::array<int32_t, kMaxBins + 1> starts{};
   std::array<int, kMaxBins> bin_of{};
+  /// The window spans at most 32767 values and every pixel lies within 2^31 of its start: pixels
+  /// are compared as 16-bit differences from the start, sixteen at a time.
+  bool narrow = false;
 };
 
 /// True on processors with the wide comparisons.
@@ -20,6 +23,7 @@ bool CanCountInWindow();
 
 /// Adds to below[k] the number of the row's pixels below starts[k], for k from 0 to bins.
 /// Writes the positions of the pixels that the window does not count (below starts[0], from
-/// starts[bins] on, and the last width % 8) to `uncounted`, and returns how many there are.
+/// starts[bins] on, and the last width % 8, or width % 16 for a narrow window) to `uncounted`, in
+/// no particular order, and returns how many there are.
 int CountRowInWindow(const int32_t* row, int width, const BinWindow& window,
                      std::array<int64_t, BinWindow::kMaxBins + 1>& below, uint16_t* uncounted);

@@ -108,23 +108,36 @@ bool TakeNeighbours(const FrameStore& store, const TapPlan& plan, PixelSize fram
   return true;
 }
 
+// RoundToInt32 of a value known to be a 32-bit one: the same nearest whole number, halves to even,
+// without the checks that cost a box's means a fifth of their time.
+int32_t NearestWithin32Bits(double value) {
+  constexpr double kMagic = 6755399441055744.0;  // 1.5 x 2^52: the sum keeps no fraction
+  return static_cast<int32_t>((value + kMagic) - kMagic);
+}
+
 // The means of one row of binned boxes from the column sums of the boxes' even frame rows and of
-// their odd ones (`rows` of each): each box's columns x0, x0 + 2 ... and x0 + 1, x0 + 3 ... go to the
+// their odd ones (`rows` of each), given as running sums of every other column (entry x + 2: the
+// sum of columns x, x - 2 ...): each box's columns x0, x0 + 2 ... and x0 + 1, x0 + 3 ... go to the
 // colours of their sites. A colour's mean is its sum times its gain over its count. The scaler's
 // boxes are of two widths, the first box's and one more: what goes where and the factors depend
 // only on a box's first column's parity and its width, and are set up once for the row.
-void BinRow(const std::array<const int64_t*, 2>& column_sums, const std::array<int64_t, 2>& rows, const int* starts,
-            int columns, const MosaicLayout& layout, const std::array<double, 3>& gains,
+void BinRow(const std::array<const int64_t*, 2>& every_other, const std::array<int64_t, 2>& rows, const int* starts,
+            int columns, const MosaicLayout& layout, const std::array<double, 3>& gains, bool in_range,
             const std::array<int32_t*, 3>& means) {
   const int narrow = starts[1] - starts[0];
-  // [first column's parity][colour][part]: all ones where the part's sum goes to the colour; the
-  // parts are the even rows' first columns, their second columns, the odd rows' first, second.
-  std::array<std::array<std::array<int64_t, 4>, 3>, 2> mask{};
+  // [first column's parity][colour]: the parts whose sums go to the colour; the parts are the even
+  // rows' first columns, their second columns, the odd rows' first, second, and a fifth that is 0.
+  // A Bayer layout gives each colour one or two of the four.
+  std::array<std::array<std::array<size_t, 2>, 3>, 2> parts_of{};
   std::array<std::array<std::array<double, 3>, 2>, 2> factor{};  // [parity][wide][colour]
   for (size_t parity = 0; parity < 2; ++parity) {
     const std::array<size_t, 4> colour_of = {layout.colour[0][parity], layout.colour[0][parity ^ 1],
                                              layout.colour[1][parity], layout.colour[1][parity ^ 1]};
-    for (size_t part = 0; part < 4; ++part) mask[parity][colour_of[part]][part] = -1;
+    for (size_t c = 0; c < 3; ++c) {
+      parts_of[parity][c] = {4, 4};
+      for (size_t part = 0, taken = 0; part < 4 && taken < 2; ++part)
+        if (colour_of[part] == c) parts_of[parity][c][taken++] = part;
+    }
     for (size_t wide = 0; wide < 2; ++wide) {
       const int64_t width = narrow + static_cast<int64_t>(wide), second = width / 2, first = width - second;
       const std::array<int64_t, 4> counts = {rows[0] * first, rows[0] * second, rows[1] * first, rows[1] * second};
@@ -135,21 +148,19 @@ void BinRow(const std::array<const int64_t*, 2>& column_sums, const std::array<i
   }
   for (int px = 0; px < columns; ++px) {
     const int x0 = starts[px], x1 = starts[px + 1];
-    std::array<int64_t, 4> part{};
+    // The last of the columns x0, x0 + 2 ... and of x0 + 1, x0 + 3 ... before x1.
+    const int last_first = x1 - 1 - ((x1 - 1 - x0) & 1), last_second = x1 - 1 - ((x1 - x0) & 1);
+    std::array<int64_t, 5> part{};
     for (size_t rows_parity = 0; rows_parity < 2; ++rows_parity) {
-      const int64_t* sums = column_sums[rows_parity];
-      int64_t from_first = 0, from_second = 0;
-      int x = x0;
-      for (; x + 1 < x1; x += 2) from_first += sums[x], from_second += sums[x + 1];
-      if (x < x1) from_first += sums[x];
-      part[2 * rows_parity] = from_first;
-      part[2 * rows_parity + 1] = from_second;
+      const int64_t* running = every_other[rows_parity];
+      part[2 * rows_parity] = running[last_first + 2] - running[x0];
+      part[2 * rows_parity + 1] = running[last_second + 2] - running[x0 + 1];
     }
     const size_t parity = static_cast<size_t>(x0 & 1), wide = static_cast<size_t>(x1 - x0 - narrow);
     for (size_t c = 0; c < 3; ++c) {
-      const std::array<int64_t, 4>& to = mask[parity][c];
-      const int64_t sum = (part[0] & to[0]) + (part[1] & to[1]) + (part[2] & to[2]) + (part[3] & to[3]);
-      means[c][px] = RoundToInt32(static_cast<double>(sum) * factor[parity][wide < 2 ? wide : 0][c]);
+      const int64_t sum = part[parts_of[parity][c][0]] + part[parts_of[parity][c][1]];
+      const double mean = static_cast<double>(sum) * factor[parity][wide < 2 ? wide : 0][c];
+      means[c][px] = in_range ? NearestWithin32Bits(mean) : RoundToInt32(mean);
     }
   }
 }
@@ -315,6 +326,7 @@ struct ColourPlan {
   std::array<std::array<int64_t, 5>, 3> fixed{};
   std::array<int64_t, 3> quarter_gains{};
   int64_t largest = 0;  // the largest magnitude of a sample
+  bool means_in_range = false;  // no balanced mean can leave the 32-bit range
   bool single_columns = false, single_rows = false;  // one frame pixel a picture pixel
   bool binned = false;  // boxes of at least 2 x 2 of a mosaic, every colour in each
   std::vector<int> column_starts{};
@@ -358,13 +370,18 @@ void BinBoxRow(const ColourPlan& plan, int py, ColourRow& row) {
   const std::array<int, 2> first = {y0 + (y0 & 1), y0 + 1 - (y0 & 1)};
   std::array<int64_t, 2> row_count{};
   for (size_t parity = 0; parity < 2; ++parity) {
-    row.column_sums[parity].resize(static_cast<size_t>(plan.frame.width));
+    std::vector<int64_t>& sums = row.column_sums[parity];
+    sums.resize(static_cast<size_t>(plan.frame.width) + 2);
     row_count[parity] = (y1 - first[parity] + 1) / 2;
     AddRowsByColumn(&plan.store.Pixel(0, first[parity]), 2 * static_cast<size_t>(plan.store.Stride),
-                    static_cast<int>(row_count[parity]), plan.frame.width, row.column_sums[parity].data());
+                    static_cast<int>(row_count[parity]), plan.frame.width, sums.data() + 2);
+    // Running sums of every other column: a box's columns of one parity are then one difference,
+    // whatever its width, with no branch to mispredict on boxes of 3 and 4 columns in turn.
+    sums[0] = sums[1] = 0;
+    for (size_t x = 2; x < sums.size(); ++x) sums[x] += sums[x - 2];
   }
   BinRow({row.column_sums[0].data(), row.column_sums[1].data()}, row_count, plan.column_starts.data(), plan.columns,
-         plan.layout, plan.gains, row.Means());
+         plan.layout, plan.gains, plan.means_in_range, row.Means());
 }
 
 // One picture pixel's box, summed site by site: three planes, a pixel's neighbours, or a box and,
@@ -396,8 +413,9 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
   const PixelSize frame{extent.width, extent.height};
   const PixelSize shown = PicturePixels(size, frame);
   picture.Resize(shown.width, shown.height);
-  picture.Cls();
   ColourPlan plan{store, layout_, gains_, scaler_, planes_, frame, size.design()};
+  // A scaled picture's every pixel is drawn below; the design's window may show less frame.
+  if (plan.window) picture.Cls();
   if (!plan.window) scaler_.Plan(frame, shown);
   plan.columns = plan.window ? std::min(frame.width, shown.width) : shown.width;
   plan.rows = plan.window ? std::min(frame.height, shown.height) : shown.height;
@@ -407,6 +425,8 @@ void ColourPath::Render(FrameStore& store, PictureSurface& picture, const Pictur
       plan.fixed[c][count] = std::llround(gains_[c] / static_cast<double>(count) * 65536);
   plan.quarter_gains = {plan.fixed[0][4], plan.fixed[1][4], plan.fixed[2][4]};
   plan.largest = std::max(std::abs(int64_t{store.PixelMin}), std::abs(int64_t{store.PixelMax}));
+  // A mean is no larger than the largest sample; the gain scales it.
+  plan.means_in_range = static_cast<double>(plan.largest) * std::max({gains_[0], gains_[1], gains_[2]}) < 2147483647.0;
   plan.single_columns = plan.window || shown.width == frame.width;
   plan.single_rows = plan.window || shown.height == frame.height;
   plan.binned = !plan.window && !planes_;

@@ -150,6 +150,11 @@ bool PlanWindow(const FrameStore& store, FrameExtent extent, CountPlan& plan) {
       plan.window.starts[k] = static_cast<int32_t>(starts[holding[best + k]]);
     }
     plan.window.starts[bins] = static_cast<int32_t>(starts[last + 1]);
+    // Every pixel's distance from the window's start within 32 bits, the window within 16.
+    const int64_t first_start = plan.window.starts[0];
+    plan.window.narrow = int64_t{store.PixelMax} - first_start <= INT32_MAX &&
+                         int64_t{store.PixelMin} - first_start >= INT32_MIN &&
+                         plan.window.starts[bins] - first_start <= INT16_MAX;
     return true;
   }
   return false;

@@ -26,8 +26,7 @@ void RescaleDisplayRange(FrameStore& store) {
 void RenderScaledFrame(FrameStore& store, PictureSurface& picture, const PictureScaler& scaler) {
   RescaleDisplayRange(store);
   const PixelSize size = scaler.picture();
-  picture.Resize(size.width, size.height);
-  picture.Cls();
+  picture.Resize(size.width, size.height);  // every pixel is drawn below: no Cls first
   static thread_local std::vector<int32_t> means;  // kept from cycle to cycle
   scaler.Average(store.FramePixels.data(), static_cast<size_t>(store.Stride), means);
   for (int y = 0; y < size.height; ++y)
