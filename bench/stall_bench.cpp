@@ -1,7 +1,8 @@
 // The longest stretch in which the window could not handle events: the live cycle on a 1537 x 1537
-// 16-bit frame, uploading to a loopback FTP server, timed between its yields (and from the last
-// yield to its end), over 18 cycles so that two are archive cycles.
-// usage: stall_bench [CYCLES]   prints "longest MS archive-cycle MS other-cycles MS"
+// 16-bit frame (or a large camera's, with --large-frames and the picture fit), uploading to a
+// loopback FTP server, timed between its yields (and from the last yield to its end), over 18
+// cycles so that two are archive cycles.
+// usage: stall_bench [CYCLES [WxH]]   prints "longest MS archive-cycle MS other-cycles MS"
 
 #include <unistd.h>
 
@@ -49,12 +50,14 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   const int cycles = argc > 1 ? std::stoi(argv[1]) : 18;
+  int width = 1537, height = 1537;
+  if (argc > 2 && std::sscanf(argv[2], "%dx%d", &width, &height) != 2) return 2;
   TempDir dir;
   std::filesystem::create_directories(dir.File("root/homepage"));
   PyFtpServer server(dir.File("root"));
   if (chdir(dir.path().c_str()) != 0) return 1;
   static FrameStore store;
-  store.LiveFilePath = WriteSkyFits(dir.File("live.fts"), 1537, 1537, SampleFormat::k16);
+  store.LiveFilePath = WriteSkyFits(dir.File("live.fts"), width, height, SampleFormat::k16);
   store.RangeFactor = 10;
   store.BackgroundFactor = 1.5;
   FtpClient ftp;
@@ -66,7 +69,9 @@ int main(int argc, char** argv) {
   TimingHost host;
   host.live = store.LiveFilePath;
   LiveCycle cycle(store, picture, ftp, host);
-  cycle.set_options({std::chrono::seconds(60), std::chrono::seconds(600), 0});
+  CycleOptions options{std::chrono::seconds(60), std::chrono::seconds(600), 0};
+  options.large_frames = width > FrameStore::kSide || height > FrameStore::kSide;
+  cycle.set_options(options);
   cycle.Run();  // warm the page cache and the connection
   double longest = 0, archive_longest = 0, other_longest = 0;
   for (int i = 0; i < cycles; ++i) {

@@ -30,7 +30,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-/usr/bin/python3 tools/camera_simulator.py "$work/camera/live.fts" --every 5 --mosaic &
+# A colour camera of today, 6248 x 4176 pixels (a 52 MB frame every 5 s).
+/usr/bin/python3 tools/camera_simulator.py "$work/camera/live.fts" --size 6248x4176 --every 5 --mosaic &
 pids+=($!)
 /usr/bin/python3 scripts/demo_servers.py "$work/web-host" "$ftp_port" "$http_port" observer demo-password &
 pids+=($!)
@@ -44,12 +45,16 @@ for _ in $(seq 50); do [ -f "$work/camera/live.fts" ] && break; sleep 0.1; done
 
 # The demo's options, in qor_live.conf as an observer would keep them. A newcomer should see the
 # page change within seconds: a cycle every 10 s instead of every minute. The simulated camera is
-# a colour one: its whole frame is shown in colour, with its exposure, temperature and filter.
+# a large colour one: its whole frame is shown in colour, with its exposure, temperature and filter.
 # The demo keeps the night (whatever the hour: it has no site) and publishes its review.
 cat > "$work/qor_live.conf" <<'CONF'
 # qor_live.conf of the demo station: one "name = value" a line, names as the long options.
 interval = 10
-picture = fit
+# The camera is beyond 1537 x 1537: its whole frame at 1920 x 1280, in colour; an archive of
+# 52 MB every ninth cycle while its disk has a gigabyte free.
+large-frames = yes
+picture = 1920x1280
+archive-floor-mb = 1024
 colour = yes
 overlay = {EXPTIME} s  {CCD-TEMP} C  {FILTER}
 stale-after = 60
