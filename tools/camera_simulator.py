@@ -27,8 +27,9 @@ def add_stars(sky, stars, t, site_tint=None):
     for star in stars:
         (sx, sy, peak, sigma), tint = star if site_tint else (star, None)
         cx, cy = (sx + 0.8 * t) % width, (sy + 0.3 * t) % height  # the field drifts
-        x0, x1 = int(max(cx - 10, 0)), int(min(cx + 11, width))
-        y0, y1 = int(max(cy - 10, 0)), int(min(cy + 11, height))
+        reach = max(10, int(5 * sigma))
+        x0, x1 = int(max(cx - reach, 0)), int(min(cx + reach + 1, width))
+        y0, y1 = int(max(cy - reach, 0)), int(min(cy + reach + 1, height))
         y, x = np.mgrid[y0:y1, x0:x1]
         light = peak * np.exp(-((x - cx) ** 2 + (y - cy) ** 2) / (2 * sigma**2))
         sky[y0:y1, x0:x1] += light * (site_tint(tint, y, x) if site_tint else 1.0)
@@ -37,8 +38,9 @@ def add_stars(sky, stars, t, site_tint=None):
 def background(rng, width, height):
     """A sloped background with noise, in single precision so that a large camera's frame is made
     in a second or two and a few hundred megabytes."""
-    x = np.arange(width, dtype=np.float32)[None, :]
-    y = np.arange(height, dtype=np.float32)[:, None]
+    # The slope across the field is the same whatever the camera's size.
+    x = np.arange(width, dtype=np.float32)[None, :] * (640 / width)
+    y = np.arange(height, dtype=np.float32)[:, None] * (480 / height)
     return (1100 + 0.2 * x + 0.1 * y) + rng.standard_normal((height, width), dtype=np.float32) * 22
 
 
@@ -96,8 +98,13 @@ def main():
         args.width, args.height = args.size
 
     rng = np.random.default_rng(int(time.time()))
+    # A larger camera sees more stars, each over more pixels: as many a square degree, the same
+    # look when its picture is scaled down.
+    area = max(1.0, args.width * args.height / (640 * 480))
+    scale = max(1.0, args.width / 640)
+    count = min(4000, round(120 * 2 * area**0.5)) if area > 1 else 120
     stars = [(rng.uniform(0, args.width), rng.uniform(0, args.height), 300 + 30000 * rng.random() ** 3,
-              1.0 + rng.random()) for _ in range(120)]
+              (1.0 + rng.random()) * scale ** 0.5) for _ in range(count)]
     # Star colours for a colour camera: blue-white, white, yellow, orange-red.
     tints = [(0.6, 0.8, 1.2), (1.0, 1.0, 1.0), (1.2, 1.0, 0.6), (1.4, 0.7, 0.35)]
     coloured_stars = [(star, tints[int(rng.integers(0, len(tints)))]) for star in stars]
