@@ -2,12 +2,11 @@
 // Reading files that may not be what they seem: a FIFO or a device must never block the station,
 // a directory must never end it, and a file that shrinks while read must say so.
 
-#include <sys/stat.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "base/file_state.h"
 #include "base/outcome.h"
 
 /// A regular file open for reading, closed when it goes out of scope.
@@ -24,14 +23,14 @@ class RegularFile {
   /// Reads exactly `size` bytes at `offset`; a file that ends first fails with "the file ended
   /// early" rather than a stale system error.
   Outcome ReadAt(uint64_t offset, void* buffer, size_t size) const;
-  /// The file's state now (size, times, inode), as fstat gives it.
-  Outcome Stat(struct stat& info) const;
+  /// The file's state now (size, times, identity).
+  Outcome Stat(FileState& state) const;
 
-  const struct stat& info() const { return info_; }  // as it was when opened
+  const FileState& info() const { return info_; }  // as it was when opened
 
  private:
-  int fd_ = -1;
-  struct stat info_ {};
+  intptr_t handle_ = -1;  // a descriptor, or a Windows handle
+  FileState info_{};
 };
 
 /// Reads a whole regular file of at most `limit` bytes into `bytes`.

@@ -10,9 +10,6 @@
 #include <optional>
 #include <string_view>
 
-#include <sys/stat.h>
-#include <time.h>
-
 #include <chrono>
 #include <thread>
 
@@ -118,9 +115,7 @@ ReadResult FrameReader::ReadLiveFrame(FrameStore& store, HeaderErrorSink& sink) 
   std::optional<ReadResult> attempt;
   sink.RunAttempt([&] { attempt = ReadOnce(store); });
   if (!attempt) {
-    timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    sink.Pause(SettlePause(last_seen_, now));
+    sink.Pause(SettlePause(last_seen_, FileClockNow()));
     sink.RunAttempt([&] { attempt = ReadOnce(store); });
   }
   const ReadResult result = attempt ? *attempt : FileError("the file changed while it was read");
@@ -139,7 +134,7 @@ using Attempt = std::optional<ReadResult>;
 template <typename Settled>
 bool ReadHeader(const RegularFile& file, FrameStore& store, std::vector<uint8_t>& buffer, const Settled& settled,
                 int& end_card, bool& bitpix_negative, Attempt& ended) {
-  const uint64_t file_size = static_cast<uint64_t>(file.info().st_size);
+  const uint64_t file_size = file.info().size;
   const size_t header_bytes = static_cast<size_t>(
       std::min<uint64_t>(file_size / kCardLength, kMaxHeaderCards) * kCardLength);
   buffer.resize(std::max(buffer.size(), header_bytes));
@@ -198,7 +193,7 @@ bool PlaceData(FrameStore& store, const RegularFile& file, int end_card, bool bi
   if (!width || !height) return false;
   if (*width == 0 || *height == 0) {
     ReadResult empty;
-    empty.modified = file.info().st_mtim.tv_sec;
+    empty.modified = file.info().modified.seconds;
     ended = empty;
     return false;
   }
@@ -210,7 +205,7 @@ bool PlaceData(FrameStore& store, const RegularFile& file, int end_card, bool bi
   layout = {RuleFor(store, bitpix_negative), *width, *height,
             RoundedCardCount(static_cast<size_t>(end_card)) * kCardLength, 0};
   layout.bytes = static_cast<size_t>(*width) * *height * layout.rule.bytes;
-  const uint64_t file_size = static_cast<uint64_t>(file.info().st_size);
+  const uint64_t file_size = file.info().size;
   if (file_size < layout.offset + layout.bytes) {
     ended = FileError("the file is shorter than its header promises (" + std::to_string(file_size) + " of " +
                       std::to_string(layout.offset + layout.bytes) + " bytes)");
@@ -313,9 +308,8 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
 
   RegularFile file;
   if (const Outcome opened = file.Open(store.LiveFilePath); !opened.ok) return FileError(opened.reason);
-  timespec opened_at {};
-  clock_gettime(CLOCK_REALTIME, &opened_at);
-  const struct stat& before = file.info();
+  const FileTime opened_at = FileClockNow();
+  const FileState& before = file.info();
   const auto settled = [&]() {
     last_seen_ = before;
     return file.Stat(last_seen_).ok && !MaybeWrittenDuringRead(before, opened_at, last_seen_);
@@ -341,6 +335,6 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
   store.PixelMax = read.max;
   store.PixelMin = read.min;
   verdict.data_digest = digest.Finish();
-  verdict.modified = before.st_mtim.tv_sec;
+  verdict.modified = before.modified.seconds;
   return verdict;
 }

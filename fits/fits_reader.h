@@ -1,8 +1,6 @@
 #pragma once
 // Reads the live FITS frame that the capture software keeps rewriting into the frame store.
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_state.h"
 #include "fits/frame_store.h"
 
 /// Where a rejected header is reported; the window shows it in a modal box and returns on OK.
@@ -59,6 +58,6 @@ class FrameReader {
 
   std::vector<uint8_t> buffer_;
   std::vector<uint8_t> second_buffer_;  // for the parts read on the other core
-  struct stat last_seen_ {};            // the file as the last attempt left it
+  FileState last_seen_{};               // the file as the last attempt left it
   bool colour_planes_ = false;
 };

@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include <sys/stat.h>
 
 #include "base/regular_file.h"
 #include "publish/ftp_address.h"
@@ -140,12 +139,10 @@ int16_t FtpClient::Put(const std::string& directory, const std::string& local, c
   left_unfinished_ = false;
   if (!Usable()) return 0;
   RegularFile file;
-  if (!file.Open(local).ok || static_cast<uint64_t>(file.info().st_size) > kLargestUpload)
-    return Fail(ftp_error::kLocalFile);
+  if (!file.Open(local).ok || file.info().size > kLargestUpload) return Fail(ftp_error::kLocalFile);
   // The same upload as the one whose time ran out last: the same file, unchanged, to the same place.
-  const struct stat& info = file.info();
-  const Unfinished upload{directory + "/" + remote, info.st_dev, info.st_ino, static_cast<uint64_t>(info.st_size),
-                          info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+  const FileState& info = file.info();
+  const Unfinished upload{directory + "/" + remote, info.volume, info.id, info.size, info.modified};
   // Other uploads in between (the live picture) leave it waiting.
   const bool go_on = unfinished_ == upload;
   if (unfinished_ && unfinished_->target == upload.target) unfinished_.reset();

@@ -7,10 +7,10 @@
 #include <memory>
 #include <optional>
 
-#include <sys/types.h>
 #include <string>
 #include <vector>
 
+#include "base/file_state.h"
 #include "base/outcome.h"
 #include "publish/ftp_session.h"
 #include "publish/picture_publisher.h"
@@ -81,10 +81,8 @@ class FtpClient : public PicturePublisher {
   /// An upload whose time ran out: where it went and which file it was.
   struct Unfinished {
     std::string target;
-    dev_t device;
-    ino_t inode;
-    uint64_t size;
-    int64_t seconds, nanoseconds;
+    uint64_t volume, id, size;
+    FileTime modified;
     bool operator==(const Unfinished&) const = default;
   };
   std::optional<Unfinished> unfinished_;

@@ -364,7 +364,7 @@ Outcome FtpSession::Publish(const RegularFile& file, const std::string& remote, 
                            bool go_on) {
   // A name web visitors do not ask for; the rename makes the new picture appear whole at once.
   const std::string temporary = "." + remote + ".part";
-  const uint64_t size = static_cast<uint64_t>(file.info().st_size);
+  const uint64_t size = file.info().size;
   // The part an earlier call of this session left: its size on the server says where to go on.
   uint64_t from = 0;
   if (go_on) {

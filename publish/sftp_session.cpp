@@ -324,7 +324,7 @@ Outcome SftpSession::UploadOnce(const RegularFile& file, const std::string& remo
   SftpWire& wire = *connection_->wire;
   const auto by = [&] { return ReplyBy(timeouts_.stall, deadline); };
   const std::string temporary = PathOf("." + remote + ".part");
-  const uint64_t total = static_cast<uint64_t>(file.info().st_size);
+  const uint64_t total = file.info().size;
   // The part an earlier call left (its time ran out) is continued where the server says it ends.
   uint64_t from = 0;
   std::string handle;

@@ -440,23 +440,23 @@ namespace {
 // The rule that keeps torn frames out on file systems whose clocks are coarse: a file modified
 // within a tick of that clock of the read's start may have been written to during the read.
 TEST(FileSettling, AFileOfWholeSecondsIsSettledOnlyOnceItsSecondHasPassed) {
-  const auto file = [](timespec modified) {
-    struct stat info {};
-    info.st_ino = 7;
-    info.st_size = 2880;
-    info.st_mtim = info.st_ctim = modified;
+  const auto file = [](FileTime modified) {
+    FileState info;
+    info.id = 7;
+    info.size = 2880;
+    info.modified = info.changed = modified;
     return info;
   };
-  const struct stat fine = file({1000, 123456789});
+  const FileState fine = file({1000, 123456789});
   EXPECT_TRUE(MaybeWrittenDuringRead(fine, {1000, 124000000}, fine));
   EXPECT_FALSE(MaybeWrittenDuringRead(fine, {1000, 400000000}, fine));
-  const struct stat coarse = file({1000, 0});  // ext4 with small inodes, SMB, FAT
+  const FileState coarse = file({1000, 0});  // ext4 with small inodes, SMB, FAT
   EXPECT_TRUE(MaybeWrittenDuringRead(coarse, {1000, 500000000}, coarse)) << "written in the same second";
   EXPECT_TRUE(MaybeWrittenDuringRead(coarse, {1001, 500000000}, coarse)) << "FAT keeps two seconds";
   EXPECT_FALSE(MaybeWrittenDuringRead(coarse, {1003, 0}, coarse));
   EXPECT_FALSE(MaybeWrittenDuringRead(coarse, {900, 0}, coarse)) << "a time far in the future says nothing";
-  struct stat grown = fine;
-  grown.st_size += 2880;
+  FileState grown = fine;
+  grown.size += 2880;
   EXPECT_TRUE(MaybeWrittenDuringRead(fine, {2000, 0}, grown));
   // The pause lasts until the file's clock has moved past it, and no longer.
   EXPECT_GE(SettlePause(coarse, {1000, 500000000}), std::chrono::milliseconds(1500));
