@@ -40,10 +40,14 @@ class AtomicFileWriter {
  private:
   std::string path_;
   std::string temporary_;
-  int fd_ = -1;
+  intptr_t handle_ = -1;  // a descriptor, or a Windows handle
   bool committed_ = false;
   Outcome opened_;
 };
+
+/// Six letters or digits for a temporary name beside a file, as mkstemp makes them: unlikely to
+/// meet another's (creating the file exclusively settles a meeting), not secret.
+std::string TemporarySuffix();
 
 /// Writes `size` bytes over the regular file at `path` from its start and cuts it to `size`, with
 /// no new file and no truncation first (on ext4 that would start the file's write-back at once); a

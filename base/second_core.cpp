@@ -1,7 +1,5 @@
 #include "base/second_core.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,12 +9,6 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
-
-int UsableCores() {
-  cpu_set_t cores;
-  if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
-  return CPU_COUNT(&cores);
-}
 
 namespace {
 

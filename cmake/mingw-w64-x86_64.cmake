@@ -1,0 +1,21 @@
+# Cross-building for Windows x86-64 on Debian with MinGW-w64 (posix threads), against the sysroot
+# that scripts/windows-sysroot.sh unpacks; test programs run under Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_AR /usr/bin/x86_64-w64-mingw32-ar CACHE FILEPATH "")
+set(CMAKE_RANLIB /usr/bin/x86_64-w64-mingw32-ranlib CACHE FILEPATH "")
+if(NOT DEFINED QOR_WINDOWS_SYSROOT)
+  set(QOR_WINDOWS_SYSROOT ${CMAKE_CURRENT_LIST_DIR}/../build-windows/sysroot)
+endif()
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${QOR_WINDOWS_SYSROOT} ${QOR_WINDOWS_SYSROOT}/qt6)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# pkg-config finds the sysroot's libraries only, never the build machine's.
+set(ENV{PKG_CONFIG_LIBDIR} "${QOR_WINDOWS_SYSROOT}/lib/pkgconfig:${QOR_WINDOWS_SYSROOT}/qt6/lib/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")
