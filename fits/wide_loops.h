@@ -1,9 +1,11 @@
 #pragma once
 // GCC makes an AVX2 copy of a function marked QOR_WITH_AVX2_COPY and picks it when the program
 // starts: wide instructions make the pixel loops several times faster. Clang (the sanitizer and
-// fuzzing builds) cannot yet do that for templates, and gets the plain loops.
+// fuzzing builds) cannot yet do that for templates, and Windows has no way to pick a copy at
+// start (no ifunc): both get the plain loops. The loops that test the processor themselves
+// (__builtin_cpu_supports) keep their AVX2 paths everywhere.
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(_WIN32)
 #define QOR_WITH_AVX2_COPY [[gnu::target_clones("avx2", "default")]]
 #else
 #define QOR_WITH_AVX2_COPY

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <sys/wait.h>
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -23,23 +22,11 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-int RunCommand(const std::string& command, std::string* output) {
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  std::array<char, 4096> chunk{};
-  std::string collected;
-  size_t n;
-  while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) collected.append(chunk.data(), n);
-  const int status = pclose(pipe);
-  if (output) *output = collected;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::string TestScript(const std::string& name) { return std::string(QOR_TEST_SCRIPTS) + "/" + name; }
 
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
-  for (char c : text) {
+  for (char c : ShellPath(text)) {
     if (c == '\'') quoted += "'\\''";
     else quoted += c;
   }

@@ -8,7 +8,8 @@
 std::vector<uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
-/// Runs a shell command, returns its exit status; its standard output goes to `output`.
+/// Runs a shell command, returns its exit status; its standard output goes to `output`. Under Wine
+/// the shell and the commands are Linux's: the peers (Python, fitsverify, the servers) run there.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
 /// The Debian interpreter that has python3-astropy, pyftpdlib and Pillow.
@@ -17,5 +18,9 @@ inline const char* kPython = "/usr/bin/python3";
 /// A test script from tests/scripts, by name.
 std::string TestScript(const std::string& name);
 
-/// Quotes a text for the shell.
+/// Quotes a text for the shell; a path of the test's own files as the shell reaches it.
 std::string ShellQuote(const std::string& text);
+
+/// A path as the shell that RunCommand starts reaches it: itself on POSIX systems; under Wine a
+/// path on drive Z: (the Linux root) as the Linux path it is.
+std::string ShellPath(const std::string& text);

@@ -1,13 +1,5 @@
 #include "tests/support/temp_dir.h"
 
-#include <stdexcept>
-#include <stdlib.h>
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "qor-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
 
 TempDir::~TempDir() {
   std::error_code ignored;

@@ -1,0 +1,48 @@
+// The shell's side of the tests on Windows, run under Wine: the command goes to Linux's /bin/sh,
+// which Wine starts as a Linux program, its output into a file that is read afterwards (a pipe
+// from a Linux program to a Wine one may stay open after it ends). On Windows itself the tests
+// that need Linux's peers cannot run.
+#include "tests/support/files.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/support/temp_dir.h"
+
+std::string ShellPath(const std::string& text) {
+  if (text.size() < 3 || (text[0] != 'Z' && text[0] != 'z') || text[1] != ':' || (text[2] != '\\' && text[2] != '/'))
+    return text;
+  std::string unix_path = text.substr(2);
+  for (char& c : unix_path)
+    if (c == '\\') c = '/';
+  return unix_path;
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  TempDir scratch;
+  const std::string result = scratch.File("output");
+  const std::string shell = "( " + command + " ) > " + ShellQuote(result);
+  std::wstring line = L"Z:\\bin\\sh -c \"";
+  for (char c : shell) {
+    if (c == '"' || c == '\\') line += L'\\';
+    line += static_cast<wchar_t>(static_cast<unsigned char>(c));
+  }
+  line += L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return -1;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (output) {
+    std::ifstream in(result, std::ios::binary);
+    output->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return static_cast<int>(code);
+}
