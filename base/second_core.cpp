@@ -105,8 +105,11 @@ SecondCoreTask::SecondCoreTask(std::function<void()> task) {
     } catch (...) {
       completion->error = std::current_exception();
     }
-    completion->done.store(true, std::memory_order_release);
-    completion->done.notify_one();
+    {
+      std::lock_guard lock(completion->mutex);
+      completion->done.store(true, std::memory_order_release);
+    }
+    completion->changed.notify_one();
   };
   if (HelperThread* helper = Helper()) helper->Post(run);
   else run();
@@ -116,7 +119,8 @@ SecondCoreTask::~SecondCoreTask() { Wait(); }
 
 void SecondCoreTask::Wait() {
   SpinWhile([this] { return !completion_->done.load(std::memory_order_acquire); });
-  while (!completion_->done.load(std::memory_order_acquire)) completion_->done.wait(false, std::memory_order_acquire);
+  std::unique_lock lock(completion_->mutex);
+  completion_->changed.wait(lock, [this] { return completion_->done.load(std::memory_order_acquire); });
 }
 
 void SecondCoreTask::Join() {
@@ -138,6 +142,9 @@ struct SharedParts {
   std::atomic<int> finished{0};  // parts done
   std::mutex error_mutex;
   std::exception_ptr error;
+  // Waiting for the parts the helper still works on (not std::atomic::wait, as for a task).
+  std::mutex finished_mutex;
+  std::condition_variable finished_changed;
 
   void Take(int worker) {
     for (int part; (part = next.fetch_add(1, std::memory_order_relaxed)) < count;) {
@@ -147,8 +154,11 @@ struct SharedParts {
         std::lock_guard lock(error_mutex);
         if (!error) error = std::current_exception();
       }
-      finished.fetch_add(1, std::memory_order_release);
-      finished.notify_one();
+      {
+        std::lock_guard lock(finished_mutex);
+        finished.fetch_add(1, std::memory_order_release);
+      }
+      finished_changed.notify_one();
     }
   }
 };
@@ -163,7 +173,8 @@ void ShareParts(int parts, const std::function<void(int worker, int part)>& part
   // Every part is claimed now; wait for those the helper is still working on.
   const auto finished = [&shared] { return shared->finished.load(std::memory_order_acquire); };
   SpinWhile([&] { return finished() < parts; });
-  for (int done; (done = finished()) < parts;) shared->finished.wait(done, std::memory_order_acquire);
+  std::unique_lock lock(shared->finished_mutex);
+  shared->finished_changed.wait(lock, [&] { return finished() >= parts; });
   if (shared->error) std::rethrow_exception(shared->error);
 }
 

@@ -3,9 +3,11 @@
 // each of them cost about 75 microseconds here, as much as some of the passes.
 
 #include <atomic>
+#include <condition_variable>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 /// The cores this process may run on (a service or `taskset` may allow fewer than the machine has).
 int UsableCores();
@@ -30,6 +32,10 @@ class SecondCoreTask {
   struct Completion {
     std::atomic<bool> done{false};
     std::exception_ptr error;
+    // Not std::atomic::wait: before GCC 13, libstdc++ can lose its wake-up where the system has
+    // no futex (Windows), and the waiter sleeps for good.
+    std::mutex mutex;
+    std::condition_variable changed;
   };
 
   void Wait();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: first the normal build with
-# warnings as errors, the Debian package (lintian, installed and run) and the live page in
-# headless Chromium, then the same C++ tests under
+# warnings as errors, the Debian package (lintian, installed and run), the Windows stage (under
+# Wine) and the live page in headless Chromium, then the same C++ tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer (with clang), then 60 seconds of fuzzing the
 # FITS reader and 30 of fuzzing the SFTP reply parser.
 set -euo pipefail
@@ -26,6 +26,10 @@ as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --reinstall ./build/qor-live_*.deb >/dev/null
 bash tests/scripts/installed_package.sh
+
+# The Windows stage: what builds for Windows so far, cross-built and tested under Wine (it says
+# how to make the sysroot, and passes, where there is none).
+bash scripts/windows-test.sh
 
 # The live page in headless Chromium (playwright-core from npm, driving Debian's chromium).
 (cd tests/web && npm ci --no-audit --no-fund --silent)

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <chrono>
+#include <thread>
 
 #include "tests/support/temp_dir.h"
 
@@ -23,8 +25,11 @@ std::string ShellPath(const std::string& text) {
 
 int RunCommand(const std::string& command, std::string* output) {
   TempDir scratch;
-  const std::string result = scratch.File("output");
-  const std::string shell = "( " + command + " ) > " + ShellQuote(result);
+  const std::string result = scratch.File("output"), status = scratch.File("status");
+  // Wine cannot wait for a Linux process it started (its handle is signalled at once): the shell
+  // leaves its exit status in a file, renamed into place when the command has ended.
+  const std::string shell = "( " + command + " ) > " + ShellQuote(result) + "; echo $? > " + ShellQuote(status + ".new") +
+                            " && mv " + ShellQuote(status + ".new") + " " + ShellQuote(status);
   std::wstring line = L"Z:\\bin\\sh -c \"";
   for (char c : shell) {
     if (c == '"' || c == '\\') line += L'\\';
@@ -35,14 +40,20 @@ int RunCommand(const std::string& command, std::string* output) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return -1;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
+  // Ten minutes at most: the slowest peer (a fuzzing-sized astropy check) takes seconds.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+  while (!std::filesystem::exists(status)) {
+    if (std::chrono::steady_clock::now() > until) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::ifstream status_file(status);
+  int code = -1;
+  status_file >> code;
   if (output) {
     std::ifstream in(result, std::ios::binary);
     output->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  return static_cast<int>(code);
+  return code;
 }
