@@ -1,6 +1,8 @@
 #include "display/snapshot_export.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <filesystem>
 
@@ -54,8 +56,10 @@ TEST(SnapshotExport, BmpHoldsTheExactPixelsAndJpegDecodesClose) {
       rgb.insert(rgb.end(), {static_cast<uint8_t>(qRed(p)), static_cast<uint8_t>(qGreen(p)), static_cast<uint8_t>(qBlue(p))});
     }
   WriteBytes(dir.File("surface.rgb"), rgb);
-  EXPECT_EQ(Peer("same " + dir.File("live2.bmp") + " " + dir.File("surface.rgb") + " 423 316"), "exact\n");
-  const std::string jpeg = Peer("close " + dir.File("live2.jpg") + " " + dir.File("surface.rgb") + " 423 316");
+  EXPECT_EQ(Peer("same " + ShellQuote(dir.File("live2.bmp")) + " " + ShellQuote(dir.File("surface.rgb")) + " 423 316"),
+            "exact\n");
+  const std::string jpeg =
+      Peer("close " + ShellQuote(dir.File("live2.jpg")) + " " + ShellQuote(dir.File("surface.rgb")) + " 423 316");
   EXPECT_EQ(jpeg.rfind("close", 0), 0u) << jpeg;
 
   // djpeg, an independent decoder, reads it as a baseline JPEG of the same size.
@@ -87,7 +91,12 @@ TEST(SnapshotExport, FailuresAreReportedAndLeaveNoHalfJpeg) {
 
   // No new JPEG without its BMP; a FIFO in the BMP's place is refused at once, not waited on.
   std::filesystem::remove(dir.File("live2.bmp"));
+#ifdef _WIN32
+  // Windows keeps no FIFO among files: a folder stands in the BMP's place.
+  ASSERT_TRUE(std::filesystem::create_directory(dir.File("live2.bmp")));
+#else
   ASSERT_EQ(mkfifo(dir.File("live2.bmp").c_str(), 0644), 0);
+#endif
   EXPECT_FALSE(ExportSnapshot(picture, dir.path().string()).ok);
   EXPECT_EQ(ReadBytes(dir.File("live2.jpg")), (std::vector<uint8_t>{1, 2, 3}));
   std::filesystem::remove(dir.File("live2.bmp"));
