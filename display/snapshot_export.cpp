@@ -2,12 +2,11 @@
 
 #include <memory>
 
-#include <QBuffer>
-#include <QByteArray>
 
 #include <turbojpeg.h>
 
 #include "base/second_core.h"
+#include "display/bmp_encoding.h"
 #include "base/atomic_file.h"
 
 namespace {
@@ -88,15 +87,13 @@ Outcome ExportSnapshot(const PictureSurface& picture, const std::string& directo
   const QImage& image = picture.Image();
   static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "the surface's words are read as B, G, R, X bytes");
   if (image.format() != QImage::Format_RGB32) return Outcome::Failure("the picture is not a 32-bit RGB raster");
-  // The BMP is written on a second core while this one encodes the JPEG; both only read the
-  // picture, and the thread has its own reference to it. It is written over the earlier file, as
+  // The BMP is encoded and written on a second core while this one encodes the JPEG; both only
+  // read the picture, and the thread has its own reference to it. It is written over the earlier file, as
   // before, but without first cutting that to nothing: ext4 starts writing back a file that is
   // truncated and written again when it is closed, which cost more than the rest of the export.
   const auto save_bmp = [image, bmp] {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "BMP")) return Outcome::Failure("cannot encode " + bmp);
-    const Outcome written = OverwriteFile(bmp, bytes.constData(), static_cast<size_t>(bytes.size()));
+    const std::vector<uint8_t> bytes = EncodeBmp24(image);
+    const Outcome written = OverwriteFile(bmp, bytes.data(), bytes.size());
     return written.ok ? written : Outcome::Failure("cannot write " + bmp + ": " + written.reason);
   };
   Outcome bmp_written = Outcome::Failure("cannot write " + bmp);

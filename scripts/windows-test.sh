@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows stage of the test suite: cross-builds the parts of the station that build for
-# Windows so far (the base and the FITS reader and writer) with MinGW-w64 against the sysroot
+# Windows so far (the base, the FITS reader and writer, the picture) with MinGW-w64 against the sysroot
 # (scripts/windows-sysroot.sh), and runs their test programs under Wine, in a Wine prefix of their
 # own booted under Xvfb. The peers the tests use (Python with astropy, fitsverify) run on Linux:
 # the tests reach them through Linux's /bin/sh, and their files through drive Z:.
@@ -15,13 +15,19 @@ if ! sysroot=$(bash scripts/windows-sysroot.sh | tail -n 1); then
   exit 0
 fi
 build="$root/build-windows/build"
+# Qt's host tools (moc) are Debian's own.
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DQOR_WINDOWS_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release -DQOR_WERROR=ON -DQOR_GUI=OFF >/dev/null
+  -DQOR_WINDOWS_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release -DQOR_WERROR=ON \
+  -DCMAKE_PREFIX_PATH="$sysroot/qt6" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >/dev/null
 
 # Wine's own state, and a display that every Wine program gets (a prefix first started without one
 # shows no window ever after).
 export WINEPREFIX="$root/build-windows/wine-prefix" WINEDEBUG=-all
 export WINEPATH="/usr/lib/gcc/x86_64-w64-mingw32/12-posix;/usr/x86_64-w64-mingw32/lib;$sysroot/bin;$sysroot/qt6/bin"
+# Wine passes no QT_* variable to a Windows program, but takes WINE-prefixed ones without their
+# prefix: Qt's offscreen platform, its plugins, and the lettering's IPA Gothic.
+export WINEQT_QPA_PLATFORM=offscreen WINEQT_PLUGIN_PATH="Z:${sysroot//\//\\}\\qt6\\plugins"
+export WINEQT_QPA_FONTDIR='Z:\usr\share\fonts\opentype\ipafont-gothic'
 display=:$((90 + RANDOM % 400))
 Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &
 xvfb=$!
@@ -34,12 +40,12 @@ if [ ! -f "$WINEPREFIX/.booted" ]; then
   touch "$WINEPREFIX/.booted"
 fi
 
-cmake --build "$build" --target base_tests fits_tests -j "$(nproc)"
+cmake --build "$build" --target base_tests fits_tests display_tests -j "$(nproc)"
 # Each program runs whole in one Wine process (a process a test case would cost seconds each).
 # Its output goes to a file: Wine's background processes may keep a pipe open after it ends. A
 # crash under Wine may still exit 0, so the verdict is GoogleTest's own last line.
 status=0
-for program in base_tests fits_tests; do
+for program in base_tests fits_tests display_tests; do
   log="$build/$program.log"
   (cd "$build/tests" && timeout 300 wine "$program.exe" >"$log" 2>&1) || true
   if tail -n 3 "$log" | grep -q '^\[  PASSED  \]' && ! grep -q '^\[  FAILED  \]' "$log"; then
