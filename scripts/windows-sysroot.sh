@@ -11,6 +11,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 target="$root/build-windows/sysroot"
 shared="$root/../shared/windows"
 
+if [ ! -f "$target/.unpacked" ] && [ ! -f "$shared/sysroot.tar.zst" ]; then
+  echo "No Windows sysroot: put sysroot.tar.zst into ../shared/windows/ (made by its build-sysroot.sh" >&2
+  echo "from Debian 12's source packages, about an hour and a half on two cores) and run this again." >&2
+  exit 3
+fi
+
 packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 fonts-wine xvfb nsis zstd)
 missing=()
 for package in "${packages[@]}"; do
@@ -24,11 +30,6 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 if [ ! -f "$target/.unpacked" ] || [ "$shared/sysroot.tar.zst" -nt "$target/.unpacked" ]; then
-  if [ ! -f "$shared/sysroot.tar.zst" ]; then
-    echo "No Windows sysroot: put sysroot.tar.zst into ../shared/windows/ (made by its build-sysroot.sh" >&2
-    echo "from Debian 12's source packages, about an hour and a half on two cores) and run this again." >&2
-    exit 3
-  fi
   rm -rf "$target"
   mkdir -p "$(dirname "$target")"
   tar -C "$(dirname "$target")" -I zstd -xf "$shared/sysroot.tar.zst"
