@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -258,6 +259,21 @@ TEST_F(FitsReaderTest, LargeFramesAreTakenWhenAskedWithinTheirLimitsAndNoRoomIsM
   for (const auto& claim : claims) EXPECT_EQ(Read(claim.file).message, claim.message);
   EXPECT_EQ(store_.FramePixels.size(), room) << "room was made for a frame the file does not hold";
   store_.LargeFrames = false;
+}
+
+// A live file deep in folders, its path longer than Windows' old 260 characters, is read as any;
+// on Windows a device's reserved name in its place is refused at once.
+TEST_F(FitsReaderTest, AnyPathLengthIsReadAndADeviceNameRefused) {
+  std::filesystem::path deep = dir_.path();
+  while (deep.string().size() < 300) deep /= std::string(40, 'd');
+  std::filesystem::create_directories(deep);
+  FitsBuilder::Frame(16, 2, 1).Samples({258, 7}, 2).Write((deep / "live.fts").string());
+  ASSERT_EQ(ReadPath((deep / "live.fts").string()).status, ReadStatus::kOk);
+  EXPECT_EQ(store_.Pixel(0, 0), 258);
+#ifdef _WIN32
+  EXPECT_EQ(ReadPath("NUL").message, "not a regular file");
+  EXPECT_EQ(ReadPath(dir_.File("COM1")).message, "not a regular file");
+#endif
 }
 
 TEST_F(FitsReaderTest, AFifoIsRefusedAtOnceInsteadOfWaitingForAWriter) {
