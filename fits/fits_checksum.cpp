@@ -84,11 +84,6 @@ std::string Encode(uint32_t value) {
   return text;
 }
 
-void Update(uint8_t* header, size_t header_bytes, const uint8_t* data, size_t data_bytes) {
-  if (!FindCard(header, header_bytes, "CHECKSUM") && !FindCard(header, header_bytes, "DATASUM ")) return;
-  UpdateWithDataSum(header, header_bytes, Sum(data, data_bytes));
-}
-
 void UpdateWithDataSum(uint8_t* header, size_t header_bytes, uint32_t data_sum) {
   uint8_t* checksum = FindCard(header, header_bytes, "CHECKSUM");
   uint8_t* datasum = FindCard(header, header_bytes, "DATASUM ");

@@ -15,12 +15,9 @@ uint32_t Sum(const uint8_t* bytes, size_t size);
 std::string Encode(uint32_t value);
 /// The sum of two pieces' sums: the sum of the pieces one after the other (each a multiple of 4).
 uint32_t Add(uint32_t a, uint32_t b);
-/// Rewrites the values of the CHECKSUM and DATASUM cards, as Update does, for a data unit whose
-/// sum is `data_sum`.
-void UpdateWithDataSum(uint8_t* header, size_t header_bytes, uint32_t data_sum);
 /// Rewrites the values of the CHECKSUM and DATASUM cards where the header (whole 2880-byte
-/// blocks) has them, to fit the header and the data unit as they now are. A header without
-/// them is left as it is.
-void Update(uint8_t* header, size_t header_bytes, const uint8_t* data, size_t data_bytes);
+/// blocks) has them, to fit the header as it now is and a data unit whose sum is `data_sum`. A
+/// header without them is left as it is.
+void UpdateWithDataSum(uint8_t* header, size_t header_bytes, uint32_t data_sum);
 
 }  // namespace fits_checksum

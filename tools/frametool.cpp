@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "display/display_range.h"
-#include "display/frame_render.h"
 #include "display/picture_painter.h"
 #include "display/picture_surface.h"
 #include "display/snapshot_export.h"
