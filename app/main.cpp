@@ -97,8 +97,7 @@ int main(int argc, char** argv) {
     case CommandLine::Action::kRun:
       break;
   }
-  // A log reader or a pipe that goes away must not end the station: a write to it fails instead.
-  std::signal(SIGPIPE, SIG_IGN);
+  IgnoreBrokenPipes();
   static FrameStore store;  // 9.4 MB of pixels: created once, for the whole run
   int qt_argc = 1;  // the options are ours; Qt gets none of them
   return options.headless ? RunHeadless(qt_argc, argv, options, store) : RunWindow(qt_argc, argv, options, store);

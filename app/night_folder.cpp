@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/night_folder.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +11,7 @@
 #include <QJsonObject>
 #include <QTime>
 
+#include "base/utf8_path.h"
 #include "base/regular_file.h"
 
 namespace {
@@ -94,14 +94,14 @@ int64_t PictureInstant(const QDate& night, const std::string& name) {
 }
 
 std::vector<std::string> NightPictures(const std::string& folder) {
-  const std::string folder_name = fs::path(folder).filename().string();
+  const std::string folder_name = Utf8Text(Utf8Path(folder).filename());
   // Outside a night's folder (never the station's own) the evening's hours still come first.
   const QDate night = IsNightName(folder_name)
                           ? QDate::fromString(QString::fromStdString(folder_name), QStringLiteral("yyyy-MM-dd"))
                           : QDate(2000, 1, 3);
   std::vector<std::tuple<int64_t, int, std::string>> pictures;
   std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+  for (fs::directory_iterator it(Utf8Path(folder), error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
     if (!IsPictureName(name) || it->is_symlink() || !it->is_regular_file()) continue;
     pictures.emplace_back(PictureInstant(night, name), ParsePictureName(name)->taken, name);
@@ -113,14 +113,14 @@ std::vector<std::string> NightPictures(const std::string& folder) {
 }
 
 bool HasMarker(const std::string& folder, const char* marker) {
-  struct stat info {};
-  return lstat((folder + "/" + marker).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  std::error_code error;
+  return fs::symlink_status(Utf8Path(folder + "/" + marker), error).type() == fs::file_type::regular;
 }
 
 std::vector<std::string> NightFolders(const std::string& root) {
   std::vector<std::string> nights;
   std::error_code error;
-  for (fs::directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+  for (fs::directory_iterator it(Utf8Path(root), error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
     if (!IsNightName(name) || it->is_symlink() || !it->is_directory()) continue;
     if (HasMarker(it->path().string(), kNightMarker)) nights.push_back(name);

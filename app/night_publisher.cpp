@@ -9,6 +9,7 @@
 #include <QJsonObject>
 
 #include "app/night_folder.h"
+#include "base/utf8_path.h"
 #include "base/atomic_file.h"
 #include "base/regular_file.h"
 
@@ -20,7 +21,7 @@ constexpr const char* kProducts[] = {"keogram.jpg", "startrails.jpg", "timelapse
 // The dates of deleted nights whose products are still on the server, one a line.
 constexpr const char* kForgotten = ".remote-deletions";
 
-std::string DateOf(const std::string& folder) { return fs::path(folder).filename().string(); }
+std::string DateOf(const std::string& folder) { return Utf8Text(Utf8Path(folder).filename()); }
 
 void Mark(const std::string& folder, const char* marker) {
   WriteFileAtomically(folder + "/" + marker, "", 0, 0644, Durability::kReplaceOnly);
@@ -39,11 +40,11 @@ void NightPublisher::Add(const std::string& folder) {
   waiting_.erase(std::remove_if(waiting_.begin(), waiting_.end(), [&](const Upload& u) { return u.folder == folder; }),
                  waiting_.end());
   std::error_code error;
-  fs::remove(folder + "/" + kPublishedMarker, error);
-  fs::remove(folder + "/" + kGivenUpMarker, error);
+  fs::remove(Utf8Path(folder + "/" + kPublishedMarker), error);
+  fs::remove(Utf8Path(folder + "/" + kGivenUpMarker), error);
   bool any = false;
   for (const char* product : kProducts)
-    if (fs::is_regular_file(folder + "/" + product, error)) {
+    if (fs::is_regular_file(Utf8Path(folder + "/" + product), error)) {
       waiting_.push_back({folder, product, {}, false, false});
       any = true;
     }

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/night_recorder.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
+#include "base/utf8_path.h"
 #include "base/atomic_file.h"
 #include "base/free_space.h"
 #include "base/regular_file.h"
@@ -19,8 +19,8 @@ namespace fs = std::filesystem;
 constexpr size_t kLargestPicture = size_t{256} << 20;
 
 bool Exists(const std::string& path) {
-  struct stat info {};
-  return lstat(path.c_str(), &info) == 0;
+  std::error_code error;
+  return fs::symlink_status(Utf8Path(path), error).type() != fs::file_type::not_found;
 }
 
 // The first name of `stem` that no file of the folder has: a restart within the same second
@@ -58,11 +58,11 @@ NightRecorder::Result NightRecorder::Record(const QDateTime& now, const std::str
   if (!current_) {
     // A night begins (or goes on after a restart, in the folder it had).
     std::error_code error;
-    if (fs::is_symlink(folder, error)) {
+    if (fs::is_symlink(Utf8Path(folder), error)) {
       result.notes.push_back("Night NG:" + folder + " is a link, not the station's folder");
       return result;
     }
-    fs::create_directories(folder, error);
+    fs::create_directories(Utf8Path(folder), error);
     if (error) {
       result.notes.push_back("Night NG:cannot make " + folder + ": " + error.message());
       return result;
@@ -124,7 +124,7 @@ std::vector<std::string> NightRecorder::Prune(const QDate& tonight) {
     if (left <= keep) break;
     if (name == current || !IsSettled(root_ + "/" + name)) continue;  // still to be made or published
     std::error_code error;
-    fs::remove_all(root_ + "/" + name, error);
+    fs::remove_all(Utf8Path(root_ + "/" + name), error);
     if (!error) {
       deleted.push_back(name);
       --left;

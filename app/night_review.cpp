@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/night_review.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,10 +13,12 @@
 
 #include "app/clock_texts.h"
 #include "app/night_folder.h"
+#include "app/thread_priority.h"
 #include "display/snapshot_export.h"
 #include "display/timelapse.h"
 #include "base/atomic_file.h"
 #include "base/regular_file.h"
+#include "base/utf8_path.h"
 #include "fits/text_numbers.h"
 
 namespace {
@@ -62,12 +60,12 @@ std::vector<NightPicture> ReadNightPictures(const std::string& folder) {
 std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, const std::atomic<bool>* cancel,
                                            QSize timelapse_bound) {
   std::vector<std::string> notes;
-  const QDate night = QDate::fromString(QString::fromStdString(fs::path(folder).filename().string()),
+  const QDate night = QDate::fromString(QString::fromStdString(Utf8Text(Utf8Path(folder).filename())),
                                         QStringLiteral("yyyy-MM-dd"));
   // The products are made anew: until they are published again, the server's are the old ones.
   std::error_code ignored;
-  fs::remove(folder + "/" + kPublishedMarker, ignored);
-  fs::remove(folder + "/" + kGivenUpMarker, ignored);
+  fs::remove(Utf8Path(folder + "/" + kPublishedMarker), ignored);
+  fs::remove(Utf8Path(folder + "/" + kGivenUpMarker), ignored);
   const std::vector<NightPicture> all = ReadNightPictures(folder);
   QJsonArray products, left_out, not_made;
   // Only whole pictures go into the products; the size most of them have is the products' size.
@@ -90,7 +88,7 @@ std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, c
 
   const auto made = [&](const std::string& file) {
     std::error_code error;
-    const auto bytes = fs::file_size(folder + "/" + file, error);
+    const auto bytes = fs::file_size(Utf8Path(folder + "/" + file), error);
     QJsonObject product;
     product[QStringLiteral("file")] = QString::fromStdString(file);
     product[QStringLiteral("size")] = static_cast<double>(error ? 0 : bytes);
@@ -193,7 +191,7 @@ void NightReviewer::WaitIdle() {
 
 void NightReviewer::Work() {
   // Below the window's priority: encoding a night takes seconds of both cores.
-  setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+  LowerThisThreadsPriority();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return !waiting_.empty() || stopping_; });

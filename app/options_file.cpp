@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/options_file.h"
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "app/command_line.h"
+#include "base/utf8_path.h"
 #include "base/regular_file.h"
 
 namespace {
@@ -59,8 +60,8 @@ OptionsFile ReadOptionsFile(const std::string& path) {
   std::string bytes;
   const Outcome read = ReadRegularFile(path, kLargestFile, bytes);
   // A link to nothing is a conf the observer meant to have: refused, as an unreadable one is.
-  struct stat link {};
-  if (read.not_found() && lstat(path.c_str(), &link) == 0) {
+  std::error_code error;
+  if (read.not_found() && std::filesystem::symlink_status(Utf8Path(path), error).type() == std::filesystem::file_type::symlink) {
     file.error = path + ": a link to a file that is not there";
     return file;
   }

@@ -1,12 +1,10 @@
 #include "app/station_log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
+#include <filesystem>
 
 #include "app/clock_texts.h"
+#include "base/append_file.h"
+#include "base/utf8_path.h"
 
 namespace {
 
@@ -16,10 +14,13 @@ constexpr int kKeptLogs = 3;
 // Only the station's own logs move: anything else under one of their names (a directory, a link)
 // is the user's and stays where it is.
 bool MoveLog(const std::string& from, const std::string& to) {
-  struct stat source {}, target {};
-  if (lstat(from.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) return false;
-  if (lstat(to.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) return false;
-  return std::rename(from.c_str(), to.c_str()) == 0;
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (fs::symlink_status(Utf8Path(from), error).type() != fs::file_type::regular) return false;
+  const fs::file_type target = fs::symlink_status(Utf8Path(to), error).type();
+  if (target != fs::file_type::not_found && target != fs::file_type::regular) return false;
+  fs::rename(Utf8Path(from), Utf8Path(to), error);
+  return !error;
 }
 
 }  // namespace
@@ -31,19 +32,19 @@ QString StationLog::Add(const QString& text, const QDateTime& when) {
   recent_.push_back(line);
   if (recent_.size() > kRecentLines) recent_.pop_front();
 
-  const QByteArray bytes = line.toUtf8() + '\n';
-  struct stat info {};
-  int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
-  if (lstat(path_.c_str(), &info) == 0 && static_cast<uint64_t>(info.st_size) + bytes.size() > limit_bytes_ &&
-      !Rotate())
-    flags |= O_TRUNC;  // the older logs cannot move on: this one starts anew rather than grow for good
-  // O_NONBLOCK: a FIFO put in the log's place must not stop the station. O_NOFOLLOW: a link put
-  // there must not take the log (and the station's writes) to a file elsewhere.
-  const int fd = open(path_.c_str(), flags, 0644);
-  if (fd >= 0) {
-    [[maybe_unused]] const ssize_t written = write(fd, bytes.constData(), static_cast<size_t>(bytes.size()));
-    close(fd);
-  }
+  const std::string bytes = line.toStdString() + '\n';
+  // A link put in the log's place must not take the log (and the station's writes) elsewhere; a
+  // FIFO there must not stop the station.
+  AppendOptions options;
+  options.follow_link = false;
+  std::error_code error;
+  const std::filesystem::path log = Utf8Path(path_);
+  const auto size = std::filesystem::symlink_status(log, error).type() == std::filesystem::file_type::regular
+                        ? std::filesystem::file_size(log, error)
+                        : 0;
+  if (!error && size + bytes.size() > limit_bytes_ && !Rotate())
+    options.start_anew = true;  // the older logs cannot move on: this one starts anew rather than grow for good
+  AppendToFile(path_, bytes, options);
   return line;
 }
 

@@ -1,12 +1,15 @@
 #pragma once
-// SIGTERM, SIGINT and SIGHUP, turned into a call on the event loop's thread: a signal handler may
-// do almost nothing, so it only writes a byte into a pipe that the event loop watches.
+// The system's requests to stop, turned into a call on the event loop's thread: on POSIX systems
+// SIGTERM, SIGINT and SIGHUP (a signal handler may do almost nothing, so it only writes a byte
+// into a pipe that the event loop watches); on Windows a console's Ctrl-C or Ctrl-Break, its
+// closing, the user logging off and the system shutting down (the handler's thread waits, within
+// Windows' own bound, until the station has stopped, since the process ends when it returns).
 
 #include <functional>
 #include <memory>
 #include <string>
 
-#include <QSocketNotifier>
+#include <QObject>
 
 class StopSignals {
  public:
@@ -23,6 +26,10 @@ class StopSignals {
 
  private:
   std::function<void()> on_stop_;
-  std::unique_ptr<QSocketNotifier> notifier_;
+  std::unique_ptr<QObject> watcher_;
   std::string failure_;
 };
+
+/// A reader that goes away (a log pipe, a closed terminal) must not end the station: a write to
+/// it fails instead. Nothing to do where a broken pipe raises no signal.
+void IgnoreBrokenPipes();

@@ -58,3 +58,7 @@ Outcome OverwriteFile(const std::string& path, const void* data, size_t size, mo
 
 /// Flushes the regular file at `path` to disk (a file another writer made, before it is renamed).
 Outcome FlushFile(const std::string& path);
+
+/// Renames the finished file `from` (flushed by its writer) over `path`, the rename itself made
+/// durable; a `path` that another program holds open is waited for, within two seconds.
+Outcome PutInPlace(const std::string& from, const std::string& path);

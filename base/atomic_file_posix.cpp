@@ -122,3 +122,8 @@ Outcome FlushFile(const std::string& path) {
   close(fd);
   return result;
 }
+
+Outcome PutInPlace(const std::string& from, const std::string& path) {
+  if (std::rename(from.c_str(), path.c_str()) != 0) return SystemFailure("cannot put it in place");
+  return FlushDirectoryOf(path);
+}

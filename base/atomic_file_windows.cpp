@@ -33,6 +33,20 @@ bool WriteAllAt(HANDLE file, uint64_t offset, const unsigned char* bytes, size_t
 
 bool Transient(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION; }
 
+// Write-through: the rename is on the disk when the call returns, as a flushed directory is. A
+// target that another program holds open (a viewer, a virus scanner) is tried again for 2 s.
+Outcome MoveIntoPlace(const std::string& temporary, const std::string& path, Durability durability) {
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durability == Durability::kFlushed ? MOVEFILE_WRITE_THROUGH : 0);
+  const std::wstring from = WidePath(temporary), to = WidePath(path);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  for (;;) {
+    if (MoveFileExW(from.c_str(), to.c_str(), flags)) return Outcome::Success();
+    const DWORD error = GetLastError();
+    if (!Transient(error) || std::chrono::steady_clock::now() >= until) return WindowsFailure("cannot put it in place", error);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path, mode_t) : path_(path) {
@@ -69,16 +83,8 @@ Outcome AtomicFileWriter::Commit(Durability durability) {
   const BOOL closed = CloseHandle(HandleOf(handle_));
   handle_ = -1;
   if (!closed) return WindowsFailure("cannot close it", GetLastError());
-  // Write-through: the rename is on the disk when the call returns, as a flushed directory is.
-  const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durability == Durability::kFlushed ? MOVEFILE_WRITE_THROUGH : 0);
-  const std::wstring from = WidePath(temporary_), to = WidePath(path_);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  for (;;) {
-    if (MoveFileExW(from.c_str(), to.c_str(), flags)) break;
-    const DWORD error = GetLastError();
-    if (!Transient(error) || std::chrono::steady_clock::now() >= until) return WindowsFailure("cannot put it in place", error);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  const Outcome placed = MoveIntoPlace(temporary_, path_, durability);
+  if (!placed.ok) return placed;
   committed_ = true;
   return Outcome::Success();
 }
@@ -105,4 +111,8 @@ Outcome FlushFile(const std::string& path) {
   const Outcome result = FlushFileBuffers(file) ? Outcome::Success() : WindowsFailure("cannot flush it", GetLastError());
   CloseHandle(file);
   return result;
+}
+
+Outcome PutInPlace(const std::string& from, const std::string& path) {
+  return MoveIntoPlace(from, path, Durability::kFlushed);
 }

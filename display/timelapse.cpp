@@ -2,12 +2,14 @@
 #include "display/timelapse.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include <QImage>
 #include <QPainter>
 
 #include "base/atomic_file.h"
+#include "base/utf8_path.h"
 #include "display/night_products.h"
 
 extern "C" {
@@ -153,7 +155,10 @@ Outcome MakeTimelapse(const std::vector<std::string>& paths, const std::string& 
   Outcome encoded = Encode(paths, temporary, fps, size, cancel);
   // Flushed before it takes the name: a power cut must not leave a published name on an empty file.
   if (encoded.ok) encoded = FlushFile(temporary);
-  if (encoded.ok && std::rename(temporary.c_str(), path.c_str()) != 0) encoded = Outcome::FromErrno("cannot put the video in place", errno);
-  if (!encoded.ok) std::remove(temporary.c_str());
+  if (encoded.ok) encoded = PutInPlace(temporary, path);
+  if (!encoded.ok) {
+    std::error_code ignored;
+    std::filesystem::remove(Utf8Path(temporary), ignored);
+  }
   return encoded;
 }

@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "publish/known_hosts.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
@@ -12,8 +8,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <filesystem>
 
+#include "base/append_file.h"
 #include "base/regular_file.h"
+#include "base/utf8_path.h"
 
 namespace {
 
@@ -203,33 +202,18 @@ std::vector<std::string> KnownHosts::TypesFor(const std::string& host) const {
 }
 
 Outcome KnownHosts::Record(const std::string& path, const std::string& host, const HostKey& key) {
-  const size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0) mkdir(path.substr(0, slash).c_str(), 0700);  // as ssh makes ~/.ssh
-  // Not blocking, and only into a regular file: /dev/zero or a FIFO would "take" the line and
-  // the host would be called recorded when it was not.
-  const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
-  if (fd < 0) return Outcome::FromErrno("cannot open known_hosts", errno);
-  struct stat info {};
-  Outcome result = Outcome::Success();
-  const std::string record = host + " " + key.type + " " + EncodeBase64(key.blob) + "\n";
-  std::string line;
-  char last = '\n';
-  if (fstat(fd, &info) != 0) {
-    result = Outcome::FromErrno("cannot examine known_hosts", errno);
-  } else if (!S_ISREG(info.st_mode)) {
-    result = Outcome::Failure("known_hosts is not a regular file", Outcome::Code::kNotRegular);
-  } else {
-    // A file whose last line has no end gets one first. (Built, not inserted: GCC 12 at -O3 warns
-    // of an overlap in string::insert that cannot happen.)
-    if (info.st_size > 0 && pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') line.push_back('\n');
-    line += record;
-    for (size_t at = 0; at < line.size() && result.ok;) {
-      const ssize_t written = write(fd, line.data() + at, line.size() - at);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) result = Outcome::FromErrno("cannot write known_hosts", written < 0 ? errno : EIO);
-      else at += static_cast<size_t>(written);
-    }
+  // The folder is made as ssh makes ~/.ssh; the file is followed if it is a link (kept elsewhere
+  // by its owner), and anything but a regular file is refused: /dev/zero or a FIFO would "take"
+  // the line and the host would be called recorded when it was not.
+  std::error_code ignored;
+  const std::filesystem::path folder = Utf8Path(path).parent_path();
+  if (!folder.empty() && std::filesystem::create_directory(folder, ignored)) {
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ignored);
   }
-  if (close(fd) != 0 && result.ok) result = Outcome::FromErrno("cannot close known_hosts", errno);
-  return result;
+  AppendOptions options;
+  options.end_open_line = true;
+  options.private_file = true;
+  Outcome recorded = AppendToFile(path, host + " " + key.type + " " + EncodeBase64(key.blob) + "\n", options);
+  if (recorded.code == Outcome::Code::kNotRegular) recorded.reason = "known_hosts is not a regular file";
+  return recorded;
 }

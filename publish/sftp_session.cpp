@@ -1,8 +1,5 @@
 #include "publish/sftp_session.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,6 +7,7 @@
 
 #include "publish/ftp_errors.h"
 #include "publish/known_hosts.h"
+#include "publish/ssh_files.h"
 #include "publish/sftp_wire.h"
 #include "publish/ssh_channel.h"
 #include "publish/tcp_connect.h"
@@ -121,8 +119,7 @@ std::vector<std::string> SftpSession::TakeNotes() { return std::exchange(notes_,
 std::string SftpSession::KnownHostsPath() const {
   if (!files_.known_hosts.empty()) return files_.known_hosts;
   if (!files_.ssh_dir.empty()) return files_.ssh_dir + "/known_hosts";
-  const char* home = std::getenv("HOME");
-  return std::string(home ? home : "") + "/.ssh/known_hosts";
+  return UserKnownHostsPath();
 }
 
 // The password, as a password login or, where the server asks for it at keyboard-interactive
@@ -158,7 +155,7 @@ Outcome SftpSession::Open(Clock::time_point deadline) {
   // itself (it blocks on a FIFO and misses entries after a long line).
   const std::string shown = port == 22 ? host : "[" + host + "]:" + std::to_string(port);
   KnownHosts known, system_known;
-  for (const auto& [file, path] : {std::pair{&known, KnownHostsPath()}, std::pair{&system_known, std::string(kSystemKnownHosts)}}) {
+  for (const auto& [file, path] : {std::pair{&known, KnownHostsPath()}, std::pair{&system_known, SystemKnownHostsPath()}}) {
     if (const Outcome loaded = file->Load(path); !loaded.ok) {
       notes_.push_back("SFTP: " + path + " cannot be used: " + loaded.reason);
       return StationError(ftp_error::kKnownHostsUnusable, path + ": " + loaded.reason);
@@ -166,25 +163,23 @@ Outcome SftpSession::Open(Clock::time_point deadline) {
   }
 
   bool no = false;
-  int yes = 1;  // each request waits for its reply: Nagle's delay would add 40 ms to every one
-  const char* no_file = "/dev/null";
   ssh_options_set(ssh, SSH_OPTIONS_HOST, host.c_str());
   ssh_options_set(ssh, SSH_OPTIONS_PORT, &port);
   ssh_options_set(ssh, SSH_OPTIONS_USER, user_.c_str());
   ssh_options_set(ssh, SSH_OPTIONS_PROCESS_CONFIG, &no);  // the settings of the window, nothing else
-  ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, no_file);
-  ssh_options_set(ssh, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, no_file);
+  ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, kNoFile);
+  ssh_options_set(ssh, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, kNoFile);
   if (!files_.ssh_dir.empty()) ssh_options_set(ssh, SSH_OPTIONS_SSH_DIR, files_.ssh_dir.c_str());
   std::vector<std::string> recorded = known.TypesFor(shown);
   for (const std::string& type : system_known.TypesFor(shown)) recorded.push_back(type);
   if (!recorded.empty()) ssh_options_set(ssh, SSH_OPTIONS_HOSTKEYS, HostKeyPreference(recorded).c_str());
 
   // The connection is made here, so that an unknown name, a refusal and silence are told apart.
-  int fd = -1;
+  TcpSocket socket{};
   const Clock::time_point connect_by = std::min(deadline, Clock::now() + timeouts_.connect);
-  if (Outcome connected = ConnectTcp(host, port, connect_by, fd); !connected.ok) return connected;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-  ssh_options_set(ssh, SSH_OPTIONS_FD, &fd);
+  if (Outcome connected = ConnectTcp(host, port, connect_by, socket); !connected.ok) return connected;
+  socket_t handed = socket;
+  ssh_options_set(ssh, SSH_OPTIONS_FD, &handed);
   Clock::time_point bound = connection->Bound(timeouts_.connect, deadline);
   if (ssh_connect(ssh) != SSH_OK) return SshFailure(ssh, bound);
 

@@ -18,9 +18,6 @@
 
 class KnownHosts;
 
-/// The host keys the machine's administrator recorded for every user; read, never written.
-inline constexpr const char* kSystemKnownHosts = "/etc/ssh/ssh_known_hosts";
-
 /// Where the SSH files are; empty fields mean the user's own, as OpenSSH finds them.
 struct SshFiles {
   std::string known_hosts;  // ~/.ssh/known_hosts

@@ -4,11 +4,21 @@
 // libssh says what went wrong only in words.
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "base/outcome.h"
 
+/// A socket as the system names it (and as libssh takes it): a descriptor, or a Windows SOCKET.
+#ifdef _WIN32
+using TcpSocket = uintptr_t;
+#else
+using TcpSocket = int;
+#endif
+
 /// Connects to `host`:`port` (every address the name has, in turn) by `deadline`. On success
-/// `fd` is the connected socket, blocking, for the caller to own. Failures are Outcome::Lost with
-/// libcurl's codes: 6 the name does not resolve, 7 nothing accepts, 28 no answer in time.
-Outcome ConnectTcp(const std::string& host, int port, std::chrono::steady_clock::time_point deadline, int& fd);
+/// `socket` is connected, blocking, without Nagle's delay (every request of the station waits for
+/// its reply), for the caller to own. Failures are Outcome::Lost with libcurl's codes: 6 the name
+/// does not resolve, 7 nothing accepts, 28 no answer in time.
+Outcome ConnectTcp(const std::string& host, int port, std::chrono::steady_clock::time_point deadline,
+                   TcpSocket& socket);

@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <signal.h>
 #include <unistd.h>
+
+#include <QSocketNotifier>
 
 namespace {
 
@@ -25,13 +28,14 @@ StopSignals::StopSignals(std::function<void()> on_stop) : on_stop_(std::move(on_
     failure_ = std::string("cannot make the signal pipe: ") + std::strerror(errno);
     return;
   }
-  notifier_ = std::make_unique<QSocketNotifier>(signal_pipe[0], QSocketNotifier::Read);
-  QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+  auto notifier = std::make_unique<QSocketNotifier>(signal_pipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] {
     char bytes[16];
     while (read(signal_pipe[0], bytes, sizeof bytes) > 0) {
     }
     on_stop_();
   });
+  watcher_ = std::move(notifier);
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
@@ -42,3 +46,5 @@ StopSignals::StopSignals(std::function<void()> on_stop) : on_stop_(std::move(on_
 StopSignals::~StopSignals() {
   for (const int stop : kStopSignals) signal(stop, SIG_DFL);
 }
+
+void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }

@@ -46,12 +46,14 @@ int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& fd) {
     return error;
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  const int yes = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
   return 0;
 }
 
 }  // namespace
 
-Outcome ConnectTcp(const std::string& host, int port, Clock::time_point deadline, int& fd) {
+Outcome ConnectTcp(const std::string& host, int port, Clock::time_point deadline, TcpSocket& fd) {
   fd = -1;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
