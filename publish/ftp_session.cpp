@@ -255,6 +255,9 @@ class FtpSession::Impl {
     if (address_.security == FtpSecurity::kExplicit)
       curl_easy_setopt(curl_, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
     if (!ca_file_.empty()) curl_easy_setopt(curl_, CURLOPT_CAINFO, ca_file_.c_str());
+    // The system's own trust: on Windows, where curl's OpenSSL has no bundle, its certificate store
+    // (curl 7.88 takes the option there only).
+    curl_easy_setopt(curl_, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
   }
 
   // Drives the transfer through the multi interface instead of curl_easy_perform, which can

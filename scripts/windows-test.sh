@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The Windows stage of the test suite: cross-builds the parts of the station that build for
-# Windows so far (the base, the FITS reader and writer, the picture) with MinGW-w64 against the sysroot
-# (scripts/windows-sysroot.sh), and runs their test programs under Wine, in a Wine prefix of their
-# own booted under Xvfb. The peers the tests use (Python with astropy, fitsverify) run on Linux:
-# the tests reach them through Linux's /bin/sh, and their files through drive Z:.
+# The Windows stage of the test suite: cross-builds the station's test programs with MinGW-w64
+# against the sysroot (scripts/windows-sysroot.sh), and runs them under Wine, in a Wine prefix of
+# their own booted under Xvfb. The peers the tests use (Python with astropy, fitsverify, pyftpdlib,
+# vsftpd, sshd) run on Linux: the tests start them through Linux's /bin/sh, reach their files
+# through drive Z: and their ports on 127.0.0.1.
 # Without the sysroot it says how to make it and ends with status 0: the rest of the suite runs.
 # usage: bash scripts/windows-test.sh
 set -euo pipefail
@@ -40,12 +40,12 @@ if [ ! -f "$WINEPREFIX/.booted" ]; then
   touch "$WINEPREFIX/.booted"
 fi
 
-cmake --build "$build" --target base_tests fits_tests display_tests -j "$(nproc)"
+cmake --build "$build" --target base_tests fits_tests display_tests publish_tests -j "$(nproc)"
 # Each program runs whole in one Wine process (a process a test case would cost seconds each).
 # Its output goes to a file: Wine's background processes may keep a pipe open after it ends. A
 # crash under Wine may still exit 0, so the verdict is GoogleTest's own last line.
 status=0
-for program in base_tests fits_tests display_tests; do
+for program in base_tests fits_tests display_tests publish_tests; do
   log="$build/$program.log"
   (cd "$build/tests" && timeout 300 wine "$program.exe" >"$log" 2>&1) || true
   if tail -n 3 "$log" | grep -q '^\[  PASSED  \]' && ! grep -q '^\[  FAILED  \]' "$log"; then

@@ -129,7 +129,7 @@ TEST_F(WindowTest, ASettingsPathThatIsNoFileNeitherStopsNorBlocksTheWindow) {
   window_.reset();
 
   std::filesystem::remove("qor_live.ini");
-  ASSERT_EQ(mkfifo("qor_live.ini", 0600), 0);
+  ASSERT_TRUE(MakeFifo("qor_live.ini"));
   alarm(10);  // a window that waits for a writer of the FIFO ends this test program instead
   EXPECT_EQ(Control("Text2")->text().toStdString(), "10");
   alarm(0);

@@ -196,8 +196,8 @@ TEST(NightReview, FifosInANightsFolderAreNeitherWaitedForNorCounted) {
   TempDir dir;
   const std::string folder = KeepNight(dir, Range(4, 7), 30, QDateTime(QDate(2026, 12, 7), QTime(22, 0)), 60);
   fs::remove(folder + "/.220100.plain.jpg");
-  ASSERT_EQ(mkfifo((folder + "/.220100.plain.jpg").c_str(), 0600), 0);
-  ASSERT_EQ(mkfifo((folder + "/230000.jpg").c_str(), 0600), 0);
+  ASSERT_TRUE(MakeFifo(folder + "/.220100.plain.jpg"));
+  ASSERT_TRUE(MakeFifo(folder + "/230000.jpg"));
   MakeNightProducts(folder, 25);
   const QJsonObject night = QJsonDocument::fromJson(QByteArray::fromStdString(Text(folder + "/night.json"))).object();
   EXPECT_EQ(night[QStringLiteral("pictures")].toInt(), 3);

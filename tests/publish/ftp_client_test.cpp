@@ -2,11 +2,6 @@
 
 #include "publish/ftp_client.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -66,7 +61,7 @@ TEST_F(FtpClientTest, UploadsLandWholeAndOneLoginServesFiftyCycles) {
 // written through: the file it points to keeps its bytes.
 TEST_F(FtpClientTest, ALinkAtTheTemporaryNameIsNotWrittenThrough) {
   WriteBytes(root_ + "/secret.txt", {'k', 'e', 'e', 'p'});
-  std::filesystem::create_symlink(root_ + "/secret.txt", Remote(".live2.jpg.part"));
+  ASSERT_TRUE(MakeLink(root_ + "/secret.txt", Remote(".live2.jpg.part")));
   PyFtpServer server(root_);
   FtpClient client;
   ASSERT_TRUE(Start(client, server)) << client.FtpGetLastError();
@@ -106,7 +101,7 @@ TEST_F(FtpClientTest, MissingDirectoryGives550AndUploadsStayWhereTheSessionIs) {
   EXPECT_EQ(client.FtpGetLastError(), ftp_error::kLocalFile);
   EXPECT_EQ(client.FtpPutBin(dir_.path().string(), "live2.jpg"), 0) << "a directory";
   EXPECT_EQ(client.FtpGetLastError(), ftp_error::kLocalFile);
-  ASSERT_EQ(mkfifo(dir_.File("fifo.jpg").c_str(), 0600), 0);
+  ASSERT_TRUE(MakeFifo(dir_.File("fifo.jpg")));
   EXPECT_EQ(client.FtpPutBin(dir_.File("fifo.jpg"), "live2.jpg"), 0) << "a FIFO, without waiting for a writer";
   EXPECT_EQ(client.FtpGetLastError(), ftp_error::kLocalFile);
 }

@@ -4,8 +4,6 @@
 
 #include "publish/known_hosts.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -15,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -89,11 +88,11 @@ TEST(KnownHosts, FilesThatCannotBeReadWholeAreRefused) {
   TempDir dir;
   KnownHosts known;
   EXPECT_TRUE(known.Load(dir.File("missing")).ok);
-  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  ASSERT_TRUE(MakeFifo(dir.File("fifo")));
   EXPECT_FALSE(known.Load(dir.File("fifo")).ok);
   EXPECT_FALSE(KnownHosts::Record(dir.File("fifo"), "h", Key("ssh-ed25519", 'a')).ok);
-  EXPECT_FALSE(known.Load("/dev/zero").ok);
-  EXPECT_FALSE(KnownHosts::Record("/dev/zero", "h", Key("ssh-ed25519", 'a')).ok);
+  EXPECT_FALSE(known.Load(kDeviceFile).ok);
+  EXPECT_FALSE(KnownHosts::Record(kDeviceFile, "h", Key("ssh-ed25519", 'a')).ok);
   Write(dir.File("huge"), "");
   std::filesystem::resize_file(dir.File("huge"), KnownHosts::kLargestFile + 1);
   EXPECT_FALSE(known.Load(dir.File("huge")).ok);

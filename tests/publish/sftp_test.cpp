@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <thread>
 
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -44,11 +43,12 @@ class SftpTest : public ::testing::Test {
     client.SetSshFilesForTesting(known_hosts_, server.client_ssh_dir());
   }
   bool Start(FtpClient& client, const OpenSshServer& server) {
-    return client.FtpConnect(server.address(), OpenSshServer::User(), "") == -1 && client.FtpSetCD(homepage_) == -1;
+    return client.FtpConnect(server.address(), OpenSshServer::User(), "") == -1 && client.FtpSetCD(remote_homepage_) == -1;
   }
 
   TempDir dir_;
   std::string homepage_ = dir_.File("site/homepage");
+  std::string remote_homepage_ = ShellPath(homepage_);  // as the server on this machine names it
   std::string local_ = dir_.File("live2.jpg");
   std::string known_hosts_ = dir_.File("known_hosts");
 };
@@ -155,7 +155,7 @@ TEST_F(SftpTest, RevokedKeysOtherKeyTypesAndUnreadableKnownHostsAreRefusedBefore
   refused(host + " ecdsa-sha2-nistp256 AAAAE2VjZHNhLXNoYTItbmlzdHAyNTYAAAAIbmlzdHAyNTYAAABBBA==\n",
           ftp_error::kHostKeyChanged, "another type than the recorded one");
   fs::remove(known_hosts_);
-  ASSERT_EQ(mkfifo(known_hosts_.c_str(), 0600), 0);
+  ASSERT_TRUE(MakeFifo(known_hosts_));
   FtpClient client;
   Trusting(client, server);
   EXPECT_EQ(client.FtpConnect(server.address(), OpenSshServer::User(), ""), 0);
@@ -169,7 +169,7 @@ TEST_F(SftpTest, RevokedKeysOtherKeyTypesAndUnreadableKnownHostsAreRefusedBefore
 TEST_F(SftpTest, ALinkAtTheTemporaryNameIsNotWrittenThrough) {
   OpenSshServer server(dir_.path().string());
   WriteBytes(dir_.File("secret.txt"), {'k', 'e', 'e', 'p'});
-  fs::create_symlink(dir_.File("secret.txt"), homepage_ + "/.live2.jpg.part");
+  ASSERT_TRUE(MakeLink(dir_.File("secret.txt"), homepage_ + "/.live2.jpg.part"));
   FtpClient client;
   Trusting(client, server);
   ASSERT_TRUE(Start(client, server)) << client.FtpGetLastError();
@@ -269,7 +269,7 @@ TEST_F(SftpTest, AnUploadWhoseTimeRanOutGoesOnWhereItStopped) {
   for (int ms = 25; ms <= 3200 && (held == 0 || held == bytes.size()); ms *= 2) {
     ASSERT_TRUE(Start(client, server));
     client.LimitCallsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
-    if (client.FtpPutBinInto(homepage_ + "/night", video, "video.mp4") == -1) fs::remove(homepage_ + "/night/video.mp4");
+    if (client.FtpPutBinInto(remote_homepage_ + "/night", video, "video.mp4") == -1) fs::remove(homepage_ + "/night/video.mp4");
     std::error_code error;
     held = fs::file_size(part, error);
     if (error) held = 0;
@@ -277,11 +277,11 @@ TEST_F(SftpTest, AnUploadWhoseTimeRanOutGoesOnWhereItStopped) {
   ASSERT_TRUE(client.LeftUnfinished());
   ASSERT_GT(held, 0u);
   client.LimitCallsTo(std::chrono::steady_clock::time_point::max());
-  ASSERT_EQ(client.FtpPutBinInto(homepage_ + "/night", video, "video.mp4"), -1) << client.FtpGetLastError();
+  ASSERT_EQ(client.FtpPutBinInto(remote_homepage_ + "/night", video, "video.mp4"), -1) << client.FtpGetLastError();
   EXPECT_EQ(ReadBytes(homepage_ + "/night/video.mp4"), bytes);
-  EXPECT_EQ(client.FtpDeleteIn(homepage_ + "/night", "video.mp4"), -1) << client.FtpGetLastError();
+  EXPECT_EQ(client.FtpDeleteIn(remote_homepage_ + "/night", "video.mp4"), -1) << client.FtpGetLastError();
   EXPECT_FALSE(fs::exists(homepage_ + "/night/video.mp4"));
-  EXPECT_EQ(client.FtpDeleteIn(homepage_ + "/night", "video.mp4"), 0);
+  EXPECT_EQ(client.FtpDeleteIn(remote_homepage_ + "/night", "video.mp4"), 0);
   EXPECT_EQ(client.FtpGetLastError(), 550);
 }
 

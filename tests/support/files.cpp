@@ -32,3 +32,7 @@ std::string ShellQuote(const std::string& text) {
   }
   return quoted + "'";
 }
+
+bool MakeLink(const std::string& target, const std::string& link) {
+  return RunCommand("ln -s " + ShellQuote(target) + " " + ShellQuote(link)) == 0;
+}

@@ -24,3 +24,13 @@ std::string ShellQuote(const std::string& text);
 /// A path as the shell that RunCommand starts reaches it: itself on POSIX systems; under Wine a
 /// path on drive Z: (the Linux root) as the Linux path it is.
 std::string ShellPath(const std::string& text);
+
+/// A FIFO at `path` with nobody at its other end, to show that nothing waits on one. Windows keeps
+/// no FIFO among files: there a folder stands in, refused for the same reason (not a regular file).
+bool MakeFifo(const std::string& path);
+
+/// A symbolic link at `link` to `target`, made by the shell (Wine makes none of its own).
+bool MakeLink(const std::string& target, const std::string& link);
+
+/// A device in a file's place: /dev/zero, which never ends; on Windows NUL.
+extern const char* const kDeviceFile;

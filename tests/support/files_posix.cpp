@@ -1,6 +1,7 @@
 // The shell's side of the tests on POSIX systems.
 #include "tests/support/files.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -19,3 +20,7 @@ int RunCommand(const std::string& command, std::string* output) {
 }
 
 std::string ShellPath(const std::string& text) { return text; }
+
+bool MakeFifo(const std::string& path) { return mkfifo(path.c_str(), 0600) == 0; }
+
+const char* const kDeviceFile = "/dev/zero";

@@ -30,12 +30,23 @@ int RunCommand(const std::string& command, std::string* output) {
   // leaves its exit status in a file, renamed into place when the command has ended.
   const std::string shell = "( " + command + " ) > " + ShellQuote(result) + "; echo $? > " + ShellQuote(status + ".new") +
                             " && mv " + ShellQuote(status + ".new") + " " + ShellQuote(status);
-  std::wstring line = L"Z:\\bin\\sh -c \"";
+  // Quoted as Windows splits a command line: backslashes are doubled only before a quote.
+  std::string quoted = "Z:\\bin\\sh -c \"";
+  size_t backslashes = 0;
   for (char c : shell) {
-    if (c == '"' || c == '\\') line += L'\\';
-    line += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
   }
-  line += L"\"";
+  quoted.append(2 * backslashes, '\\');
+  quoted += '"';
+  std::wstring line(quoted.size(), L'\0');
+  line.resize(static_cast<size_t>(
+      MultiByteToWideChar(CP_UTF8, 0, quoted.data(), static_cast<int>(quoted.size()), line.data(), static_cast<int>(line.size()))));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -57,3 +68,7 @@ int RunCommand(const std::string& command, std::string* output) {
   }
   return code;
 }
+
+bool MakeFifo(const std::string& path) { return std::filesystem::create_directory(path); }
+
+const char* const kDeviceFile = "NUL";

@@ -4,19 +4,22 @@
 #include <string>
 #include <vector>
 
-/// A child process; killed (SIGKILL) and reaped on destruction or Kill().
+/// A child process; killed (SIGKILL) and reaped on destruction or Kill(). Under Wine it is a Linux
+/// program (the servers the tests talk to), started through Linux's shell.
 class ChildProcess {
  public:
   ChildProcess() = default;
   explicit ChildProcess(const std::vector<std::string>& argv, const std::string& stdout_path = "/dev/null");
   ~ChildProcess() { Kill(); }
-  ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_) { other.pid_ = -1; }
+  ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_), exit_file_(std::move(other.exit_file_)) { other.pid_ = -1; }
   ChildProcess& operator=(ChildProcess&& other) noexcept;
   void Kill();
   /// Kills the process and every process it started (a server's per-connection children).
   void KillTree();
-  /// Sends `signal_number` to every process this one started, not to itself.
+  /// Sends `signal_number` (Linux's number) to every process this one started, not to itself.
   void SignalDescendants(int signal_number);
+  /// Stops or resumes every process this one started (SIGSTOP, SIGCONT).
+  void FreezeDescendants(bool frozen);
   void Signal(int signal_number);
   /// The exit status once the process has ended, or -1 if it is still running after `seconds`.
   int WaitForExit(double seconds);
@@ -25,6 +28,7 @@ class ChildProcess {
  private:
   std::vector<int> Descendants() const;
   int pid_ = -1;
+  std::string exit_file_;  // where the Linux shell leaves the exit status, under Wine
 };
 
 /// A socket on 127.0.0.1 that the kernel lets clients connect to but that never answers: a server

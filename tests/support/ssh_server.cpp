@@ -1,9 +1,5 @@
 #include "tests/support/ssh_server.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -36,8 +32,14 @@ void MakeKey(const std::string& path) {
 }  // namespace
 
 std::string OpenSshServer::User() {
-  const passwd* entry = getpwuid(getuid());
-  return entry ? entry->pw_name : "root";
+  // Asked of the shell: under Wine the user is Linux's, not Windows'.
+  static const std::string user = [] {
+    std::string name;
+    RunCommand("id -un", &name);
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+    return name.empty() ? std::string("root") : name;
+  }();
+  return user;
 }
 
 OpenSshServer::OpenSshServer(const std::string& work_dir) : dir_(work_dir + "/sshd"), port_(FreePort()) {
@@ -45,16 +47,17 @@ OpenSshServer::OpenSshServer(const std::string& work_dir) : dir_(work_dir + "/ss
   MakeKey(dir_ + "/host_key");
   MakeKey(client_ssh_dir() + "/id_ed25519");
   std::filesystem::copy_file(client_ssh_dir() + "/id_ed25519.pub", dir_ + "/authorized_keys");
-  std::ofstream config(dir_ + "/sshd_config");
-  config << "ListenAddress 127.0.0.1\nPort " << port_ << "\nHostKey " << dir_ << "/host_key\n"
-         << "PidFile none\nAuthorizedKeysFile " << dir_ << "/authorized_keys\n"
+  std::ofstream config(dir_ + "/sshd_config", std::ios::binary);  // Linux reads it: no CR before the newlines
+  const std::string dir = ShellPath(dir_);
+  config << "ListenAddress 127.0.0.1\nPort " << port_ << "\nHostKey " << dir << "/host_key\n"
+         << "PidFile none\nAuthorizedKeysFile " << dir << "/authorized_keys\n"
          << "AllowUsers " << User() << "\nPasswordAuthentication no\nKbdInteractiveAuthentication no\n"
          << "PermitRootLogin prohibit-password\nUsePAM no\nStrictModes no\n"
          << "Subsystem sftp internal-sftp -l VERBOSE\nLogLevel VERBOSE\n";
   config.close();
   // sshd run by root separates privileges into this directory, which a machine without a
   // running sshd may not have.
-  if (getuid() == 0) mkdir("/run/sshd", 0755);
+  RunCommand("[ \"$(id -u)\" != 0 ] || mkdir -p /run/sshd");
   Start();
 }
 

@@ -2,7 +2,6 @@
 // OpenSSH's sshd for the SFTP tests, with a config, host key and authorized key of its own, on a
 // free port of 127.0.0.1; never the machine's own sshd or its users' files.
 
-#include <csignal>
 #include <string>
 
 #include "tests/support/server_process.h"
@@ -13,7 +12,7 @@ class OpenSshServer {
   explicit OpenSshServer(const std::string& work_dir);
   /// Freezes or thaws the processes that serve the open connections (SIGSTOP, SIGCONT): a server
   /// that stalls in the middle of a session.
-  void FreezeConnections(bool frozen) { process_.SignalDescendants(frozen ? SIGSTOP : SIGCONT); }
+  void FreezeConnections(bool frozen) { process_.FreezeDescendants(frozen); }
   /// Kills the server and starts it again on the same port, with a new host key if asked.
   void Restart(bool new_host_key = false);
   ~OpenSshServer() { process_.KillTree(); }
