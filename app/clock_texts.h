@@ -21,5 +21,9 @@ QString ArchiveDirectory(const QString& live_file_text, QChar separator);
 /// The same on the path's bytes, whatever their encoding.
 std::string ArchiveDirectoryBytes(const std::string& live_file_bytes, char separator);
 
-/// The separator of this platform's paths.
+/// The separator of this platform's paths: archives go beside the live file up to its last one.
+#ifdef _WIN32
+inline constexpr char16_t kPathSeparator = u'\\';
+#else
 inline constexpr char16_t kPathSeparator = u'/';
+#endif

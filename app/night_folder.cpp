@@ -113,8 +113,7 @@ std::vector<std::string> NightPictures(const std::string& folder) {
 }
 
 bool HasMarker(const std::string& folder, const char* marker) {
-  std::error_code error;
-  return fs::symlink_status(Utf8Path(folder + "/" + marker), error).type() == fs::file_type::regular;
+  return KindAt(folder + "/" + marker) == PathKind::kRegular;
 }
 
 std::vector<std::string> NightFolders(const std::string& root) {
@@ -122,7 +121,7 @@ std::vector<std::string> NightFolders(const std::string& root) {
   std::error_code error;
   for (fs::directory_iterator it(Utf8Path(root), error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
-    if (!IsNightName(name) || it->is_symlink() || !it->is_directory()) continue;
+    if (!IsNightName(name) || KindAt(Utf8Text(it->path())) == PathKind::kLink || !it->is_directory()) continue;
     if (HasMarker(it->path().string(), kNightMarker)) nights.push_back(name);
   }
   std::sort(nights.begin(), nights.end());

@@ -19,8 +19,7 @@ namespace fs = std::filesystem;
 constexpr size_t kLargestPicture = size_t{256} << 20;
 
 bool Exists(const std::string& path) {
-  std::error_code error;
-  return fs::symlink_status(Utf8Path(path), error).type() != fs::file_type::not_found;
+  return KindAt(path) != PathKind::kMissing;
 }
 
 // The first name of `stem` that no file of the folder has: a restart within the same second
@@ -58,7 +57,7 @@ NightRecorder::Result NightRecorder::Record(const QDateTime& now, const std::str
   if (!current_) {
     // A night begins (or goes on after a restart, in the folder it had).
     std::error_code error;
-    if (fs::is_symlink(Utf8Path(folder), error)) {
+    if (KindAt(folder) == PathKind::kLink) {
       result.notes.push_back("Night NG:" + folder + " is a link, not the station's folder");
       return result;
     }

@@ -60,8 +60,7 @@ OptionsFile ReadOptionsFile(const std::string& path) {
   std::string bytes;
   const Outcome read = ReadRegularFile(path, kLargestFile, bytes);
   // A link to nothing is a conf the observer meant to have: refused, as an unreadable one is.
-  std::error_code error;
-  if (read.not_found() && std::filesystem::symlink_status(Utf8Path(path), error).type() == std::filesystem::file_type::symlink) {
+  if (read.not_found() && KindAt(path) == PathKind::kLink) {
     file.error = path + ": a link to a file that is not there";
     return file;
   }

@@ -1,8 +1,8 @@
 #include "app/settings_file.h"
 
 #include <QStringDecoder>
-#include <QStringEncoder>
 
+#include "app/shift_jis.h"
 #include "base/atomic_file.h"
 #include "base/regular_file.h"
 
@@ -15,20 +15,6 @@ bool IsValidUtf8(const std::string& bytes) {
   QStringDecoder decoder(QStringDecoder::Utf8);
   const QString text = decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
   return !decoder.hasError();
-}
-
-// The converter drops some bytes it cannot map without saying so: only a text that encodes back
-// to the very same bytes is taken as Shift-JIS.
-std::optional<QString> ExactShiftJis(const std::string& bytes) {
-  QStringDecoder decoder("Shift_JIS");
-  QStringEncoder encoder("Shift_JIS");
-  if (!decoder.isValid() || !encoder.isValid()) return std::nullopt;
-  const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
-  const QString text = decoder.decode(view);
-  if (decoder.hasError()) return std::nullopt;
-  const QByteArray back = encoder.encode(text);
-  if (encoder.hasError() || back != view) return std::nullopt;
-  return text;
 }
 
 }  // namespace

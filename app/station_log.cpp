@@ -4,6 +4,7 @@
 
 #include "app/clock_texts.h"
 #include "base/append_file.h"
+#include "base/regular_file.h"
 #include "base/utf8_path.h"
 
 namespace {
@@ -14,12 +15,11 @@ constexpr int kKeptLogs = 3;
 // Only the station's own logs move: anything else under one of their names (a directory, a link)
 // is the user's and stays where it is.
 bool MoveLog(const std::string& from, const std::string& to) {
-  namespace fs = std::filesystem;
+  if (KindAt(from) != PathKind::kRegular) return false;
+  const PathKind target = KindAt(to);
+  if (target != PathKind::kMissing && target != PathKind::kRegular) return false;
   std::error_code error;
-  if (fs::symlink_status(Utf8Path(from), error).type() != fs::file_type::regular) return false;
-  const fs::file_type target = fs::symlink_status(Utf8Path(to), error).type();
-  if (target != fs::file_type::not_found && target != fs::file_type::regular) return false;
-  fs::rename(Utf8Path(from), Utf8Path(to), error);
+  std::filesystem::rename(Utf8Path(from), Utf8Path(to), error);
   return !error;
 }
 
@@ -38,11 +38,9 @@ QString StationLog::Add(const QString& text, const QDateTime& when) {
   AppendOptions options;
   options.follow_link = false;
   std::error_code error;
-  const std::filesystem::path log = Utf8Path(path_);
-  const auto size = std::filesystem::symlink_status(log, error).type() == std::filesystem::file_type::regular
-                        ? std::filesystem::file_size(log, error)
-                        : 0;
-  if (!error && size + bytes.size() > limit_bytes_ && !Rotate())
+  const bool regular = KindAt(path_) == PathKind::kRegular;
+  const auto size = regular ? std::filesystem::file_size(Utf8Path(path_), error) : 0;
+  if (regular && !error && size + bytes.size() > limit_bytes_ && !Rotate())
     options.start_anew = true;  // the older logs cannot move on: this one starts anew rather than grow for good
   AppendToFile(path_, bytes, options);
   return line;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "base/regular_file.h"
 #include "base/windows_system.h"
 
 namespace {
@@ -25,7 +26,10 @@ Outcome WriteAll(HANDLE file, const std::string& bytes, const std::string& path)
 }  // namespace
 
 Outcome AppendToFile(const std::string& path, const std::string& text, AppendOptions options) {
-  // A link's own reparse point is opened rather than followed when links are refused.
+  // A link's own reparse point is opened rather than followed when links are refused, and then
+  // refused; asked first as well, since Wine opens a Linux link's target even so.
+  if (!options.follow_link && KindAt(path) == PathKind::kLink)
+    return Outcome::Failure("not a regular file", Outcome::Code::kNotRegular);
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | (options.follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   const HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, flags, nullptr);

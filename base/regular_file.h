@@ -39,3 +39,8 @@ Outcome ReadRegularFile(const std::string& path, size_t limit, std::string& byte
 /// True when `path` exists and is not a regular file (a directory, a FIFO, a device); a link is
 /// judged by what it points to.
 bool IsPresentButNotRegular(const std::string& path);
+
+/// What is at `path` itself, a link not followed. Windows' links and junctions are reparse points;
+/// the standard library on Windows does not tell them from what they point to.
+enum class PathKind { kMissing, kRegular, kLink, kOther };
+PathKind KindAt(const std::string& path);

@@ -78,3 +78,10 @@ bool IsPresentButNotRegular(const std::string& path) {
   struct stat info {};
   return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
 }
+
+PathKind KindAt(const std::string& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) return PathKind::kMissing;
+  if (S_ISLNK(info.st_mode)) return PathKind::kLink;
+  return S_ISREG(info.st_mode) ? PathKind::kRegular : PathKind::kOther;
+}

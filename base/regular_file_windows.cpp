@@ -98,3 +98,11 @@ bool IsPresentButNotRegular(const std::string& path) {
   RegularFile file;
   return file.Open(path).code == Outcome::Code::kNotRegular;
 }
+
+PathKind KindAt(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::kLink;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kOther;
+  return IsPresentButNotRegular(path) ? PathKind::kOther : PathKind::kRegular;
+}

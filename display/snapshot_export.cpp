@@ -1,7 +1,8 @@
 #include "display/snapshot_export.h"
 
 #include <memory>
-
+#include <mutex>
+#include <vector>
 
 #include <turbojpeg.h>
 
@@ -11,9 +12,52 @@
 
 namespace {
 
-struct TjHandleCloser {
-  void operator()(void* handle) const { tjDestroy(handle); }
+// Encoders kept for reuse (starting one allocates its tables every time), handed to whichever
+// thread encodes. They are not kept per thread: one destroyed as its thread ended crashed the
+// Windows build, and none is destroyed at all, since the process's end frees them.
+class EncoderShelf {
+ public:
+  void* Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!idle_.empty()) {
+        void* encoder = idle_.back();
+        idle_.pop_back();
+        return encoder;
+      }
+    }
+    return tjInitCompress();
+  }
+  void Return(void* encoder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    idle_.push_back(encoder);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<void*> idle_;
 };
+
+EncoderShelf& Encoders() {
+  static EncoderShelf* shelf = new EncoderShelf;
+  return *shelf;
+}
+
+// An encoder of the shelf for one encoding.
+class BorrowedEncoder {
+ public:
+  BorrowedEncoder() : handle_(Encoders().Take()) {}
+  ~BorrowedEncoder() {
+    if (handle_) Encoders().Return(handle_);
+  }
+  BorrowedEncoder(const BorrowedEncoder&) = delete;
+  BorrowedEncoder& operator=(const BorrowedEncoder&) = delete;
+  void* get() const { return handle_; }
+
+ private:
+  void* handle_;
+};
+
 struct TjBufferFree {
   void operator()(unsigned char* buffer) const { tjFree(buffer); }
 };
@@ -25,9 +69,8 @@ using JpegBytes = std::unique_ptr<unsigned char, TjBufferFree>;
 // Encodes `height` rows of packed pixels; `size` is set to the JPEG's length.
 Outcome EncodeJpeg(const unsigned char* pixels, int width, int pitch, int height, int format, uint8_t quality,
                    int32_t progressive, JpegBytes& jpeg, unsigned long& size) {
-  // One encoder for the thread's whole run: starting one allocates its tables every time.
-  static thread_local std::unique_ptr<void, TjHandleCloser> encoder(tjInitCompress());
-  if (!encoder) return Outcome::Failure("cannot start the JPEG encoder");
+  const BorrowedEncoder encoder;
+  if (!encoder.get()) return Outcome::Failure("cannot start the JPEG encoder");
   unsigned char* bytes = nullptr;
   size = 0;
   const int flags = progressive != 0 ? TJFLAG_PROGRESSIVE : 0;

@@ -2,14 +2,13 @@
 
 #include "app/live_cycle.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
+
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +18,13 @@
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+// The file's write time, to the whole second of `when`.
+bool SetWriteTime(const char* path, const QDateTime& when) {
+  QFile file(QString::fromUtf8(path));
+  return file.open(QIODevice::ReadWrite) &&
+         file.setFileTime(QDateTime::fromSecsSinceEpoch(when.toSecsSinceEpoch()), QFileDevice::FileModificationTime);
+}
 
 namespace fs = std::filesystem;
 
@@ -79,7 +85,7 @@ class LiveCycleTest : public ::testing::Test {
   LiveCycleTest() {
     fs::create_directories("camera");
     FitsBuilder::Frame(16, 64, 48).Samples(std::vector<int64_t>(64 * 48, 1000), 2).Write("camera/live.fts");
-    store_.LiveFilePath = "camera/live.fts";  // as Start copied it
+    store_.LiveFilePath = NativePath("camera/live.fts");  // as Start copied it
     host_.live_file_text = store_.LiveFilePath;
     store_.RangeFactor = 10;
     store_.BackgroundFactor = 1.5;
@@ -120,18 +126,18 @@ TEST_F(LiveCycleTest, TheCaptionIsLetteredOnTheFreshFrameAndThePictureUploaded) 
 TEST_F(LiveCycleTest, TheNinthCycleArchivesAfterAFailedUploadWhereTheEditedBoxSays) {
   fs::create_directories("elsewhere");
   for (int i = 0; i < 8; ++i) ASSERT_TRUE(cycle_.Run());
-  host_.live_file_text = "elsewhere/other.fts";  // edited after Start
+  host_.live_file_text = NativePath("elsewhere/other.fts");  // edited after Start
   publisher_.error = 530;
   TakeStatuses();
   ASSERT_TRUE(cycle_.Run());
   EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin NG:530", "Picture saving",
                                                       "Live start    0"}));
   EXPECT_TRUE(fs::exists("elsewhere/02142007_210509.fts"));
-  EXPECT_EQ(store_.LiveFilePath, "camera/live.fts");
+  EXPECT_EQ(store_.LiveFilePath, NativePath("camera/live.fts"));
   EXPECT_EQ(cycle_.frame_counter(), 0);
 
   // An archive that cannot be written says so, and the counter starts again all the same.
-  host_.live_file_text = "missing-directory/live.fts";
+  host_.live_file_text = NativePath("missing-directory/live.fts");
   for (int i = 0; i < 9; ++i) ASSERT_TRUE(cycle_.Run());
   const std::vector<std::string> statuses = TakeStatuses();
   ASSERT_GE(statuses.size(), 2u);
@@ -219,8 +225,7 @@ TEST_F(LiveCycleTest, AnOldFrameIsMarkedAsOldUntilANewOneArrives) {
   // Written now, as far as the station knows: in this very second of the test's clock (the file
   // system's own clock may still be in the second before).
   host_.now = QDateTime::currentDateTime();
-  const timespec written_now[2] = {{host_.now.toSecsSinceEpoch(), 0}, {host_.now.toSecsSinceEpoch(), 0}};
-  utimensat(AT_FDCWD, "camera/live.fts", written_now, 0);
+  ASSERT_TRUE(SetWriteTime("camera/live.fts", host_.now));
   ASSERT_TRUE(cycle_.Run());
   EXPECT_EQ(RedIn(35, 60), 0) << "no second line on a fresh frame";
   EXPECT_NE(Report().find("\"stale\":false"), std::string::npos) << Report();
@@ -239,8 +244,7 @@ TEST_F(LiveCycleTest, AnOldFrameIsMarkedAsOldUntilANewOneArrives) {
   FitsBuilder::Frame(16, 64, 48, {RawCard("DATE-OBS= '2007-02-14T21:09:00 \xE6\x97\xA5'")})
       .Samples(std::vector<int64_t>(64 * 48, 1200), 2)
       .Write("camera/live.fts");
-  const timespec written[2] = {{host_.now.toSecsSinceEpoch(), 0}, {host_.now.toSecsSinceEpoch(), 0}};
-  utimensat(AT_FDCWD, "camera/live.fts", written, 0);  // a new frame, on the test's clock
+  ASSERT_TRUE(SetWriteTime("camera/live.fts", host_.now));  // a new frame, on the test's clock
   ASSERT_TRUE(cycle_.Run());
   EXPECT_EQ(RedIn(35, 60), 0);
   EXPECT_NE(Report().find("\"stale\":false"), std::string::npos) << Report();

@@ -128,6 +128,7 @@ TEST_F(WindowTest, ASettingsPathThatIsNoFileNeitherStopsNorBlocksTheWindow) {
   EXPECT_TRUE(std::filesystem::is_directory("qor_live.ini"));
   window_.reset();
 
+#ifndef _WIN32  // Windows keeps no FIFO among files: the folder above is its case
   std::filesystem::remove("qor_live.ini");
   ASSERT_TRUE(MakeFifo("qor_live.ini"));
   alarm(10);  // a window that waits for a writer of the FIFO ends this test program instead
@@ -136,6 +137,7 @@ TEST_F(WindowTest, ASettingsPathThatIsNoFileNeitherStopsNorBlocksTheWindow) {
   AnswerNextBox(&warning);
   Window().close();
   EXPECT_TRUE(std::filesystem::is_fifo("qor_live.ini"));
+#endif
 }
 
 // A live file path that looks like HTML is shown as it is, in the message box and the status
@@ -148,10 +150,11 @@ TEST_F(WindowTest, TextsAreShownAsPlainTextAndTheFocusStartsOnThePicture) {
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
   EXPECT_TRUE(Window().statuses.empty());
 
-  const std::string cam = dir_.File("<b>cam<");
-  std::filesystem::create_directories(cam + "/b>");
-  FitsBuilder::Frame(64, 2, 2).Write(cam + "/b>/live.fts");
-  store_.LiveFilePath = cam + "/b>/live.fts";
+  // Entities, which rich text would show as a bold "cam": Windows takes no "<" in a name.
+  const std::string cam = dir_.File("&lt;b&gt;cam&lt;");
+  std::filesystem::create_directories(cam + "/b&gt;");
+  FitsBuilder::Frame(64, 2, 2).Write(cam + "/b&gt;/live.fts");
+  store_.LiveFilePath = cam + "/b&gt;/live.fts";
   int format = -1;
   auto* poll = new QTimer();
   QObject::connect(poll, &QTimer::timeout, [poll, &format] {

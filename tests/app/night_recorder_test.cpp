@@ -46,7 +46,7 @@ class NightRecorderTest : public ::testing::Test {
   NightRecorder::Result Keep(NightRecorder& recorder, int day, int hour, int minute = 0) {
     return recorder.Record(QDateTime(QDate(2026, 12, day), QTime(hour, minute), zone_), published_, plain_);
   }
-  std::string Night(const char* date) const { return dir_.File(std::string("nights/") + date); }
+  std::string Night(const char* date) const { return dir_.File("nights") + "/" + date; }  // as the station names it
 
   TempDir dir_;
   std::string published_ = dir_.File("live2.jpg");
@@ -122,7 +122,7 @@ TEST_F(NightRecorderTest, KeepNightsDeletesOnlyTheStationsOwnSettledOldNights) {
   fs::create_directories(Night("2026-11-30"));  // the user's
   WriteBytes(Night("2026-11-30") + "/mine.txt", {'x'});
   WriteBytes(Night("2026-11-29"), {'x'});
-  fs::create_directory_symlink(Night("2026-12-01"), Night("2026-11-28"));
+  ASSERT_TRUE(MakeLink(Night("2026-12-01"), Night("2026-11-28")));
   Keep(recorder, 4, 22);
   EXPECT_FALSE(fs::exists(Night("2026-12-01")));
   EXPECT_FALSE(fs::exists(Night("2026-12-02")));
@@ -130,7 +130,8 @@ TEST_F(NightRecorderTest, KeepNightsDeletesOnlyTheStationsOwnSettledOldNights) {
   EXPECT_TRUE(fs::exists(Night("2026-12-04")));
   EXPECT_TRUE(fs::exists(Night("2026-11-30") + "/mine.txt"));
   EXPECT_TRUE(fs::exists(Night("2026-11-29")));
-  EXPECT_TRUE(fs::is_symlink(Night("2026-11-28")));
+  // Asked of the shell: Wine shows no link whose target is gone.
+  EXPECT_EQ(RunCommand("test -L " + ShellQuote(Night("2026-11-28"))), 0) << "the link stays";
 
   NightRecorder ahead(dir_.File("nights"));
   ahead.SetOptions(options_, 0);
@@ -148,6 +149,7 @@ TEST_F(NightRecorderTest, KeepNightsDeletesOnlyTheStationsOwnSettledOldNights) {
 // The night runs from noon to noon by the calendar, also on the days the clocks change; in the
 // hour that summer time's end repeats, the pictures sort by their real time, and no picture ever
 // takes another's name, not even after a restart within the same second.
+#ifndef _WIN32  // Windows takes the time zone from the system only, never from TZ
 TEST_F(NightRecorderTest, SummerTimeAndARestartWithinASecondLoseNoPicture) {
   const QByteArray zone = qgetenv("TZ");
   qputenv("TZ", "Europe/Berlin");
@@ -167,5 +169,6 @@ TEST_F(NightRecorderTest, SummerTimeAndARestartWithinASecondLoseNoPicture) {
   zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
   tzset();
 }
+#endif
 
 }  // namespace

@@ -151,7 +151,7 @@ TEST(NightReview, ProductsArePublishedAndARefusedUploadIsTriedAgain) {
     NightPublisher publisher(dir.File("nights"));
     publisher.Add(folder);
     const auto put = [&](const std::string& local, const std::string& remote, int32_t& error) {
-      const std::string directory = peer.account == "observer" ? std::string(kNightDirectory) : peer.homepage + "/night";
+      const std::string directory = peer.account == "observer" ? std::string(kNightDirectory) : ShellPath(peer.homepage) + "/night";
       if (client.FtpPutBinInto(directory, local, remote) == -1) return NightPublisher::Sent::kAll;
       error = client.FtpGetLastError();
       return NightPublisher::Sent::kFailed;

@@ -4,12 +4,13 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <thread>
 
+#include "base/regular_file.h"
 #include "tests/app/window_fixture.h"
 #include "tests/support/files.h"
 #include "tests/support/fits_builder.h"
@@ -42,14 +43,14 @@ class SoakTest : public WindowTest {
  protected:
   // Starts the simulator and waits for its first frame (a new file, replacing whatever is there).
   void StartCamera() {
-    const ino_t before = Inode();
+    const uint64_t before = Inode();
     camera_ = ChildProcess({kPython, std::string(QOR_SOURCE_DIR) + "/tools/camera_simulator.py", live_, "--every", "0.05"});
-    for (int i = 0; i < 500 && Inode() == before; ++i) usleep(20000);
+    for (int i = 0; i < 500 && Inode() == before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_NE(Inode(), before) << "the simulator wrote no frame";
   }
-  ino_t Inode() const {
-    struct stat info {};
-    return stat(live_.c_str(), &info) == 0 ? info.st_ino : 0;
+  uint64_t Inode() const {
+    RegularFile file;
+    return file.Open(live_).ok ? file.info().id : 0;
   }
   std::string live_ = dir_.File("camera/live.fts");
   ChildProcess camera_;

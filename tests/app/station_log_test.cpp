@@ -48,11 +48,13 @@ TEST(StationLog, StaysBoundedWhenItCannotRotateAndNeverWritesThroughALink) {
   EXPECT_LE(std::filesystem::file_size(path), 100u);
   EXPECT_TRUE(std::filesystem::exists(path + ".1/kept"));
 
+#ifndef _WIN32  // Wine shows a Linux link to a file as the file itself (Windows' own are reparse points)
   std::filesystem::remove(path);
   std::ofstream(dir.File("elsewhere.txt")) << "mine\n";
-  std::filesystem::create_symlink(dir.File("elsewhere.txt"), path);
+  ASSERT_TRUE(MakeLink(dir.File("elsewhere.txt"), path));
   log.Add(QStringLiteral("not there"));
   EXPECT_EQ(Text(dir.File("elsewhere.txt")), "mine\n");
+#endif
 }
 
 }  // namespace

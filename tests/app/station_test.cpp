@@ -6,6 +6,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "base/regular_file.h"
 #include "tests/app/window_fixture.h"
 #include "tests/support/files.h"
 #include "tests/support/fits_builder.h"
@@ -99,7 +100,8 @@ TEST_F(StationTest, MissingLiveFileEndsTheCycleUntilTheFileComesBack) {
   Configure();
   ClickStart();
   const std::vector<std::string> statuses = TakeStatuses();
-  EXPECT_EQ(statuses.back(), "Read live file NG:cannot open the file: No such file or directory");
+  RegularFile missing;  // the system's own words for a file that is not there
+  EXPECT_EQ(statuses.back(), "Read live file NG:" + missing.Open(live_).reason);
   EXPECT_EQ(Window().FrameCounter(), 0) << "a cycle without a frame is not counted";
   EXPECT_TRUE(Window().timer().isActive()) << "the next tick tries again";
   EXPECT_EQ(server_->Count("STORED .live2.jpg"), 0) << "no stale picture is published";

@@ -1,7 +1,7 @@
 #pragma once
 // A station window in a working directory of its own, with every status text it showed.
 
-#include <unistd.h>
+#include <filesystem>
 
 #include <QApplication>
 #include <QLineEdit>
@@ -29,13 +29,16 @@ class RecordingForm1 : public Form1 {
 class WindowTest : public ::testing::Test {
  protected:
   WindowTest() {
-    char previous[4096];
-    previous_dir_ = getcwd(previous, sizeof previous) ? previous : "/";
-    if (chdir(dir_.path().c_str()) != 0) ADD_FAILURE() << "chdir";
+    std::error_code error;
+    previous_dir_ = std::filesystem::current_path(error);
+    std::filesystem::current_path(dir_.path(), error);
+    if (error) ADD_FAILURE() << "cannot go to " << dir_.path();
   }
   ~WindowTest() override {
     window_.reset();
-    if (chdir(previous_dir_.c_str()) != 0) ADD_FAILURE() << "chdir back";
+    std::error_code error;
+    std::filesystem::current_path(previous_dir_, error);
+    if (error) ADD_FAILURE() << "cannot go back to " << previous_dir_;
   }
   RecordingForm1& Window() {
     if (!window_) window_ = std::make_unique<RecordingForm1>(store_, ftp_);
@@ -61,7 +64,7 @@ class WindowTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  std::string previous_dir_;
+  std::filesystem::path previous_dir_;
   static inline FrameStore store_;
   FtpClient ftp_{FtpTimeouts{std::chrono::seconds(5), std::chrono::seconds(5), std::chrono::seconds(20)}};
   std::unique_ptr<RecordingForm1> window_;

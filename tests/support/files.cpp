@@ -1,5 +1,7 @@
 #include "tests/support/files.h"
 
+#include <filesystem>
+
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -36,3 +38,5 @@ std::string ShellQuote(const std::string& text) {
 bool MakeLink(const std::string& target, const std::string& link) {
   return RunCommand("ln -s " + ShellQuote(target) + " " + ShellQuote(link)) == 0;
 }
+
+std::string NativePath(const std::string& path) { return std::filesystem::path(path).make_preferred().string(); }

@@ -29,6 +29,9 @@ std::string ShellPath(const std::string& text);
 /// no FIFO among files: there a folder stands in, refused for the same reason (not a regular file).
 bool MakeFifo(const std::string& path);
 
+/// `path` with the system's own separators, as an observer types it ("camera\live.fts" on Windows).
+std::string NativePath(const std::string& path);
+
 /// A symbolic link at `link` to `target`, made by the shell (Wine makes none of its own).
 bool MakeLink(const std::string& target, const std::string& link);
 

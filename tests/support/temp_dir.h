@@ -12,7 +12,9 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  /// A path inside, with the system's own separators (archives go beside the live file up to its
+  /// last one).
+  std::string File(const std::string& name) const { return (path_ / std::filesystem::path(name).make_preferred()).string(); }
 
  private:
   std::filesystem::path path_;
