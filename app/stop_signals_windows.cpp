@@ -50,6 +50,9 @@ StopSignals::StopSignals(std::function<void()> on_stop_call) : on_stop_(std::mov
     receiver = watcher_.get();
     on_stop = &on_stop_;
   }
+  // Started in a process group of its own (as launchers and schedulers start programs), a console
+  // program ignores Ctrl-C unless it asks for it.
+  SetConsoleCtrlHandler(nullptr, FALSE);
   if (!SetConsoleCtrlHandler(OnConsoleEvent, TRUE))
     failure_ = "cannot watch the console (error " + std::to_string(GetLastError()) + ")";
 }

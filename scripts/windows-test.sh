@@ -40,12 +40,12 @@ if [ ! -f "$WINEPREFIX/.booted" ]; then
   touch "$WINEPREFIX/.booted"
 fi
 
-cmake --build "$build" --target base_tests fits_tests display_tests publish_tests app_tests qor_live frametool ftpput -j "$(nproc)"
+cmake --build "$build" --target base_tests fits_tests display_tests publish_tests app_tests program_tests qor_live frametool ftpput -j "$(nproc)"
 # Each program runs whole in one Wine process (a process a test case would cost seconds each).
 # Its output goes to a file: Wine's background processes may keep a pipe open after it ends. A
 # crash under Wine may still exit 0, so the verdict is GoogleTest's own last line.
 status=0
-for program in base_tests fits_tests display_tests publish_tests app_tests; do
+for program in base_tests fits_tests display_tests publish_tests app_tests program_tests; do
   log="$build/$program.log"
   (cd "$build/tests" && timeout 300 wine "$program.exe" >"$log" 2>&1) || true
   if tail -n 3 "$log" | grep -q '^\[  PASSED  \]' && ! grep -q '^\[  FAILED  \]' "$log"; then
