@@ -1,12 +1,13 @@
 // The live-camera station: one window that publishes the camera's newest frame once a minute, or
 // the same station without a window (--headless) for a computer with no screen.
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include <QApplication>
+#include <QDir>
+#include <QFontDatabase>
 #include <QMessageBox>
 #include <QGuiApplication>
 #include <QTimer>
@@ -15,6 +16,7 @@
 #include "app/options_file.h"
 #include "app/headless_station.h"
 #include "app/main_window.h"
+#include "app/program_start.h"
 #include "app/stop_signals.h"
 
 namespace {
@@ -31,11 +33,20 @@ void SayIfSignalsAreNotWatched(const StopSignals& watched) {
     std::fprintf(stderr, "qor_live: stop signals end the program at once: %s\n", watched.failure().c_str());
 }
 
+// Fonts that came with the program (the Windows build brings IPA Gothic for the captions, which
+// Windows lacks under that name) are the program's own; a system without the folder has its own.
+void AddBundledFonts() {
+  const QDir fonts(QCoreApplication::applicationDirPath() + QStringLiteral("/fonts"));
+  for (const QString& name : fonts.entryList({QStringLiteral("*.ttf"), QStringLiteral("*.otf")}, QDir::Files))
+    QFontDatabase::addApplicationFont(fonts.filePath(name));
+}
+
 int RunHeadless(int argc, char** argv, const CommandLine& options, FrameStore& store) {
   // The picture is still rendered and lettered: Qt's offscreen platform needs no display server.
   qputenv("QT_QPA_PLATFORM", "offscreen");
   qInstallMessageHandler(KeepQtNotesOut);
   QGuiApplication application(argc, argv);
+  AddBundledFonts();
   FtpClient ftp;
   HeadlessStation station(store, ftp, options.cycle, stdout);
   StopSignals stop_signals([&station] { station.RequestShutdown(); });
@@ -45,7 +56,9 @@ int RunHeadless(int argc, char** argv, const CommandLine& options, FrameStore& s
 }
 
 int RunWindow(int argc, char** argv, const CommandLine& options, FrameStore& store) {
+  LeaveOwnConsole();
   QApplication application(argc, argv);
+  AddBundledFonts();
   FtpClient ftp;
   Form1 window(store, ftp);
   window.SetCycleOptions(options.cycle);
@@ -60,8 +73,7 @@ int RunWindow(int argc, char** argv, const CommandLine& options, FrameStore& sto
 // otherwise run without the options its observer wrote there. A window says so in a box first.
 int RefuseOptionsFile(char** argv, const std::string& error, bool headless) {
   std::fprintf(stderr, "qor_live: %s\n", error.c_str());
-  if (!headless && (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
-                    qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))) {
+  if (!headless && CanShowWindows()) {
     int qt_argc = 1;
     QApplication application(qt_argc, argv);
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kWindowTitle), QString::fromUtf8(error),
@@ -75,7 +87,7 @@ int RefuseOptionsFile(char** argv, const std::string& error, bool headless) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> command_line(argv + 1, argv + argc);
+  const std::vector<std::string> command_line = ProgramArguments(argc, argv);
   const OptionsFile file = ReadOptionsFile(kOptionsFileName);
   if (!file.error.empty()) {
     const CommandLine plain = ParseCommandLine(command_line);

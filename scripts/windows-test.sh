@@ -15,10 +15,9 @@ if ! sysroot=$(bash scripts/windows-sysroot.sh | tail -n 1); then
   exit 0
 fi
 build="$root/build-windows/build"
-# Qt's host tools (moc) are Debian's own.
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DQOR_WINDOWS_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release -DQOR_WERROR=ON \
-  -DCMAKE_PREFIX_PATH="$sysroot/qt6" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >/dev/null
+# The program, its zip and its installer first: the tests build in the same tree.
+mapfile -t made < <(bash scripts/windows-build.sh)
+setup=${made[1]}
 
 # Wine's own state, and a display that every Wine program gets (a prefix first started without one
 # shows no window ever after).
@@ -40,7 +39,7 @@ if [ ! -f "$WINEPREFIX/.booted" ]; then
   touch "$WINEPREFIX/.booted"
 fi
 
-cmake --build "$build" --target base_tests fits_tests display_tests publish_tests app_tests program_tests qor_live frametool ftpput -j "$(nproc)"
+cmake --build "$build" --target base_tests fits_tests display_tests publish_tests app_tests program_tests -j "$(nproc)" >/dev/null
 # Each program runs whole in one Wine process (a process a test case would cost seconds each).
 # Its output goes to a file: Wine's background processes may keep a pipe open after it ends. A
 # crash under Wine may still exit 0, so the verdict is GoogleTest's own last line.
@@ -56,4 +55,27 @@ for program in base_tests fits_tests display_tests publish_tests app_tests progr
     status=1
   fi
 done
+
+# The installer, as an observer's silent install and uninstall: the program, its Start menu entry
+# and the start with Windows; the installed program runs; nothing of it is left but the working
+# folder with the observer's files.
+user=$(id -un)  # Wine names the Windows user after the Linux one
+programs="$WINEPREFIX/drive_c/users/$user/AppData/Local/Programs/QOR Live"
+profile="$WINEPREFIX/drive_c/users/$user"
+menu="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"  # Wine spells its startup folder StartUp
+timeout 120 wine "$setup" /S /AUTOSTART >/dev/null 2>&1 || true
+installed=ok
+for file in "$programs/qor_live.exe" "$programs/platforms/qwindows.dll" "$programs/fonts/ipag.ttf" \
+  "$programs/licenses/Qt.txt" "$menu/QOR Live/QOR Live.lnk" "$menu/"[Ss]tart[Uu]p"/QOR Live.lnk"; do
+  [ -f "$file" ] || { echo "the installer left no $file"; installed=failed; }
+done
+[ -d "$profile/QOR Live" ] || { echo "the installer made no working folder"; installed=failed; }
+(cd "$profile" && timeout 60 wine "$programs/qor_live.exe" --version >"$build/installed.log" 2>&1) || true
+grep -q "^qor_live " "$build/installed.log" || { echo "the installed program did not run"; installed=failed; }
+timeout 120 wine "$programs/uninstall.exe" /S >/dev/null 2>&1 || true
+for i in $(seq 100); do [ -e "$programs/qor_live.exe" ] || break; sleep 0.2; done  # it finishes from a copy of itself
+[ ! -e "$programs" ] && [ ! -e "$menu/QOR Live" ] && [ ! -e "$menu/"[Ss]tart[Uu]p"/QOR Live.lnk" ] ||
+  { echo "the uninstaller left the program behind"; installed=failed; }
+echo "Windows (Wine) installer: $installed (silent install with the start with Windows, run, silent uninstall)"
+[ "$installed" = ok ] || status=1
 exit $status

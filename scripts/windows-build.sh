@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows program (qor_live.exe, frametool.exe, ftpput.exe) with MinGW-w64 against
+# the sysroot (scripts/windows-sysroot.sh) and makes, in build-windows/dist:
+#   qor-live-VERSION-windows-x64.zip   the portable program: unzip anywhere and run qor_live.exe
+#   qor-live-VERSION-setup.exe         the installer (NSIS; packaging/windows/qor-live.nsi)
+# Each holds the DLLs the programs load (found by walking their imports), Qt's plugins, IPA Gothic
+# for the captions, and the licences of everything shipped.
+# usage: bash scripts/windows-build.sh        prints the two files' paths
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+sysroot=$(bash scripts/windows-sysroot.sh | tail -n 1)
+build="$root/build-windows/build"
+# Qt's host tools (moc) are Debian's own.
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DQOR_WINDOWS_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release -DQOR_WERROR=ON \
+  -DCMAKE_PREFIX_PATH="$sysroot/qt6" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >/dev/null
+cmake --build "$build" --target qor_live frametool ftpput -j "$(nproc)" >/dev/null
+
+version=$(sed -n 's/^project(qor_live VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+name="qor-live-$version-windows-x64"
+dist="$root/build-windows/dist"
+stage="$dist/$name"
+rm -rf "$stage" "$dist/$name.zip" "$dist/qor-live-$version-setup.exe"
+mkdir -p "$stage/platforms" "$stage/styles" "$stage/imageformats" "$stage/fonts" "$stage/licenses"
+for program in app/qor_live tools/frametool tools/ftpput; do
+  x86_64-w64-mingw32-strip -o "$stage/$(basename "$program").exe" "$build/$program.exe"
+done
+cp "$sysroot"/qt6/plugins/platforms/q{windows,offscreen}.dll "$stage/platforms/"
+cp "$sysroot"/qt6/plugins/styles/*.dll "$stage/styles/"
+cp "$sysroot"/qt6/plugins/imageformats/q{jpeg,gif,ico}.dll "$stage/imageformats/"
+
+# Every DLL that a program or plugin imports, and what those import, from the MinGW runtime and the
+# sysroot; Windows' own DLLs are left to Windows.
+search=(/usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib "$sysroot/bin" "$sysroot/qt6/bin")
+pending=("$stage"/*.exe "$stage"/*/*.dll)
+while [ ${#pending[@]} -gt 0 ]; do
+  file=${pending[0]}
+  pending=("${pending[@]:1}")
+  for dll in $(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\s*DLL Name: //p'); do
+    [ -f "$stage/$dll" ] && continue
+    for dir in "${search[@]}"; do
+      if [ -f "$dir/$dll" ]; then
+        x86_64-w64-mingw32-strip --strip-unneeded -o "$stage/$dll" "$dir/$dll"
+        pending+=("$stage/$dll")
+        break
+      fi
+    done
+  done
+done
+
+cp /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf "$stage/fonts/"
+# The licences: the station's own, and Debian's copyright files of the same sources' packages.
+cp LICENSE "$stage/licenses/GPL-3.0.txt"
+cp README.md "$stage/README.md"
+declare -A licences=(
+  [Qt]=libqt6core6 [libcurl]=libcurl4 [libssh]=libssh-4 [OpenSSL]=libssl3 [libjpeg-turbo]=libturbojpeg0
+  [FFmpeg]=libavcodec59 [x264]=libx264-164 [GCC-runtime]=libstdc++6 [MinGW-w64-winpthreads]=mingw-w64-common
+  [IPA-Gothic]=fonts-ipafont-gothic)
+for part in "${!licences[@]}"; do
+  copyright="/usr/share/doc/${licences[$part]}/copyright"
+  [ -f "$copyright" ] || { echo "windows-build.sh: no $copyright for $part's licence" >&2; exit 1; }
+  cp "$copyright" "$stage/licenses/$part.txt"
+done
+{
+  echo "mbed TLS (built into libssh.dll) is under the Apache License 2.0:"
+  echo
+  cat /usr/share/common-licenses/Apache-2.0
+} >"$stage/licenses/mbedTLS.txt"
+
+(cd "$dist" && /usr/bin/python3 - "$name" <<'PY'
+import os, sys, zipfile
+name = sys.argv[1]
+with zipfile.ZipFile(name + ".zip", "w", zipfile.ZIP_DEFLATED) as archive:
+    for folder, _, files in sorted(os.walk(name)):
+        for file in sorted(files):
+            archive.write(os.path.join(folder, file))
+PY
+)
+makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$dist/qor-live-$version-setup.exe" \
+  packaging/windows/qor-live.nsi >/dev/null
+echo "$dist/$name.zip"
+echo "$dist/qor-live-$version-setup.exe"
