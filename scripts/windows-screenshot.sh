@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The Windows program's window as an observer sees it, under Wine and Xvfb: the portable program
+# of scripts/windows-build.sh started on a frame made for the purpose, with --start (no server, so
+# the status shows an FTP failure), and a screenshot of the screen.
+# usage: bash scripts/windows-screenshot.sh [OUT.png]     (default docs/window-windows.png)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$(realpath -m "${1:-$root/docs/window-windows.png}")
+command -v import >/dev/null || { echo "windows-screenshot.sh needs imagemagick (apt-get install imagemagick)"; exit 1; }
+mapfile -t made < <(bash "$root/scripts/windows-build.sh")
+program="${made[0]%.zip}"
+sysroot="$root/build-windows/sysroot"
+
+work=$(mktemp -d)
+display=:$((500 + RANDOM % 400))
+export WINEPREFIX="$root/build-windows/wine-prefix" WINEDEBUG=-all DISPLAY=$display
+trap 'kill $(jobs -p) 2>/dev/null || true; wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+/usr/bin/python3 - "$work/live.fts" <<'PY'
+import sys
+import numpy as np
+from astropy.io import fits
+rng = np.random.default_rng(3)
+y, x = np.mgrid[0:480, 0:640]
+sky = 1200 + rng.normal(0, 25, (480, 640))
+for _ in range(60):
+    cx, cy, peak = rng.uniform(0, 640), rng.uniform(0, 480), rng.uniform(500, 20000)
+    sky += peak * np.exp(-((x - cx) ** 2 + (y - cy) ** 2) / 4.0)
+fits.PrimaryHDU(np.clip(sky, 0, 65535).astype(np.uint16)).writeto(sys.argv[1])
+PY
+printf 'live.fts\r\nTamsel Observatory\r\n127.0.0.1:1\r\nobserver\r\nsecret\r\n10\r\n1.5\r\n' > "$work/qor_live.ini"
+Xvfb "$display" -screen 0 800x480x24 -nolisten tcp >/dev/null 2>&1 &
+sleep 1
+[ -f "$WINEPREFIX/.booted" ] || { timeout 120 wineboot -i >/dev/null 2>&1; touch "$WINEPREFIX/.booted"; }
+# Wine's GDI left the line edits' texts undrawn; Qt's own FreeType engine draws them (Windows' GDI
+# is not known to need it).
+(cd "$work" && WINEQT_QPA_PLATFORM=windows:fontengine=freetype timeout 60 wine "$program/qor_live.exe" --start >/dev/null 2>&1) &
+sleep 15
+mkdir -p "$(dirname "$out")"
+import -window root -crop 750x362+0+0 "$out"
+echo "screenshot: $out"
