@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -18,35 +20,41 @@
 
 namespace {
 
-std::string Text(const std::string& path) {
-  const std::vector<uint8_t> bytes = std::filesystem::exists(path) ? ReadBytes(path) : std::vector<uint8_t>{};
-  return {bytes.begin(), bytes.end()};
+namespace fs = std::filesystem;
+
+// Through the path's own UTF-16 name: a narrow name would pass through the ANSI code page.
+std::string Text(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST(ConsoleStop, AHeadlessStationPublishesAndStopsCleanlyOnCtrlBreak) {
+void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// In a working folder whose name no ANSI code page holds whole, as an observer's profile may be.
+TEST(ConsoleStop, AHeadlessStationInAUnicodeFolderPublishesAndStopsCleanlyOnCtrlBreak) {
   TempDir dir;
-  std::filesystem::create_directories(dir.File("root/homepage"));
-  std::filesystem::create_directories(dir.File("camera"));
-  FitsBuilder::Frame(16, 64, 48).Samples(std::vector<int64_t>(64 * 48, 1000), 2).Write(dir.File("camera/live.fts"));
+  const fs::path work = dir.path() / fs::path(u8"\u0141ukasz") / u8"Beobachtung" / fs::path(u8"\u89b3\u6e2c");
+  fs::create_directories(work / "camera");
+  fs::create_directories(dir.File("root/homepage"));
+  const std::vector<uint8_t> frame = FitsBuilder::Frame(16, 64, 48).Samples(std::vector<int64_t>(64 * 48, 1000), 2).Bytes();
+  Write(work / "camera" / "live.fts", {frame.begin(), frame.end()});
   PyFtpServer server(dir.File("root"));
-  const std::string settings = "camera\\live.fts\r\nKiso\r\n" + server.address() + "\r\nobserver\r\nsecret\r\n10\r\n1.5\r\n";
-  WriteBytes(dir.File("qor_live.ini"), {settings.begin(), settings.end()});
+  Write(work / "qor_live.ini", "camera\\live.fts\r\nKiso\r\n" + server.address() + "\r\nobserver\r\nsecret\r\n10\r\n1.5\r\n");
 
   // Its output goes to a file; it shares this program's console, in a process group of its own
   // that the break is sent to.
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  const std::wstring output_path = std::filesystem::path(dir.File("output.txt")).wstring();
-  const HANDLE output = CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE output = CreateFileW((work / "output.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(output, INVALID_HANDLE_VALUE);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = startup.hStdError = output;
-  std::wstring command = L"\"" + std::filesystem::path(QOR_LIVE).wstring() + L"\" --headless --interval 1 --stale-after 3593";
+  std::wstring command = L"\"" + fs::path(QOR_LIVE).wstring() + L"\" --headless --interval 1 --stale-after 3593";
   PROCESS_INFORMATION station{};
   ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
-                             dir.path().wstring().c_str(), &startup, &station));
+                             work.c_str(), &startup, &station));
   CloseHandle(output);
   struct Ender {  // a station left running by a failed check would outlive the test
     HANDLE process;
@@ -58,13 +66,14 @@ TEST(ConsoleStop, AHeadlessStationPublishesAndStopsCleanlyOnCtrlBreak) {
   CloseHandle(station.hThread);
   const auto wait_for = [&](const char* text) {
     for (int i = 0; i < 1000; ++i) {
-      if (Text(dir.File("output.txt")).find(text) != std::string::npos) return true;
+      if (Text(work / "output.txt").find(text) != std::string::npos) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
   };
-  EXPECT_TRUE(wait_for("Put bin OK")) << Text(dir.File("output.txt"));
-  EXPECT_EQ(ReadBytes(dir.File("root/homepage/live2.jpg")), ReadBytes(dir.File("live2.jpg")));
+  EXPECT_TRUE(wait_for("Put bin OK")) << Text(work / "output.txt");
+  EXPECT_EQ(Text(dir.File("root/homepage/live2.jpg")), Text(work / "live2.jpg"));
+  EXPECT_GT(Text(work / "live2.jpg").size(), 1000u);
 
   if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, station.dwProcessId)) {
     // Wine keeps no console events for a program started from a Linux shell; it turns the
@@ -77,7 +86,7 @@ TEST(ConsoleStop, AHeadlessStationPublishesAndStopsCleanlyOnCtrlBreak) {
   GetExitCodeProcess(station.hProcess, &code);
   ASSERT_EQ(ended, WAIT_OBJECT_0) << "still running 20 s after the break";
   EXPECT_EQ(code, 0u);
-  const std::string printed = Text(dir.File("output.txt"));
+  const std::string printed = Text(work / "output.txt");
   EXPECT_NE(printed.find("Live stop"), std::string::npos) << printed;
   EXPECT_NE(printed.find("FTP close OK"), std::string::npos) << printed;
   EXPECT_EQ(server.Count("CMD QUIT"), 1) << server.log();

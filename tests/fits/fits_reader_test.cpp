@@ -262,7 +262,7 @@ TEST_F(FitsReaderTest, LargeFramesAreTakenWhenAskedWithinTheirLimitsAndNoRoomIsM
 }
 
 // A live file deep in folders, its path longer than Windows' old 260 characters, is read as any;
-// on Windows a device's reserved name in its place is refused at once.
+// on Windows a device's reserved name in its place, and a file held unshared, are refused at once.
 TEST_F(FitsReaderTest, AnyPathLengthIsReadAndADeviceNameRefused) {
   std::filesystem::path deep = dir_.path();
   while (deep.string().size() < 300) deep /= std::string(40, 'd');
@@ -273,6 +273,13 @@ TEST_F(FitsReaderTest, AnyPathLengthIsReadAndADeviceNameRefused) {
 #ifdef _WIN32
   EXPECT_EQ(ReadPath("NUL").message, "not a regular file");
   EXPECT_EQ(ReadPath(dir_.File("COM1")).message, "not a regular file");
+  // A capture program that holds the file without sharing it: a refusal at once, never a wait.
+  const HANDLE held = CreateFileW((deep / "live.fts").wstring().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const ReadResult locked = ReadPath((deep / "live.fts").string());
+  CloseHandle(held);
+  EXPECT_EQ(locked.status, ReadStatus::kFileError);
+  EXPECT_EQ(locked.message.rfind("cannot open the file: ", 0), 0u) << locked.message;
 #endif
 }
 
