@@ -14,14 +14,14 @@
 #include <QGuiApplication>
 #include <QImage>
 
-#include <fcntl.h>
 #include <turbojpeg.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -33,6 +33,7 @@
 #include "display/picture_painter.h"
 #include "display/snapshot_export.h"
 #include "base/atomic_file.h"
+#include "base/regular_file.h"
 #include "fits/fits_reader.h"
 #include "fits/wide_loops.h"
 
@@ -175,7 +176,8 @@ int SampleBytes(SampleFormat format) {
 // the extremes), the JPEG of the picture and the BMP, written over the earlier one as the station
 // does.
 void FloorWith(benchmark::State& state, SampleFormat format, const Variant& variant) {
-  const int fd = open(PathOf(format, variant).c_str(), O_RDONLY);
+  RegularFile file;  // the system's own positioned reads: pread, or ReadFile at an offset
+  if (!file.Open(PathOf(format, variant)).ok) state.SkipWithError("no frame");
   const int bytes = SampleBytes(format);
   const DecodeFunction decode = FloorDecoder(format);
   constexpr int kPieceSamples = 32768;
@@ -199,9 +201,8 @@ void FloorWith(benchmark::State& state, SampleFormat format, const Variant& vari
     int32_t low = std::numeric_limits<int32_t>::max(), high = std::numeric_limits<int32_t>::min();
     for (size_t done = 0; done < values.size();) {
       const int count = static_cast<int>(std::min<size_t>(kPieceSamples, values.size() - done));
-      const ssize_t want = static_cast<ssize_t>(count) * bytes;
-      if (pread(fd, piece.data(), static_cast<size_t>(want), static_cast<off_t>(header + done * bytes)) != want)
-        state.SkipWithError("read failed");
+      const size_t want = static_cast<size_t>(count) * bytes;
+      if (!file.ReadAt(header + done * bytes, piece.data(), want).ok) state.SkipWithError("read failed");
       decode(piece.data(), count, values.data() + done, low, high);
       done += static_cast<size_t>(count);
     }
@@ -219,7 +220,6 @@ void FloorWith(benchmark::State& state, SampleFormat format, const Variant& vari
       state.SkipWithError("bmp failed");
   }
   tjDestroy(encoder);
-  close(fd);
 }
 
 void Floor(benchmark::State& state, SampleFormat format) { FloorWith(state, format, {"", {}}); }
@@ -262,10 +262,8 @@ BENCHMARK(BM_ExportSnapshot)->Unit(benchmark::kMillisecond);
 void WriteMosaic(const std::string& from, const std::string& to) {
   std::vector<char> bytes;
   {
-    const int fd = open(from.c_str(), O_RDONLY);
-    char buffer[65536];
-    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) bytes.insert(bytes.end(), buffer, buffer + got);
-    close(fd);
+    std::ifstream in(from, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   std::string header(bytes.begin(), bytes.begin() + 2880);
   const size_t end = header.find("END     ");
