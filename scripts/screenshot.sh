@@ -11,18 +11,7 @@ command -v import >/dev/null && command -v xdotool >/dev/null ||
 
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
-/usr/bin/python3 - "$work/live.fts" <<'PY'
-import sys
-import numpy as np
-from astropy.io import fits
-rng = np.random.default_rng(3)
-y, x = np.mgrid[0:480, 0:640]
-sky = 1200 + rng.normal(0, 25, (480, 640))
-for _ in range(60):
-    cx, cy, peak = rng.uniform(0, 640), rng.uniform(0, 480), rng.uniform(500, 20000)
-    sky += peak * np.exp(-((x - cx) ** 2 + (y - cy) ** 2) / 4.0)
-fits.PrimaryHDU(np.clip(sky, 0, 65535).astype(np.uint16)).writeto(sys.argv[1])
-PY
+/usr/bin/python3 "$root/scripts/screenshot_frame.py" "$work/live.fts"
 printf '%s\r\nTamsel Observatory\r\n127.0.0.1:1\r\nobserver\r\nsecret\r\n10\r\n1.5\r\n' "$work/live.fts" > "$work/qor_live.ini"
 
 display=:$((90 + RANDOM % 100))
