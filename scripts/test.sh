@@ -27,7 +27,7 @@ as_root=()
 DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --reinstall ./build/qor-live_*.deb >/dev/null
 bash tests/scripts/installed_package.sh
 
-# The Windows stage: what builds for Windows so far, cross-built and tested under Wine (it says
+# The Windows stage: the Windows program, its zip and installer and its tests, under Wine (it says
 # how to make the sysroot, and passes, where there is none).
 bash scripts/windows-test.sh
 
