@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -328,7 +329,7 @@ int main(int argc, char** argv) {
   for (const auto& [width, height] : {std::pair{6248, 4176}, std::pair{9576, 6388}}) {
     Variant grey{"", {}, false, width, height};
     // Written once: the script runs this binary many times, and the frames are the same each time.
-    if (access(MosaicPath(grey).c_str(), F_OK) != 0) {
+    if (!std::filesystem::exists(MosaicPath(grey))) {
       WriteSkyFits(PathOf(SampleFormat::k16, grey), width, height, SampleFormat::k16);
       WriteMosaic(PathOf(SampleFormat::k16, grey), MosaicPath(grey));
     }

@@ -17,7 +17,8 @@ if [ ! -f "$sysroot/.benchmark" ]; then
   cmake -G Ninja -S "$(ls -d "$prefix"/source/benchmark-*/ | tail -n 1)" -B "$prefix/build" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQOR_WINDOWS_SYSROOT="$sysroot" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$sysroot" -DBENCHMARK_ENABLE_TESTING=OFF \
-    -DBENCHMARK_ENABLE_GTEST_TESTS=OFF -DBENCHMARK_ENABLE_WERROR=OFF >/dev/null
+    -DBENCHMARK_ENABLE_GTEST_TESTS=OFF -DBENCHMARK_ENABLE_WERROR=OFF -DHAVE_STD_REGEX=ON -DHAVE_STEADY_CLOCK=ON \
+    -DGIT_VERSION=0.0.0 >/dev/null  # Debian takes the version from git, which its source has none of
   cmake --build "$prefix/build" >/dev/null && cmake --install "$prefix/build" >/dev/null
   touch "$sysroot/.benchmark"
 fi
@@ -26,7 +27,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-
   -DQOR_WINDOWS_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release -DQOR_BENCH=ON -DBUILD_TESTING=OFF \
   -DCMAKE_PREFIX_PATH="$sysroot/qt6;$sysroot" -DQT_HOST_PATH=/usr \
   -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >/dev/null
-cmake --build "$build" --target display_bench >/dev/null
+cmake --build "$build" --target display_bench >"$build.log" 2>&1 || { tail -n 30 "$build.log"; exit 1; }
 
 work=$(mktemp -d)
 display=:$((500 + RANDOM % 400))
