@@ -154,16 +154,22 @@ QOR_WITH_AVX2_COPY void DecodePiece(const uint8_t* p, int count, int32_t* out, i
   high = hi;
 }
 
+// A piece's pass, called as the reader calls its loops (the AVX2 copy where the processor has it).
+template <int kBytes, uint32_t kFlip, bool kFloat>
+void DecodeWide(const uint8_t* p, int count, int32_t* out, int32_t& low, int32_t& high) {
+  QOR_WIDE_CALL(DecodePiece<kBytes, kFlip, kFloat>(p, count, out, low, high));
+}
+
 using DecodeFunction = void (*)(const uint8_t*, int, int32_t*, int32_t&, int32_t&);
 
 DecodeFunction FloorDecoder(SampleFormat format) {
   switch (format) {
-    case SampleFormat::k8: return DecodePiece<1, 0, false>;
-    case SampleFormat::k16: return DecodePiece<2, 0, false>;
-    case SampleFormat::k16Unsigned: return DecodePiece<2, 0x8000, false>;
-    case SampleFormat::k32: return DecodePiece<4, 0, false>;
-    case SampleFormat::k32Unsigned: return DecodePiece<4, 0x80000000u, false>;
-    case SampleFormat::kFloat: return DecodePiece<4, 0, true>;
+    case SampleFormat::k8: return DecodeWide<1, 0, false>;
+    case SampleFormat::k16: return DecodeWide<2, 0, false>;
+    case SampleFormat::k16Unsigned: return DecodeWide<2, 0x8000, false>;
+    case SampleFormat::k32: return DecodeWide<4, 0, false>;
+    case SampleFormat::k32Unsigned: return DecodeWide<4, 0x80000000u, false>;
+    case SampleFormat::kFloat: return DecodeWide<4, 0, true>;
   }
   return nullptr;
 }

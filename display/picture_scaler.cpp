@@ -17,12 +17,20 @@ std::vector<int> BoxStarts(int length, int parts) {
 
 }  // namespace
 
-QOR_WITH_AVX2_COPY void AddRowsByColumn(const int32_t* first, size_t stride, int rows, int width, int64_t* sums) {
+namespace {
+
+QOR_WITH_AVX2_COPY void AddRowsByColumnLoop(const int32_t* first, size_t stride, int rows, int width, int64_t* sums) {
   for (int x = 0; x < width; ++x) sums[x] = first[x];
   for (int y = 1; y < rows; ++y) {
     const int32_t* row = first + static_cast<size_t>(y) * stride;
     for (int x = 0; x < width; ++x) sums[x] += row[x];
   }
+}
+
+}  // namespace
+
+void AddRowsByColumn(const int32_t* first, size_t stride, int rows, int width, int64_t* sums) {
+  QOR_WIDE_CALL(AddRowsByColumnLoop(first, stride, rows, width, sums));
 }
 
 void PictureScaler::Plan(PixelSize frame, PixelSize picture) {

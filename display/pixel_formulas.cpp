@@ -15,8 +15,10 @@
 // wide instructions; it changes no result. Both differences are exact in double precision, as the
 // int64 difference of the scalar formula is.
 
-QOR_WITH_AVX2_COPY void HistogramBins(const int32_t* values, int count, int32_t low, double bin_width,
-                                      uint16_t* bins) {
+namespace {
+
+QOR_WITH_AVX2_COPY void HistogramBinsLoop(const int32_t* values, int count, int32_t low, double bin_width,
+                                          uint16_t* bins) {
   const double from = low;
   for (int i = 0; i < count; ++i) {
     double bin = std::floor((static_cast<double>(values[i]) - from) / bin_width + 0.5);
@@ -25,8 +27,6 @@ QOR_WITH_AVX2_COPY void HistogramBins(const int32_t* values, int count, int32_t 
     bins[i] = static_cast<uint16_t>(static_cast<int32_t>(bin));
   }
 }
-
-namespace {
 
 QOR_WITH_AVX2_COPY void GreyPixelsInDoubles(const int32_t* values, int count, int32_t low, int32_t span,
                                             uint32_t* pixels) {
@@ -43,7 +43,7 @@ void ColourPixelsInDoubles(const std::array<const int32_t*, 3>& values, int firs
                            uint32_t* pixels) {
   std::array<uint32_t, 3> grey{};
   for (int i = first; i < end; ++i) {
-    for (size_t c = 0; c < 3; ++c) GreyPixelsInDoubles(values[c] + i, 1, low, span, &grey[c]);
+    for (size_t c = 0; c < 3; ++c) QOR_WIDE_CALL(GreyPixelsInDoubles(values[c] + i, 1, low, span, &grey[c]));
     pixels[i] = 0xFF000000u | (grey[0] & 0xFF0000u) | (grey[1] & 0xFF00u) | (grey[2] & 0xFFu);
   }
 }
@@ -96,7 +96,7 @@ struct SingleGrey {
     __m256 unsure = _mm256_setzero_ps();
     const __m256i grey = SingleGreys(k, values + i, unsure);
     if (_mm256_movemask_ps(unsure) != 0) [[unlikely]] {
-      GreyPixelsInDoubles(values + i, 8, low, span, pixels + i);
+      QOR_WIDE_CALL(GreyPixelsInDoubles(values + i, 8, low, span, pixels + i));
       continue;
     }
     const __m256i rgb = _mm256_or_si256(grey, _mm256_or_si256(_mm256_slli_epi32(grey, 8), _mm256_slli_epi32(grey, 16)));
@@ -129,13 +129,17 @@ struct SingleGrey {
 
 }  // namespace
 
+void HistogramBins(const int32_t* values, int count, int32_t low, double bin_width, uint16_t* bins) {
+  QOR_WIDE_CALL(HistogramBinsLoop(values, count, low, bin_width, bins));
+}
+
 void GreyPixels(const int32_t* values, int count, int32_t low, int32_t span, uint32_t* pixels) {
   int done = 0;
 #if defined(__x86_64__)
   static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
   if (avx2 && span > 0) done = GreyPixelsInSingles(values, count, low, span, pixels);
 #endif
-  GreyPixelsInDoubles(values + done, count - done, low, span, pixels + done);
+  QOR_WIDE_CALL(GreyPixelsInDoubles(values + done, count - done, low, span, pixels + done));
 }
 
 void ColourPixels(const std::array<const int32_t*, 3>& values, int count, int32_t low, int32_t span, uint32_t* pixels) {

@@ -136,7 +136,7 @@ QOR_WITH_AVX2_COPY void FloatSpan(const uint8_t* data, int count, int32_t* out, 
     const __m256i special = _mm256_cmpeq_epi32(value, marker);
     if (!_mm256_testz_si256(special, special)) [[unlikely]] {
       int32_t group_min = INT32_MAX, group_max = INT32_MIN;
-      FloatSpan(data + 4 * i, 8, out + i, group_min, group_max);
+      QOR_WIDE_CALL(FloatSpan(data + 4 * i, 8, out + i, group_min, group_max));
       low = _mm256_min_epi32(low, _mm256_set1_epi32(group_min));
       high = _mm256_max_epi32(high, _mm256_set1_epi32(group_max));
       continue;
@@ -242,13 +242,13 @@ bool SampleDecoder::Feed(const uint8_t* data, size_t size, uint64_t words_ored) 
 
 template <int kBytes>
 void SampleDecoder::Identity(const uint8_t* data, int count, int32_t* out) {
-  IdentitySpan<kBytes>(data, count, out, min_, max_);
+  QOR_WIDE_CALL(IdentitySpan<kBytes>(data, count, out, min_, max_));
 }
 
 template <int kBytes, bool kSigned>
 void SampleDecoder::Offset(const uint8_t* data, int count, int32_t* out) {
-  if constexpr (kBytes == 4) Unsigned32Span(data, count, out, min_, max_);
-  else OffsetSpan<kBytes, kSigned>(data, count, static_cast<int32_t>(offset_), out, min_, max_);
+  if constexpr (kBytes == 4) QOR_WIDE_CALL(Unsigned32Span(data, count, out, min_, max_));
+  else QOR_WIDE_CALL(OffsetSpan<kBytes, kSigned>(data, count, static_cast<int32_t>(offset_), out, min_, max_));
 }
 
 void SampleDecoder::Float(const uint8_t* data, int count, int32_t* out) {
@@ -257,10 +257,10 @@ void SampleDecoder::Float(const uint8_t* data, int count, int32_t* out) {
   static const bool avx2 = __builtin_cpu_supports("avx2");
   if (avx2) done = FloatGroups(data, count, out, min_, max_);
 #endif
-  FloatSpan(data + 4 * done, count - done, out + done, min_, max_);
+  QOR_WIDE_CALL(FloatSpan(data + 4 * done, count - done, out + done, min_, max_));
 }
 
 template <int kBytes, bool kSigned, bool kFloat>
 void SampleDecoder::Scaled(const uint8_t* data, int count, int32_t* out) {
-  ScaledSpan<kBytes, kSigned, kFloat>(data, count, rule_.zero, rule_.scale, out, min_, max_);
+  QOR_WIDE_CALL(ScaledSpan<kBytes, kSigned, kFloat>(data, count, rule_.zero, rule_.scale, out, min_, max_));
 }
