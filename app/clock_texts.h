@@ -1,6 +1,7 @@
 #pragma once
 // Date and time texts of the station: the lettered stamp and the archive file name.
 
+#include <filesystem>
 #include <string>
 
 #include <QDateTime>
@@ -22,8 +23,4 @@ QString ArchiveDirectory(const QString& live_file_text, QChar separator);
 std::string ArchiveDirectoryBytes(const std::string& live_file_bytes, char separator);
 
 /// The separator of this platform's paths: archives go beside the live file up to its last one.
-#ifdef _WIN32
-inline constexpr char16_t kPathSeparator = u'\\';
-#else
-inline constexpr char16_t kPathSeparator = u'/';
-#endif
+inline constexpr char16_t kPathSeparator = std::filesystem::path::preferred_separator;

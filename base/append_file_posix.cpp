@@ -9,7 +9,8 @@
 
 Outcome AppendToFile(const std::string& path, const std::string& text, AppendOptions options) {
   // Not blocking: a FIFO with no reader would hold the station; /dev/zero would "take" the text.
-  int flags = O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  // Read as well only where the last byte is looked at.
+  int flags = (options.end_open_line ? O_RDWR : O_WRONLY) | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
   if (!options.follow_link) flags |= O_NOFOLLOW;
   if (options.start_anew) flags |= O_TRUNC;
   const int fd = open(path.c_str(), flags, options.private_file ? 0600 : 0644);

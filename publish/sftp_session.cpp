@@ -178,8 +178,7 @@ Outcome SftpSession::Open(Clock::time_point deadline) {
   TcpSocket socket{};
   const Clock::time_point connect_by = std::min(deadline, Clock::now() + timeouts_.connect);
   if (Outcome connected = ConnectTcp(host, port, connect_by, socket); !connected.ok) return connected;
-  socket_t handed = socket;
-  ssh_options_set(ssh, SSH_OPTIONS_FD, &handed);
+  ssh_options_set(ssh, SSH_OPTIONS_FD, &socket);
   Clock::time_point bound = connection->Bound(timeouts_.connect, deadline);
   if (ssh_connect(ssh) != SSH_OK) return SshFailure(ssh, bound);
 

@@ -4,17 +4,14 @@
 // libssh says what went wrong only in words.
 
 #include <chrono>
-#include <cstdint>
 #include <string>
+
+#include <libssh/libssh.h>
 
 #include "base/outcome.h"
 
-/// A socket as the system names it (and as libssh takes it): a descriptor, or a Windows SOCKET.
-#ifdef _WIN32
-using TcpSocket = uintptr_t;
-#else
-using TcpSocket = int;
-#endif
+/// A socket as the system names it, as libssh takes it: a descriptor, or a Windows SOCKET.
+using TcpSocket = socket_t;
 
 /// Connects to `host`:`port` (every address the name has, in turn) by `deadline`. On success
 /// `socket` is connected, blocking, without Nagle's delay (every request of the station waits for
