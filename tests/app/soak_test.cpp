@@ -138,7 +138,11 @@ TEST_F(SoakTest, ThreeHundredCyclesWithFaults) {
         RunCommand("fitsverify " + ShellQuote(entry.path().string()) + " 2>&1", &report);
         EXPECT_NE(report.find("0 error(s)"), std::string::npos) << cycle << ": " << report;
       }
-      EXPECT_EQ(found, 1) << cycle;
+      // When the ninth cycle falls on the unreadable header, the store holds no frame to archive.
+      const bool refused = std::find(statuses.begin(), statuses.end(),
+                                     "Picture saving NG:no archivable frame: BITPIX is not 8, 16 or 32") != statuses.end();
+      EXPECT_TRUE(!refused || cycle == 250) << cycle;
+      EXPECT_EQ(found, refused ? 0 : 1) << cycle;
       ++archives;
     }
     if (cycle == 30) memory_after_warmup = ResidentKilobytes();
