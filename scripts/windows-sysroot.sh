@@ -2,22 +2,27 @@
 # Puts the Windows x86-64 sysroot that the cross-build needs (Qt, libcurl, libssh, TurboJPEG,
 # FFmpeg, GoogleTest, all built with Debian's MinGW-w64 from Debian 12's own source packages) at
 # build-windows/sysroot, and installs the cross-compilers, Wine and NSIS from Debian.
-# With ../shared/windows/sysroot.tar.zst beside the project it unpacks that, in seconds. Without
-# it, it says how the sysroot is made: its recipe builds every library from Debian's sources and
-# takes an hour and a half on two cores.
-# libcurl is then built again from Debian's source with OpenSSL for its TLS: Wine's Schannel took
-# a certificate from an unknown authority and refused one from the authority it was given, so
-# FTPS could not be proven under Wine with it (the README says more). On Windows curl takes the
-# system's certificate store through OpenSSL (CURLSSLOPT_NATIVE_CA). About two minutes.
-# usage: bash scripts/windows-sysroot.sh        prints the sysroot's path on its last line
+# - With ../shared/windows/sysroot.tar.zst beside the project it unpacks that, in seconds, and
+#   builds libcurl again from Debian's source with OpenSSL for its TLS (about two minutes): Wine's
+#   Schannel took a certificate from an unknown authority and refused one from the authority it
+#   was given, so FTPS could not be proven under Wine with it (the README says more). On Windows
+#   curl takes the system's certificate store through OpenSSL (CURLSSLOPT_NATIVE_CA).
+# - With --from-source it builds the whole sysroot from Debian's source packages
+#   (scripts/windows-sysroot-from-source.sh): about an hour and a half on two cores.
+# - With neither, it says how to make one and ends with status 3.
+# usage: bash scripts/windows-sysroot.sh [--from-source]   prints the sysroot's path on its last line
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 target="$root/build-windows/sysroot"
 shared="$root/../shared/windows"
 
-if [ ! -f "$target/.unpacked" ] && [ ! -f "$shared/sysroot.tar.zst" ]; then
-  echo "No Windows sysroot: put sysroot.tar.zst into ../shared/windows/ (made by its build-sysroot.sh" >&2
-  echo "from Debian 12's source packages, about an hour and a half on two cores) and run this again." >&2
+from_source=no
+# A sysroot built here from source is kept, tarball or not: it took an hour and a half.
+[ "${1:-}" = "--from-source" ] || [ -f "$target/.from-source" ] && from_source=yes
+if [ $from_source = no ] && [ ! -f "$target/.unpacked" ] && [ ! -f "$shared/sysroot.tar.zst" ]; then
+  echo "No Windows sysroot. Build it from Debian 12's source packages with" >&2
+  echo "  bash scripts/windows-sysroot.sh --from-source" >&2
+  echo "(about an hour and a half on two cores), or put a ready sysroot.tar.zst into ../shared/windows/." >&2
   exit 3
 fi
 
@@ -34,6 +39,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >/dev/null
 fi
 
+if [ $from_source = yes ]; then
+  bash "$root/scripts/windows-sysroot-from-source.sh"
+  exit
+fi
 if [ ! -f "$target/.unpacked" ] || [ "$shared/sysroot.tar.zst" -nt "$target/.unpacked" ]; then
   rm -rf "$target"
   mkdir -p "$(dirname "$target")"
