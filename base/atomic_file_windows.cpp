@@ -38,6 +38,11 @@ bool Transient(DWORD error) { return error == ERROR_SHARING_VIOLATION || error =
 Outcome MoveIntoPlace(const std::string& temporary, const std::string& path, Durability durability) {
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | (durability == Durability::kFlushed ? MOVEFILE_WRITE_THROUGH : 0);
   const std::wstring from = WidePath(temporary), to = WidePath(path);
+  // Windows never replaces a read-only file: said at once, rather than after two seconds of
+  // retries that cannot help.
+  const DWORD attributes = GetFileAttributesW(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    return WindowsFailure("cannot put it in place: it is read-only", ERROR_ACCESS_DENIED);
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   for (;;) {
     if (MoveFileExW(from.c_str(), to.c_str(), flags)) return Outcome::Success();

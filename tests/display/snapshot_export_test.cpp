@@ -106,6 +106,15 @@ TEST(SnapshotExport, FailuresAreReportedAndLeaveNoHalfJpeg) {
   ASSERT_TRUE(ExportSnapshot(picture, dir.path().string()).ok);
   EXPECT_NE(ReadBytes(dir.File("live2.jpg")), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+#ifdef _WIN32
+  // Windows refuses to replace a read-only file, and the refusal says so, at once.
+  const std::vector<uint8_t> kept = ReadBytes(dir.File("live2.jpg"));
+  std::filesystem::permissions(dir.File("live2.jpg"), std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+  result = ExportSnapshot(picture, dir.path().string());
+  EXPECT_NE(result.reason.find("read-only"), std::string::npos) << result.reason;
+  EXPECT_EQ(ReadBytes(dir.File("live2.jpg")), kept);
+  std::filesystem::permissions(dir.File("live2.jpg"), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+#endif
   std::filesystem::remove(dir.File("live2.jpg"));
   std::filesystem::create_directory(dir.File("live2.jpg"));
   result = ExportSnapshot(picture, dir.path().string());
