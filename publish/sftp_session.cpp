@@ -186,7 +186,7 @@ Outcome SftpSession::Open(Clock::time_point deadline) {
   if (Outcome trusted = CheckHostKey(ssh, shown, known, system_known); !trusted.ok) return trusted;
 
   bound = connection->Bound(timeouts_.connect, deadline);
-  const int auth = password_.empty() ? ssh_userauth_publickey_auto(ssh, nullptr, nullptr) : PasswordLogin(ssh);
+  const int auth = password_.empty() ? LogInWithUserKeys(ssh, files_.ssh_dir) : PasswordLogin(ssh);
   if (auth == SSH_AUTH_ERROR) return SshFailure(ssh, bound);
   if (auth != SSH_AUTH_SUCCESS) return Outcome::Refused(530, "the server refused the login");
 

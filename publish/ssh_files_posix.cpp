@@ -11,3 +11,6 @@ std::string UserKnownHostsPath() {
 }
 
 std::string SystemKnownHostsPath() { return "/etc/ssh/ssh_known_hosts"; }
+
+// libssh finds the keys itself: in the folder set as its SSH_DIR option, and through the agent.
+int LogInWithUserKeys(ssh_session ssh, const std::string&) { return ssh_userauth_publickey_auto(ssh, nullptr, nullptr); }
