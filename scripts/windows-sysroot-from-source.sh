@@ -5,8 +5,9 @@
 # (FTP, FTPS), x264, FFmpeg (only what an H.264 MP4 writer and reader need) and GoogleTest.
 # It takes about an hour and a half on two cores, Qt most of it. Each library leaves a stamp in
 # build-windows/sysroot-work/stamps and is not built again; a run that stopped goes on where it
-# stopped. scripts/windows-sysroot.sh calls this with --from-source.
-# usage: bash scripts/windows-sysroot-from-source.sh
+# stopped. scripts/windows-sysroot.sh calls this with --from-source, and for libcurl alone.
+# usage: bash scripts/windows-sysroot-from-source.sh [LIBRARY...]   (qt jpeg mbedtls libssh openssl
+#        curl x264 ffmpeg gtest; without one, all of them)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 sysroot="$root/build-windows/sysroot"
@@ -62,10 +63,14 @@ build_tools() {
     sed 's/^Types: *deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
       $sudo tee /etc/apt/sources.list.d/qor-debsrc.sources >/dev/null
   fi
-  $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends g++-mingw-w64-x86-64-posix \
-    gcc-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build qt6-base-dev qt6-base-dev-tools dpkg-dev nasm \
-    pkg-config make perl python3
+  local package missing=()
+  for package in g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools cmake ninja-build \
+    qt6-base-dev qt6-base-dev-tools dpkg-dev nasm pkg-config make perl python3; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  $sudo apt-get update -q  # for the sources, if not for the tools
+  [ ${#missing[@]} -eq 0 ] ||
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
   # FFmpeg's configure asks pkg-config for x264: it must see the sysroot only.
   cat >"$work/bin/$triple-pkg-config" <<EOF
 #!/bin/sh
@@ -76,20 +81,8 @@ EOF
   chmod +x "$work/bin/$triple-pkg-config"
 }
 
-build_sources() {
-  fetch qt6-base
-  fetch libjpeg-turbo
-  fetch mbedtls
-  # A security upload can be listed before its files reach the mirror: then the one before it.
-  fetch libssh 0.10.6-0+deb12u2
-  fetch openssl 3.0.17-1~deb12u2
-  fetch curl
-  fetch x264
-  fetch ffmpeg
-  fetch googletest
-}
-
 build_qt() {
+  fetch qt6-base
   local source
   source=$(source_of qt6-base)
   # Without OpenGL and Direct2D, Qt 6.4's Windows platform plugin still reaches for both in two
@@ -114,11 +107,13 @@ build_qt() {
 }
 
 build_jpeg() {
+  fetch libjpeg-turbo
   cmake_install "$(source_of libjpeg-turbo)" "$builds/jpeg" -DENABLE_SHARED=ON -DENABLE_STATIC=OFF \
     -DWITH_TURBOJPEG=ON -DWITH_SIMD=ON -DCMAKE_ASM_NASM_COMPILER=nasm -DCMAKE_INSTALL_DEFAULT_LIBDIR=lib
 }
 
 build_mbedtls() {
+  fetch mbedtls
   # Threading on, as Debian builds it: without it libssh's initialisation fails half-way.
   (cd "$(source_of mbedtls)" && python3 scripts/config.py set MBEDTLS_THREADING_C &&
     python3 scripts/config.py set MBEDTLS_THREADING_PTHREAD)
@@ -127,12 +122,15 @@ build_mbedtls() {
 }
 
 build_libssh() {
+  # A security upload can be listed before its files reach the mirror: then the one before it.
+  fetch libssh 0.10.6-0+deb12u2
   cmake_install "$(source_of libssh)" "$builds/libssh" -DWITH_MBEDTLS=ON -DMBEDTLS_ROOT_DIR="$sysroot" \
     -DWITH_GSSAPI=OFF -DWITH_ZLIB=OFF -DWITH_EXAMPLES=OFF -DUNIT_TESTING=OFF -DCLIENT_TESTING=OFF \
     -DWITH_SERVER=ON -DWITH_NACL=OFF -DWITH_PCAP=OFF -DWITH_SYMBOL_VERSIONING=OFF -DBUILD_SHARED_LIBS=ON
 }
 
 build_openssl() {
+  fetch openssl 3.0.17-1~deb12u2
   mkdir -p "$builds/openssl"
   cd "$builds/openssl"
   "$(source_of openssl)/Configure" mingw64 --cross-compile-prefix=$triple- --prefix="$sysroot" --libdir=lib \
@@ -143,6 +141,7 @@ build_openssl() {
 
 # On OpenSSL, not Schannel: Wine's Schannel could not be proven (the README says why).
 build_curl() {
+  fetch curl
   cmake_install "$(source_of curl)" "$builds/curl" -DOPENSSL_ROOT_DIR="$sysroot" -DBUILD_SHARED_LIBS=ON \
     -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF -DCURL_USE_LIBSSH2=OFF \
     -DCURL_USE_LIBSSH=OFF -DCURL_USE_LIBPSL=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
@@ -153,6 +152,7 @@ build_curl() {
 }
 
 build_x264() {
+  fetch x264
   rm -rf "$builds/x264"
   cp -a "$(source_of x264)" "$builds/x264"  # x264 builds in its source tree
   cd "$builds/x264"
@@ -163,6 +163,7 @@ build_x264() {
 }
 
 build_ffmpeg() {
+  fetch ffmpeg
   mkdir -p "$builds/ffmpeg"
   cd "$builds/ffmpeg"
   PATH="$work/bin:$PATH" "$(source_of ffmpeg)/configure" --prefix="$sysroot" --target-os=mingw32 --arch=x86_64 \
@@ -176,10 +177,15 @@ build_ffmpeg() {
 }
 
 build_gtest() {
+  fetch googletest
   cmake_install "$(source_of googletest)" "$builds/gtest" -DBUILD_GMOCK=ON -DBUILD_SHARED_LIBS=OFF -DINSTALL_GTEST=ON
 }
 
-for library in tools sources qt jpeg mbedtls libssh openssl curl x264 ffmpeg gtest; do step "$library"; done
-# Marks the sysroot whole, with libcurl already on OpenSSL.
-touch "$sysroot/.from-source" "$sysroot/.curl-openssl"
+step tools
+if [ $# -gt 0 ]; then
+  for library in "$@"; do step "$library"; done
+  exit
+fi
+for library in qt jpeg mbedtls libssh openssl curl x264 ffmpeg gtest; do step "$library"; done
+touch "$sysroot/.from-source"  # the whole sysroot, libcurl on OpenSSL included
 echo "$sysroot"

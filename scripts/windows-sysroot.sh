@@ -52,30 +52,8 @@ fi
 
 # libcurl on OpenSSL, from the same Debian source as the Schannel one it replaces.
 if [ ! -f "$target/.curl-openssl" ]; then
-  work="$root/build-windows/curl"
-  mkdir -p "$work"
-  if ! ls -d "$work"/curl-*/ >/dev/null 2>&1; then
-    sources=/etc/apt/sources.list.d/qor-debsrc.sources
-    if ! grep -rqs '^Types: *deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
-      sudo=""
-      [ "$(id -u)" -ne 0 ] && sudo=sudo
-      sed 's/^Types: *deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $sudo tee "$sources" >/dev/null
-      $sudo apt-get update -q >/dev/null
-    fi
-    (cd "$work" && apt-get source -q curl >/dev/null 2>&1)
-  fi
-  source_dir=$(ls -d "$work"/curl-*/ | sort | tail -n 1)
-  cmake -G Ninja -S "$source_dir" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DQOR_WINDOWS_SYSROOT="$target" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$target" \
-    -DCMAKE_PREFIX_PATH="$target" -DOPENSSL_ROOT_DIR="$target" -DBUILD_SHARED_LIBS=ON -DBUILD_CURL_EXE=OFF \
-    -DBUILD_TESTING=OFF -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF \
-    -DCURL_USE_LIBPSL=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF \
-    -DUSE_WIN32_IDN=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DCURL_DISABLE_RTSP=ON -DCURL_DISABLE_DICT=ON \
-    -DCURL_DISABLE_TELNET=ON -DCURL_DISABLE_TFTP=ON -DCURL_DISABLE_POP3=ON -DCURL_DISABLE_IMAP=ON \
-    -DCURL_DISABLE_SMB=ON -DCURL_DISABLE_SMTP=ON -DCURL_DISABLE_GOPHER=ON -DCURL_DISABLE_MQTT=ON \
-    -DENABLE_MANUAL=OFF -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none >"$work/build.log" 2>&1
-  cmake --build "$work/build" -j "$(nproc)" >>"$work/build.log" 2>&1
-  cmake --install "$work/build" >>"$work/build.log" 2>&1
+  rm -f "$root/build-windows/sysroot-work/stamps/curl"
+  bash "$root/scripts/windows-sysroot-from-source.sh" curl
   touch "$target/.curl-openssl"
 fi
 echo "$target"
