@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include "app/console_lines.h"
+
 HeadlessStation::HeadlessStation(FrameStore& store, FtpClient& ftp, const CycleOptions& options, std::FILE* out)
     : out_(out), core_(store, ftp, *this) {
   core_.SetCycleOptions(options);
@@ -20,9 +22,4 @@ void HeadlessStation::Yield() { QCoreApplication::processEvents(QEventLoop::AllE
 
 void HeadlessStation::Finish() { QCoreApplication::exit(0); }
 
-void HeadlessStation::Print(const QString& line) {
-  // A reader that has gone away makes the write fail; the station goes on all the same.
-  const QByteArray text = line.toUtf8();
-  std::fprintf(out_, "%s\n", text.constData());
-  std::fflush(out_);
-}
+void HeadlessStation::Print(const QString& line) { PrintLine(out_, line.toStdString()); }

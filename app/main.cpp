@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "app/command_line.h"
+#include "app/console_lines.h"
 #include "app/options_file.h"
 #include "app/headless_station.h"
 #include "app/main_window.h"
@@ -25,12 +26,12 @@ namespace {
 // own notes (such as the one about XDG_RUNTIME_DIR, which a service has none of) are not lines of
 // the station's. What Qt thinks critical still goes to standard error.
 void KeepQtNotesOut(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "qor_live: %s\n", message.toLocal8Bit().constData());
+  if (type == QtCriticalMsg || type == QtFatalMsg) PrintLine(stderr, "qor_live: " + message.toStdString());
 }
 
 void SayIfSignalsAreNotWatched(const StopSignals& watched) {
   if (!watched.failure().empty())
-    std::fprintf(stderr, "qor_live: stop signals end the program at once: %s\n", watched.failure().c_str());
+    PrintLine(stderr, "qor_live: stop signals end the program at once: " + watched.failure());
 }
 
 // Fonts that came with the program (the Windows build brings IPA Gothic for the captions, which
@@ -72,7 +73,7 @@ int RunWindow(int argc, char** argv, const CommandLine& options, FrameStore& sto
 // A qor_live.conf that is not understood stops the station before anything starts: it would
 // otherwise run without the options its observer wrote there. A window says so in a box first.
 int RefuseOptionsFile(char** argv, const std::string& error, bool headless) {
-  std::fprintf(stderr, "qor_live: %s\n", error.c_str());
+  PrintLine(stderr, "qor_live: " + error);
   if (!headless && CanShowWindows()) {
     int qt_argc = 1;
     QApplication application(qt_argc, argv);
@@ -104,7 +105,8 @@ int main(int argc, char** argv) {
       std::printf("qor_live %s\n", QOR_VERSION);
       return 0;
     case CommandLine::Action::kError:
-      std::fprintf(stderr, "qor_live: %s\n%s", options.error.c_str(), kUsage);
+      PrintLine(stderr, "qor_live: " + options.error);
+      std::fputs(kUsage, stderr);
       return 2;
     case CommandLine::Action::kRun:
       break;

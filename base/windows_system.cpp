@@ -2,13 +2,18 @@
 
 #include <windows.h>
 
-std::wstring WidePath(const std::string& path) {
+std::wstring Wide(const std::string& text) {
   std::wstring wide;
-  if (!path.empty()) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  if (!text.empty()) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     wide.resize(static_cast<size_t>(length));
-    MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
   }
+  return wide;
+}
+
+std::wstring WidePath(const std::string& path) {
+  std::wstring wide = Wide(path);
   for (wchar_t& c : wide)
     if (c == L'/') c = L'\\';
   if (wide.size() < 248 || wide.rfind(L"\\\\?\\", 0) == 0) return wide;

@@ -12,6 +12,8 @@
 /// A UTF-8 path as Windows takes it: UTF-16, "/" as "\", and a path too long for the old limit
 /// of 260 characters made absolute with the "\\?\" prefix that lifts it.
 std::wstring WidePath(const std::string& path);
+/// UTF-8 text as Windows' UTF-16.
+std::wstring Wide(const std::string& text);
 /// UTF-16 from Windows as UTF-8.
 std::string Utf8(const std::wstring& text);
 /// A failed Windows call: `what` was being done, `error` is GetLastError's code. A file or path

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/console_lines.h"
+#include "base/utf8_path.h"
 #include "tests/support/files.h"
 #include "tests/support/fits_builder.h"
 #include "tests/support/server_process.h"
@@ -90,6 +92,27 @@ TEST(ConsoleStop, AHeadlessStationInAUnicodeFolderPublishesAndStopsCleanlyOnCtrl
   EXPECT_NE(printed.find("Live stop"), std::string::npos) << printed;
   EXPECT_NE(printed.find("FTP close OK"), std::string::npos) << printed;
   EXPECT_EQ(server.Count("CMD QUIT"), 1) << server.log();
+}
+
+// A console's code page is not UTF-8: what the station prints must still show as written.
+TEST(ConsoleLines, AConsoleShowsTheStationsTextAsWritten) {
+  FreeConsole();
+  ASSERT_TRUE(AllocConsole());
+  std::FILE* console = _wfopen(L"CONOUT$", L"w");
+  ASSERT_NE(console, nullptr);
+  PrintLine(console, "\xc5\x81ukasz \xce\xa9\xce\xbc\xce\xad\xce\xb3\xce\xb1");  // Łukasz Ωμέγα
+  const HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  ASSERT_TRUE(GetConsoleScreenBufferInfo(screen, &info));
+  std::wstring shown(12, L' ');
+  DWORD read = 0;
+  const COORD line_start{0, static_cast<SHORT>(info.dwCursorPosition.Y - 1)};
+  ASSERT_TRUE(ReadConsoleOutputCharacterW(screen, shown.data(), 12, line_start, &read));
+  EXPECT_EQ(Utf8Text(fs::path(shown)), "\xc5\x81ukasz \xce\xa9\xce\xbc\xce\xad\xce\xb3\xce\xb1");
+  CloseHandle(screen);
+  std::fclose(console);
+  FreeConsole();
 }
 
 }  // namespace
