@@ -3,9 +3,10 @@
 # (posix threads), into build-windows/sysroot: Qt 6 (Core, Gui, Widgets, Test; the windows and
 # offscreen platforms), libjpeg-turbo (TurboJPEG), mbedTLS and libssh, OpenSSL, libcurl on OpenSSL
 # (FTP, FTPS), x264, FFmpeg (only what an H.264 MP4 writer and reader need) and GoogleTest.
-# It takes about an hour and a half on two cores, Qt most of it. Each library leaves a stamp in
-# build-windows/sysroot-work/stamps and is not built again; a run that stopped goes on where it
-# stopped. scripts/windows-sysroot.sh calls this with --from-source, and for libcurl alone.
+# It takes half an hour on two idle cores (27 minutes here, Qt 19 of them), an hour or more on
+# busy ones. Each library leaves a stamp in build-windows/sysroot-work/stamps and is not built
+# again; a run that stopped goes on where it stopped. scripts/windows-sysroot.sh calls this with
+# --from-source, and for libcurl alone.
 # usage: bash scripts/windows-sysroot-from-source.sh [LIBRARY...]   (qt jpeg mbedtls libssh openssl
 #        curl x264 ffmpeg gtest; without one, all of them)
 set -euo pipefail

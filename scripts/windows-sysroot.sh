@@ -8,7 +8,8 @@
 #   was given, so FTPS could not be proven under Wine with it (the README says more). On Windows
 #   curl takes the system's certificate store through OpenSSL (CURLSSLOPT_NATIVE_CA).
 # - With --from-source it builds the whole sysroot from Debian's source packages
-#   (scripts/windows-sysroot-from-source.sh): about an hour and a half on two cores.
+#   (scripts/windows-sysroot-from-source.sh): half an hour on two idle cores, an hour or more on
+#   busy ones.
 # - With neither, it says how to make one and ends with status 3.
 # usage: bash scripts/windows-sysroot.sh [--from-source]   prints the sysroot's path on its last line
 set -euo pipefail
@@ -17,12 +18,13 @@ target="$root/build-windows/sysroot"
 shared="$root/../shared/windows"
 
 from_source=no
-# A sysroot built here from source is kept, tarball or not: it took an hour and a half.
+# A sysroot built here from source is kept, tarball or not: it took half an hour or more.
 [ "${1:-}" = "--from-source" ] || [ -f "$target/.from-source" ] && from_source=yes
 if [ $from_source = no ] && [ ! -f "$target/.unpacked" ] && [ ! -f "$shared/sysroot.tar.zst" ]; then
   echo "No Windows sysroot. Build it from Debian 12's source packages with" >&2
   echo "  bash scripts/windows-sysroot.sh --from-source" >&2
-  echo "(about an hour and a half on two cores), or put a ready sysroot.tar.zst into ../shared/windows/." >&2
+  echo "(half an hour on two idle cores, an hour or more on busy ones)," >&2
+  echo "or put a ready sysroot.tar.zst into ../shared/windows/." >&2
   exit 3
 fi
 
