@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/night_folder.h"
 
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -11,8 +10,8 @@
 #include <QJsonObject>
 #include <QTime>
 
-#include "base/utf8_path.h"
 #include "base/regular_file.h"
+#include "base/utf8_path.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <QJsonObject>
 
 #include "app/night_folder.h"
-#include "base/utf8_path.h"
 #include "base/atomic_file.h"
 #include "base/regular_file.h"
+#include "base/utf8_path.h"
 
 namespace {
 

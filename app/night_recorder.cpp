@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/night_recorder.h"
 
-
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
-#include "base/utf8_path.h"
 #include "base/atomic_file.h"
 #include "base/free_space.h"
 #include "base/regular_file.h"
+#include "base/utf8_path.h"
 #include "display/snapshot_export.h"
 
 namespace {

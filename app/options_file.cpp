@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "app/command_line.h"
-#include "base/utf8_path.h"
 #include "base/regular_file.h"
+#include "base/utf8_path.h"
 
 namespace {
 

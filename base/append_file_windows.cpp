@@ -31,7 +31,9 @@ Outcome AppendToFile(const std::string& path, const std::string& text, AppendOpt
   if (!options.follow_link && KindAt(path) == PathKind::kLink)
     return Outcome::Failure("not a regular file", Outcome::Code::kNotRegular);
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | (options.follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  const HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+  // Read as well only where the last byte is looked at.
+  const DWORD access = GENERIC_WRITE | (options.end_open_line ? GENERIC_READ : 0);
+  const HANDLE file = CreateFileW(WidePath(path).c_str(), access,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) return WindowsFailure("cannot open " + path, GetLastError());
   Outcome result = Outcome::Success();

@@ -34,15 +34,19 @@ std::string Utf8(const std::wstring& text) {
   return bytes;
 }
 
-Outcome WindowsFailure(const std::string& what, unsigned long error) {
+std::string WindowsMessage(unsigned long error) {
   wchar_t* text = nullptr;
   const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string reason = length > 0 ? Utf8(std::wstring(text, length)) : "error " + std::to_string(error);
   LocalFree(text);
   while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) reason.pop_back();
+  return reason;
+}
+
+Outcome WindowsFailure(const std::string& what, unsigned long error) {
   const bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  return {false, absent ? Outcome::Code::kNotFound : Outcome::Code::kSystem, static_cast<int>(error), what + ": " + reason};
+  return {false, absent ? Outcome::Code::kNotFound : Outcome::Code::kSystem, static_cast<int>(error), what + ": " + WindowsMessage(error)};
 }
 
 FileTime FromWindowsTime(uint64_t hundreds_since_1601) {

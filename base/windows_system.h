@@ -16,6 +16,8 @@ std::wstring WidePath(const std::string& path);
 std::wstring Wide(const std::string& text);
 /// UTF-16 from Windows as UTF-8.
 std::string Utf8(const std::wstring& text);
+/// Windows' own text for an error code (GetLastError's, WSAGetLastError's), without its full stop.
+std::string WindowsMessage(unsigned long error);
 /// A failed Windows call: `what` was being done, `error` is GetLastError's code. A file or path
 /// that is not there is kNotFound, anything else kSystem with the code in `system_error`.
 Outcome WindowsFailure(const std::string& what, unsigned long error);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 

@@ -1,8 +1,6 @@
 #include "publish/sftp_session.h"
 
-
 #include <algorithm>
-#include <cstdlib>
 #include <utility>
 
 #include "publish/ftp_errors.h"

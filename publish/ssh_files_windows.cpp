@@ -16,18 +16,20 @@ std::string Variable(const wchar_t* name, const char* otherwise) {
   return length > 0 && length < 32768 ? Utf8(std::wstring(value, length)) : otherwise;
 }
 
+std::string UserSshFolder() { return Variable(L"USERPROFILE", "C:\\") + "\\.ssh"; }
+
 }  // namespace
 
 const char* const kNoFile = "NUL";
 
-std::string UserKnownHostsPath() { return Variable(L"USERPROFILE", "C:\\") + "\\.ssh\\known_hosts"; }
+std::string UserKnownHostsPath() { return UserSshFolder() + "\\known_hosts"; }
 
 std::string SystemKnownHostsPath() { return Variable(L"ProgramData", "C:\\ProgramData") + "\\ssh\\ssh_known_hosts"; }
 
 // libssh would open the key files by their names in the ANSI code page, which cannot hold every
 // profile's name: they are read here through UTF-16 names and handed to it as text.
 int LogInWithUserKeys(ssh_session ssh, const std::string& ssh_dir) {
-  const std::string dir = ssh_dir.empty() ? Variable(L"USERPROFILE", "C:\\") + "\\.ssh" : ssh_dir;
+  const std::string dir = ssh_dir.empty() ? UserSshFolder() : ssh_dir;
   int result = SSH_AUTH_DENIED;
   for (const char* name : {"id_ed25519", "id_ecdsa", "id_rsa"}) {
     std::string text;

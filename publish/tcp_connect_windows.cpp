@@ -7,7 +7,6 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <mutex>
 
 #include "base/windows_system.h"
 
@@ -75,7 +74,7 @@ Outcome ConnectTcp(const std::string& host, int port, Clock::time_point deadline
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* addresses = nullptr;
   if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &addresses) != 0)
-    return Outcome::Lost(6, "cannot resolve " + host + ": " + WindowsFailure("", WSAGetLastError()).reason.substr(2));
+    return Outcome::Lost(6, "cannot resolve " + host + ": " + WindowsMessage(WSAGetLastError()));
   int error = WSAECONNREFUSED;
   SOCKET connected = INVALID_SOCKET;
   for (const addrinfo* address = addresses; address; address = address->ai_next) {
@@ -88,5 +87,5 @@ Outcome ConnectTcp(const std::string& host, int port, Clock::time_point deadline
     return Outcome::Success();
   }
   if (error == WSAETIMEDOUT) return Outcome::Lost(28, "no answer from " + host + " in time");
-  return Outcome::Lost(7, "cannot connect to " + host + ": " + WindowsFailure("", static_cast<unsigned long>(error)).reason.substr(2));
+  return Outcome::Lost(7, "cannot connect to " + host + ": " + WindowsMessage(static_cast<unsigned long>(error)));
 }

@@ -17,11 +17,11 @@
 
 namespace {
 
-// The shell's words for a process and everything it started: the children first, as pgrep finds
-// them, then the process.
 // Linux's numbers: the signals go to Linux processes, whatever the system's own header says.
 constexpr int kLinuxStop = 19, kLinuxContinue = 18;
 
+// The shell's words for a process and everything it started: the children first, as pgrep finds
+// them, then the process.
 const char* const kTreeFunction = "tree() { for c in $(pgrep -P \"$1\"); do tree \"$c\"; done; echo \"$1\"; }; ";
 
 SOCKET LoopbackSocket() {
