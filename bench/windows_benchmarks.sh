@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The chain against its floor on the Windows build, run under Wine, beside the same on Linux: the
 # README's Wine figures. display_bench is cross-built for Windows (Google Benchmark built for it
-# from Debian's own source, once, into the sysroot) and runs on the very frames of the Linux run, chain and floor one
+# from Debian's own source by the sysroot's recipe) and runs on the very frames of the Linux run, chain and floor one
 # after the other in one process, in alternating rounds with the Linux program. Under Wine the
 # figures are Wine's, not Windows' own.
 # usage: bash bench/windows_benchmarks.sh [LINUX_BUILD]   (a Linux build with -DQOR_BENCH=ON)
@@ -10,18 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 linux_build=$(cd "${1:-$root/build}" && pwd)
 rounds=5
 sysroot=$(bash "$root/scripts/windows-sysroot.sh" | tail -n 1)
-prefix="$root/build-windows/benchmark"
-if [ ! -f "$sysroot/.benchmark" ]; then
-  mkdir -p "$prefix/source"
-  (cd "$prefix/source" && { ls -d benchmark-*/ >/dev/null 2>&1 || apt-get source -q benchmark >/dev/null 2>&1; })
-  cmake -G Ninja -S "$(ls -d "$prefix"/source/benchmark-*/ | tail -n 1)" -B "$prefix/build" \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQOR_WINDOWS_SYSROOT="$sysroot" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$sysroot" -DBENCHMARK_ENABLE_TESTING=OFF \
-    -DBENCHMARK_ENABLE_GTEST_TESTS=OFF -DBENCHMARK_ENABLE_WERROR=OFF -DHAVE_STD_REGEX=ON -DHAVE_STEADY_CLOCK=ON \
-    -DGIT_VERSION=0.0.0 >/dev/null  # Debian takes the version from git, which its source has none of
-  cmake --build "$prefix/build" >/dev/null && cmake --install "$prefix/build" >/dev/null
-  touch "$sysroot/.benchmark"
-fi
+bash "$root/scripts/windows-sysroot-from-source.sh" benchmark
 build="$root/build-windows/bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DQOR_WINDOWS_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release -DQOR_BENCH=ON -DBUILD_TESTING=OFF \
@@ -30,13 +19,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-
 cmake --build "$build" --target display_bench >"$build.log" 2>&1 || { tail -n 30 "$build.log"; exit 1; }
 
 work=$(mktemp -d)
-display=:$((500 + RANDOM % 400))
-export WINEPREFIX="$root/build-windows/wine-prefix" WINEDEBUG=-all DISPLAY=$display
-export WINEPATH="/usr/lib/gcc/x86_64-w64-mingw32/12-posix;/usr/x86_64-w64-mingw32/lib;$sysroot/bin;$sysroot/qt6/bin"
-export WINEQT_QPA_PLATFORM=offscreen WINEQT_PLUGIN_PATH="Z:${sysroot//\//\\}\\qt6\\plugins"
-export WINEQT_QPA_FONTDIR='Z:\usr\share\fonts\opentype\ipafont-gothic'
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
-trap 'kill $(jobs -p) 2>/dev/null || true; wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+source "$root/scripts/wine-env.sh" "$sysroot" 640x480x24
+trap 'wine_env_end; rm -rf "$work"' EXIT
 # The frames, as the Linux run writes them (the Windows program reads them through drive Z:).
 "$linux_build/bench/fits_bench" --benchmark_filter='^Read/' --benchmark_min_time=0.01 >/dev/null 2>&1
 for _ in $(seq $rounds); do

@@ -9,17 +9,12 @@ out=$(realpath -m "${1:-$root/docs/window-windows.png}")
 command -v import >/dev/null || { echo "windows-screenshot.sh needs imagemagick (apt-get install imagemagick)"; exit 1; }
 mapfile -t made < <(bash "$root/scripts/windows-build.sh")
 program="${made[0]%.zip}"
-sysroot="$root/build-windows/sysroot"
 
 work=$(mktemp -d)
-display=:$((500 + RANDOM % 400))
-export WINEPREFIX="$root/build-windows/wine-prefix" WINEDEBUG=-all DISPLAY=$display
-trap 'kill $(jobs -p) 2>/dev/null || true; wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+source "$root/scripts/wine-env.sh" "$root/build-windows/sysroot" 800x480x24
+trap 'kill $(jobs -p) 2>/dev/null || true; wine_env_end; rm -rf "$work"' EXIT
 /usr/bin/python3 "$root/scripts/screenshot_frame.py" "$work/live.fts"
 printf 'live.fts\r\nTamsel Observatory\r\n127.0.0.1:1\r\nobserver\r\nsecret\r\n10\r\n1.5\r\n' > "$work/qor_live.ini"
-Xvfb "$display" -screen 0 800x480x24 -nolisten tcp >/dev/null 2>&1 &
-sleep 1
-[ -f "$WINEPREFIX/.booted" ] || { timeout 120 wineboot -i >/dev/null 2>&1; touch "$WINEPREFIX/.booted"; }
 # Wine's GDI left the line edits' texts undrawn; Qt's own FreeType engine draws them (Windows' GDI
 # is not known to need it).
 (cd "$work" && WINEQT_QPA_PLATFORM=windows:fontengine=freetype timeout 60 wine "$program/qor_live.exe" --start >/dev/null 2>&1) &

@@ -8,7 +8,8 @@
 # again; a run that stopped goes on where it stopped. scripts/windows-sysroot.sh calls this with
 # --from-source, and for libcurl alone.
 # usage: bash scripts/windows-sysroot-from-source.sh [LIBRARY...]   (qt jpeg mbedtls libssh openssl
-#        curl x264 ffmpeg gtest; without one, all of them)
+#        curl x264 ffmpeg gtest; without one, all of them; benchmark, Google Benchmark for the
+#        benchmark programs, only by name)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 sysroot="$root/build-windows/sysroot"
@@ -175,6 +176,15 @@ build_ffmpeg() {
     --disable-avfilter --disable-swresample --disable-postproc --enable-w32threads
   PATH="$work/bin:$PATH" make -j "$jobs"
   make install
+}
+
+# Only for the benchmark programs, when asked for by name.
+build_benchmark() {
+  fetch benchmark
+  # Debian takes the version from git, which its source has none of.
+  cmake_install "$(source_of benchmark)" "$builds/benchmark" -DBENCHMARK_ENABLE_TESTING=OFF \
+    -DBENCHMARK_ENABLE_GTEST_TESTS=OFF -DBENCHMARK_ENABLE_WERROR=OFF -DHAVE_STD_REGEX=ON -DHAVE_STEADY_CLOCK=ON \
+    -DGIT_VERSION=0.0.0
 }
 
 build_gtest() {

@@ -49,12 +49,12 @@ if [ ! -f "$target/.unpacked" ] || [ "$shared/sysroot.tar.zst" -nt "$target/.unp
   rm -rf "$target"
   mkdir -p "$(dirname "$target")"
   tar -C "$(dirname "$target")" -I zstd -xf "$shared/sysroot.tar.zst"
+  rm -rf "$root/build-windows/sysroot-work/stamps"  # what was built into the old one is gone with it
   touch "$target/.unpacked"
 fi
 
 # libcurl on OpenSSL, from the same Debian source as the Schannel one it replaces.
 if [ ! -f "$target/.curl-openssl" ]; then
-  rm -f "$root/build-windows/sysroot-work/stamps/curl"
   bash "$root/scripts/windows-sysroot-from-source.sh" curl
   touch "$target/.curl-openssl"
 fi

@@ -19,25 +19,8 @@ build="$root/build-windows/build"
 mapfile -t made < <(bash scripts/windows-build.sh)
 setup=${made[1]}
 
-# Wine's own state, and a display that every Wine program gets (a prefix first started without one
-# shows no window ever after).
-export WINEPREFIX="$root/build-windows/wine-prefix" WINEDEBUG=-all
-export WINEPATH="/usr/lib/gcc/x86_64-w64-mingw32/12-posix;/usr/x86_64-w64-mingw32/lib;$sysroot/bin;$sysroot/qt6/bin"
-# Wine passes no QT_* variable to a Windows program, but takes WINE-prefixed ones without their
-# prefix: Qt's offscreen platform, its plugins, and the lettering's IPA Gothic.
-export WINEQT_QPA_PLATFORM=offscreen WINEQT_PLUGIN_PATH="Z:${sysroot//\//\\}\\qt6\\plugins"
-export WINEQT_QPA_FONTDIR='Z:\usr\share\fonts\opentype\ipafont-gothic'
-display=:$((90 + RANDOM % 400))
-Xvfb "$display" -screen 0 1280x1024x24 >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
-export DISPLAY=$display
-if [ ! -f "$WINEPREFIX/.booted" ]; then
-  timeout 120 wineboot -i >/dev/null 2>&1
-  # A crash shows no dialog that would wait for a click.
-  timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  touch "$WINEPREFIX/.booted"
-fi
+source "$root/scripts/wine-env.sh" "$sysroot" 1280x1024x24
+trap wine_env_end EXIT
 
 cmake --build "$build" --target base_tests fits_tests display_tests publish_tests app_tests program_tests -j "$(nproc)" >/dev/null
 # Each program runs whole in one Wine process (a process a test case would cost seconds each).
