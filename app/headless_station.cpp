@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 
-#include "app/console_lines.h"
+#include "app/platform/console_lines.h"
 
 HeadlessStation::HeadlessStation(FrameStore& store, FtpClient& ftp, const CycleOptions& options, std::FILE* out)
     : out_(out), core_(store, ftp, *this) {

@@ -1,7 +1,7 @@
 #include "app/live_cycle.h"
 
 #include "app/beside.h"
-#include "app/clock_texts.h"
+#include "display/clock_texts.h"
 #include "app/station_report.h"
 #include "display/lettering.h"
 #include "display/night_products.h"
@@ -86,15 +86,16 @@ void LiveCycle::Steps() {
   host_.Breathe();
   KeepForTheNight(now, plain, exported.ok);
   Report(now, last_status_, connection_failed);
-  PublishNights(connection_failed);
-  for (const std::string& note : publisher_.TakeNotes()) host_.Note(QString::fromUtf8(note));
 
   // The counter runs to the archive's cycle as designed; without archives, through the design's nine.
+  // The archive comes before the night's uploads, which take only what is left of the interval.
   ++frame_counter_;
   if (frame_counter_ >= (options_.archive_every > 0 ? options_.archive_every : kArchiveEvery)) {
     if (options_.archive_every > 0) Archive();
     frame_counter_ = 0;
   }
+  PublishNights(connection_failed);
+  for (const std::string& note : publisher_.TakeNotes()) host_.Note(QString::fromUtf8(note));
   Status(QString::fromStdString(LiveStartText(frame_counter_)));
 }
 
@@ -111,12 +112,12 @@ void LiveCycle::KeepForTheNight(const QDateTime& now, const QImage& plain, bool 
 void LiveCycle::PublishNights(bool connection_failed) {
   // Start runs a cycle before it starts the timer: time spent here would delay the next picture.
   if (!night_.enabled() || first_since_start_ || !night_.HasUploads() || connection_failed) return;
-  // A quarter of the interval is left for the next cycle to begin on time.
-  const auto next_cycle = started_ + options_.interval * 3 / 4;
+  // A quarter of the interval is left for the next cycle to begin on time; counted in milliseconds,
+  // since whole seconds leave nothing of a 1 s interval.
+  const auto next_cycle = started_ + std::chrono::milliseconds(options_.interval) * 3 / 4;
   if (std::chrono::steady_clock::now() >= next_cycle) return;
   publisher_.LimitCallsTo(std::min(started_ + options_.upload_budget, next_cycle));
   Notes(Beside(host_, [this] { return night_.Publish(NightPublisher::Through(publisher_)); }));
-
 }
 
 void LiveCycle::EndNight() {

@@ -11,7 +11,7 @@
 #include <QString>
 
 #include "app/frame_freshness.h"
-#include "app/night_keeper.h"
+#include "night/night_keeper.h"
 #include "display/picture_painter.h"
 #include "display/picture_surface.h"
 #include "fits/fits_reader.h"

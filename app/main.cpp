@@ -13,12 +13,12 @@
 #include <QTimer>
 
 #include "app/command_line.h"
-#include "app/console_lines.h"
+#include "app/platform/console_lines.h"
 #include "app/options_file.h"
 #include "app/headless_station.h"
 #include "app/main_window.h"
-#include "app/program_start.h"
-#include "app/stop_signals.h"
+#include "app/platform/program_start.h"
+#include "app/platform/stop_signals.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <QStringDecoder>
 
-#include "app/shift_jis.h"
+#include "app/platform/shift_jis.h"
 #include "base/atomic_file.h"
 #include "base/regular_file.h"
 

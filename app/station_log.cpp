@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/clock_texts.h"
+#include "display/clock_texts.h"
 #include "base/append_file.h"
 #include "base/regular_file.h"
 #include "base/utf8_path.h"

@@ -4,7 +4,7 @@
 #include <QJsonObject>
 #include <QStringDecoder>
 
-#include "app/clock_texts.h"
+#include "display/clock_texts.h"
 
 namespace {
 

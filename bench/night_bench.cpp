@@ -16,8 +16,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/night_recorder.h"
-#include "app/night_review.h"
+#include "night/night_recorder.h"
+#include "night/night_review.h"
 #include "bench/sample_frames.h"
 #include "display/display_range.h"
 #include "display/frame_render.h"

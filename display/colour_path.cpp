@@ -254,6 +254,25 @@ void ColourPath::Balance(const FrameStore& store) {
     gains_[c] = median[c] > 0 && median[1] > 0 ? std::clamp(median[1] / median[c], kSmallestGain, kLargestGain) : 1.0;
 }
 
+namespace {
+
+// The luminance averages each colour's own noise down, so on a sky with bright stars its values
+// crowd into the histogram's first two bins, where the smoothed walk finds no band and the last
+// frame's range, far off, would stay. The histogram is then taken again over the values up to a
+// few bins past the peak, which spreads the sky over it, until a band is found (a few times at
+// most: each pass narrows the range a hundredfold).
+void ZoomOntoTheSky(FrameStore& luminance, int peak) {
+  for (int pass = 0; pass < 4 && peak <= 1; ++pass) {
+    const double r = static_cast<double>(int64_t{luminance.PixelMax} - luminance.PixelMin);
+    const int64_t top = static_cast<int64_t>(std::floor((peak + 3) / 300.0 * r + luminance.PixelMin + 0.5));
+    if (r <= 0 || top >= luminance.PixelMax || top - luminance.PixelMin < 3) return;
+    luminance.PixelMax = static_cast<int32_t>(top);
+    peak = ComputeDisplayRange(luminance);
+  }
+}
+
+}  // namespace
+
 void ColourPath::ComputeRange(FrameStore& store) {
   Balance(store);
   if (!luminance_) luminance_ = std::make_unique<FrameStore>();
@@ -304,7 +323,7 @@ void ColourPath::ComputeRange(FrameStore& store) {
   // A frame without a qualifying bin keeps the range it had, as the grey picture does.
   luminance.DisplayLow = store.DisplayLow;
   luminance.DisplaySpan = store.DisplaySpan;
-  ComputeDisplayRange(luminance);
+  ZoomOntoTheSky(luminance, ComputeDisplayRange(luminance));
   store.DisplayLow = luminance.DisplayLow;
   store.DisplaySpan = luminance.DisplaySpan;
 }

@@ -211,7 +211,7 @@ std::array<int64_t, kBins> CountHistogram(const FrameStore& store) {
   return counts;
 }
 
-void ComputeDisplayRange(FrameStore& store) {
+int ComputeDisplayRange(FrameStore& store) {
   const std::array<int64_t, kBins> counts = CountHistogram(store);
   const double r = static_cast<double>(int64_t{store.PixelMax} - store.PixelMin);
 
@@ -242,4 +242,5 @@ void ComputeDisplayRange(FrameStore& store) {
       break;
     }
   if (store.DisplaySpan < 1) store.DisplaySpan = 1;
+  return peak;
 }

@@ -10,7 +10,8 @@
 /// Sets store.DisplayLow and store.DisplaySpan from the frame's histogram, or keeps them where no
 /// bin qualifies; DisplaySpan is at least 1 afterwards. Never counts outside bins 0 to 299, also
 /// when the extremes are inverted or equal, or their difference leaves the 32-bit range.
-void ComputeDisplayRange(FrameStore& store);
+/// Returns the histogram's peak bin (0 where nothing was counted).
+int ComputeDisplayRange(FrameStore& store);
 
 /// The histogram of the frame's pixels between PixelMin and PixelMax, bins 0 to 300 (bin 300 and
 /// beyond are never counted, nor are bins below 0); all zero where PixelMax is not above PixelMin.

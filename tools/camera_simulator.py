@@ -118,7 +118,9 @@ def main():
             hdu = fits.PrimaryHDU(make_sky(rng, args.width, args.height, stars, frame))
         hdu.header["DATE-OBS"] = time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime())
         hdu.header["EXPTIME"] = args.every
-        hdu.header["CCD-TEMP"] = round(-10 + rng.normal(0, 0.1), 1)
+        # A camera writes its sensor's temperature to a tenth of a degree: astropy would write the
+        # float's 16 digits (-9.800000000000001), which the overlay letters as they stand.
+        hdu.header.append(fits.Card.fromstring(f"{'CCD-TEMP':8}= {-10 + rng.normal(0, 0.1):20.1f}"))
         hdu.header["FILTER"] = "L" if not args.mosaic else "OSC"
         hdu.writeto(temporary, overwrite=True)
         os.replace(temporary, args.live)

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/console_lines.h"
+#include "app/platform/console_lines.h"
 #include "base/utf8_path.h"
 #include "tests/support/files.h"
 #include "tests/support/fits_builder.h"

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/clock_texts.h"
+#include "display/clock_texts.h"
 #include "tests/support/files.h"
 #include "tests/support/fits_builder.h"
 #include "tests/support/temp_dir.h"
@@ -103,6 +103,7 @@ class LiveCycleTest : public ::testing::Test {
     return {bytes.begin(), bytes.end()};
   }
   std::vector<std::string> TakeStatuses() { return std::exchange(host_.statuses, {}); }
+  void RollingNightUploads(std::chrono::seconds interval);
 
   TempDir dir_;
   ScopedWorkingDirectory working_directory_{dir_.path()};
@@ -334,8 +335,14 @@ TEST_F(LiveCycleTest, TheNightKeepsThePublishedPictureAndItsUnletteredOne) {
 
 // A rolling night (--night-every): the products are made beside the cycle and uploaded into
 // /homepage/night/ at a later cycle, nights.json last.
-TEST_F(LiveCycleTest, ARollingNightsProductsAreUploadedAtALaterCycle) {
+TEST_F(LiveCycleTest, ARollingNightsProductsAreUploadedAtALaterCycle) { RollingNightUploads(std::chrono::seconds(60)); }
+
+// The time left for them is counted finer than in whole seconds, of which 1 s leaves none.
+TEST_F(LiveCycleTest, AtAOneSecondIntervalTheNightsProductsAreUploadedToo) { RollingNightUploads(std::chrono::seconds(1)); }
+
+void LiveCycleTest::RollingNightUploads(std::chrono::seconds interval) {
   CycleOptions options = cycle_.options();
+  options.interval = interval;
   options.night.enabled = true;
   options.night.every = 2;
   cycle_.set_options(options);

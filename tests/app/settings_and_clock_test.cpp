@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/clock_texts.h"
+#include "display/clock_texts.h"
 #include "app/options_file.h"
 #include "app/settings_file.h"
 #include "tests/support/files.h"

@@ -255,6 +255,47 @@ TEST_F(PictureChoicesTest, ThreeColourPlanesComeOutInTheirColours) {
   EXPECT_EQ(QColor(At(1, 1)).red(), 255);
 }
 
+// A sky whose colours carry noise of their own, as real cameras' do, with a bright block in one
+// quarter: the luminance averages the noise down, so its sky crowds into the histogram's first
+// bins, and the colour picture still shows the sky grey and the block bright, whether the colours
+// come as planes or as a mosaic.
+TEST_F(PictureChoicesTest, ColoursWithIndependentNoiseShowTheirSkyNeitherBlackNorWhite) {
+  const int side = 256;
+  std::mt19937 random(7);
+  std::normal_distribution<double> noise(0, 30);
+  const std::array<double, 3> level = {1.2, 1.0, 0.8};
+  const auto sample = [&](int colour, int x, int y) -> int64_t {
+    if (x >= 20 && x < 40 && y >= 20 && y < 40) return 60000;
+    return std::lround(1000 * level[static_cast<size_t>(colour)] + noise(random));
+  };
+  std::vector<int64_t> planes, mosaic;
+  for (int plane = 0; plane < 3; ++plane)
+    for (int y = 0; y < side; ++y)
+      for (int x = 0; x < side; ++x) planes.push_back(sample(plane, x, y));
+  for (int y = 0; y < side; ++y)
+    for (int x = 0; x < side; ++x) mosaic.push_back(sample(y % 2 == 0 ? (x % 2 == 0 ? 0 : 1) : (x % 2 == 0 ? 1 : 2), x, y));
+  FitsBuilder cube = FitsBuilder::Frame(16, side, side, {ValueCard("NAXIS3", "3")}).Samples(planes, 2);
+  cube.cards[2] = ValueCard("NAXIS", "3");
+  const FitsBuilder raw = FitsBuilder::Frame(16, side, side, {ValueCard("BAYERPAT", "'RGGB'")}).Samples(mosaic, 2);
+  reader_.set_colour_planes(true);
+  for (const FitsBuilder* frame : {static_cast<const FitsBuilder*>(&cube), &raw}) {
+    SCOPED_TRACE(frame == &cube ? "planes" : "mosaic");
+    // A range left by a frame before (here: a band far above this sky) must not decide this one.
+    store_.DisplayLow = 50000;
+    store_.DisplaySpan = 10;
+    Read(*frame);
+    store_.BackgroundFactor = 1;
+    Paint({*PictureSize::Parse("frame"), true});
+    int64_t sky = 0;
+    for (int y = 128; y < 256; ++y)
+      for (int x = 128; x < 256; ++x) sky += qGray(At(x, y));
+    sky /= 128 * 128;
+    EXPECT_GT(sky, 10);
+    EXPECT_LT(sky, 245);
+    EXPECT_EQ(qGray(At(30, 30)), 255);
+  }
+}
+
 // The demosaic's wide loop (sums in 32-bit lanes, products in 64) against the plain one in 64-bit
 // integers, on values at both ends of the wide loop's bound, with gains above and below one, from
 // both column parities and with ragged ends.

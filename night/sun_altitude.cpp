@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/sun_altitude.h"
+#include "night/sun_altitude.h"
 
 #include <algorithm>
 #include <charconv>

@@ -2,7 +2,7 @@
 // A synthetic night, fast: a sky turning around the pole, twilight at both ends and a cloudy hour,
 // kept by the recorder and reviewed into a keogram, star trails, a timelapse and night.json.
 
-#include "app/night_review.h"
+#include "night/night_review.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,10 +16,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/clock_texts.h"
-#include "app/night_keeper.h"
-#include "app/night_publisher.h"
-#include "app/night_recorder.h"
+#include "display/clock_texts.h"
+#include "night/night_keeper.h"
+#include "night/night_publisher.h"
+#include "night/night_recorder.h"
 #include "publish/ftp_client.h"
 #include "tests/support/server_process.h"
 #include "tests/support/ssh_server.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/stop_signals.h"
+#include "app/platform/stop_signals.h"
 
 #include <windows.h>
 

@@ -22,8 +22,8 @@
 #include <QDateTime>
 #include <QImage>
 
-#include "app/night_folder.h"
-#include "app/sun_altitude.h"
+#include "night/night_folder.h"
+#include "night/sun_altitude.h"
 
 struct NightOptions {
   bool enabled = false;      // --night

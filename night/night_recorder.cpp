@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/night_recorder.h"
+#include "night/night_recorder.h"
 
 #include <algorithm>
 #include <filesystem>

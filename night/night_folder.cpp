@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/night_folder.h"
+#include "night/night_folder.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "app/stop_signals.h"
+#include "app/platform/stop_signals.h"
 
 #include <fcntl.h>
 #include <cerrno>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/program_start.h"
+#include "app/platform/program_start.h"
 
 #include <QtGlobal>
 

@@ -14,9 +14,9 @@
 #include <QDateTime>
 #include <QImage>
 
-#include "app/night_publisher.h"
-#include "app/night_recorder.h"
-#include "app/night_review.h"
+#include "night/night_publisher.h"
+#include "night/night_recorder.h"
+#include "night/night_review.h"
 
 class NightKeeper {
  public:

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/night_keeper.h"
+#include "night/night_keeper.h"
 
-#include "app/night_folder.h"
+#include "night/night_folder.h"
 
 void NightKeeper::SetOptions(const NightOptions& options, uint64_t floor_mb) {
   recorder_.SetOptions(options, floor_mb);

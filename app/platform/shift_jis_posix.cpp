@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Through Qt's converters, which take Shift-JIS from ICU on these systems.
-#include "app/shift_jis.h"
+#include "app/platform/shift_jis.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

@@ -2,7 +2,7 @@
 // The night's pictures: where the sun is, which folder a picture goes to, a restart in mid-night,
 // day pictures with a site, and which old nights may be deleted.
 
-#include "app/night_recorder.h"
+#include "night/night_recorder.h"
 
 #include <time.h>
 

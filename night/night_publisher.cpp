@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/night_publisher.h"
+#include "night/night_publisher.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -8,7 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "app/night_folder.h"
+#include "night/night_folder.h"
 #include "base/atomic_file.h"
 #include "base/regular_file.h"
 #include "base/utf8_path.h"

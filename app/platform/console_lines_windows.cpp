@@ -2,7 +2,7 @@
 // A console shows bytes in its own code page, which is not UTF-8 (437, 850, 932 ...): a Japanese
 // Windows' reasons and a folder named 観測 would come out garbled. A console therefore gets the
 // line as UTF-16; a file or a pipe gets the UTF-8 bytes, as on Linux.
-#include "app/console_lines.h"
+#include "app/platform/console_lines.h"
 
 #include <io.h>
 #include <windows.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/thread_priority.h"
+#include "night/thread_priority.h"
 
 #include <windows.h>
 

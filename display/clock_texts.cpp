@@ -1,4 +1,4 @@
-#include "app/clock_texts.h"
+#include "display/clock_texts.h"
 
 #include <cstdlib>
 

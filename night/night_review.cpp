@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "app/night_review.h"
+#include "night/night_review.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,9 +11,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "app/clock_texts.h"
-#include "app/night_folder.h"
-#include "app/thread_priority.h"
+#include "display/clock_texts.h"
+#include "night/night_folder.h"
+#include "night/thread_priority.h"
 #include "display/snapshot_export.h"
 #include "display/timelapse.h"
 #include "base/atomic_file.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Through Windows' own code page 932: Qt without ICU has no Shift-JIS converter on Windows.
-#include "app/shift_jis.h"
+#include "app/platform/shift_jis.h"
 
 #include <windows.h>
 
