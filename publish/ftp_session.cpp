@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "base/regular_file.h"
@@ -47,6 +48,19 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* user) {
 }
 
 size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+// A downloaded range, kept up to the length asked for.
+struct Download {
+  std::string bytes;
+  size_t wanted = 0;
+};
+
+size_t Keep(char* data, size_t size, size_t count, void* user) {
+  auto* download = static_cast<Download*>(user);
+  const size_t n = size * count;
+  download->bytes.append(data, std::min(n, download->wanted - std::min(download->wanted, download->bytes.size())));
+  return n;
+}
 
 // libcurl's own low-speed check averages over a few seconds and so fires late; this one ends an
 // upload whose bytes stop moving for the stall bound, to the second. Waits for replies before and
@@ -218,6 +232,21 @@ class FtpSession::Impl {
     return path + name;
   }
 
+  // The bytes of `remote` from `offset` on, `length` of them (REST and RETR, cut short).
+  Result ReadRange(const std::string& remote, uint64_t offset, size_t length, std::string& bytes,
+                   Clock::time_point deadline) {
+    Download download{{}, length};
+    Prepare(deadline);
+    curl_easy_setopt(curl_, CURLOPT_URL, Url(directory_, remote).c_str());
+    const std::string range = std::to_string(offset) + "-" + std::to_string(offset + length - 1);
+    curl_easy_setopt(curl_, CURLOPT_RANGE, range.c_str());
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, Keep);
+    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &download);
+    const Result result = Perform();
+    bytes = std::move(download.bytes);
+    return result;
+  }
+
   // The size the server reports for `remote` (SIZE), or -1 where it cannot tell.
   Result RemoteSize(const std::string& remote, curl_off_t& size, Clock::time_point deadline) {
     Prepare(deadline);
@@ -368,15 +397,18 @@ Outcome FtpSession::Publish(const RegularFile& file, const std::string& remote, 
   // A name web visitors do not ask for; the rename makes the new picture appear whole at once.
   const std::string temporary = "." + remote + ".part";
   const uint64_t size = file.info().size;
-  // The part an earlier call of this session left: its size on the server says where to go on.
+  // The part an earlier call of this session left is continued where it ends, if it is still what
+  // was sent; else it is sent afresh.
+  // Other uploads in between (the live picture) leave it waiting.
+  const std::string place = PlaceOf(temporary);
+  std::optional<LeftPart> left;
+  if (left_part_ && left_part_->place == place) left = std::exchange(left_part_, std::nullopt);
   uint64_t from = 0;
-  if (go_on) {
-    curl_off_t held = -1;
-    if (impl_->RemoteSize(temporary, held, deadline).ok() && held > 0 && static_cast<uint64_t>(held) < size)
-      from = static_cast<uint64_t>(held);
-  }
+  if (go_on && left) from = PartStillOurs(file, temporary, left->sent, deadline);
+  if (from >= size) from = 0;
   Impl::Result result = impl_->Upload(file, size, from, temporary, remote, deadline);
   const curl_off_t sent = impl_->last_sent();
+  if (!result.ok() && sent > 0) left_part_ = LeftPart{place, from + static_cast<uint64_t>(sent)};
   if (result.code == CURLE_QUOTE_ERROR) result = impl_->ReplaceAside(temporary, remote, deadline);
   if (!result.ok()) return Reported(result.code, result.reply);
   if (sent != static_cast<curl_off_t>(size - from)) return SizeMismatch(sent + static_cast<curl_off_t>(from), size);
@@ -386,6 +418,33 @@ Outcome FtpSession::Publish(const RegularFile& file, const std::string& remote, 
   if (!result.ok()) return Reported(result.code, result.reply);
   if (held >= 0 && held != static_cast<curl_off_t>(size)) return SizeMismatch(held, size);
   return Outcome::Success();
+}
+
+std::string FtpSession::PlaceOf(const std::string& name) const {
+  std::string place;
+  for (const std::string& segment : impl_->directory()) place += segment + "/";
+  return place + name;
+}
+
+// FTP cannot tell a link from a file: the part's size must be one this session reached, and its
+// bytes read back must be the file's, at the start, the end and evenly between. A link to another
+// file, or a part changed on the server, differs there.
+uint64_t FtpSession::PartStillOurs(const RegularFile& file, const std::string& temporary, uint64_t sent,
+                                   Clock::time_point deadline) {
+  curl_off_t held = -1;
+  if (!impl_->RemoteSize(temporary, held, deadline).ok() || held <= 0 || static_cast<uint64_t>(held) > sent) return 0;
+  const uint64_t size = static_cast<uint64_t>(held);
+  constexpr uint64_t kBlock = 32 * 1024;
+  constexpr int kBlocks = 8;
+  const size_t length = static_cast<size_t>(std::min(kBlock, size));
+  std::string ours(length, '\0'), theirs;
+  for (int i = 0; i < kBlocks; ++i) {
+    const uint64_t at = (size - length) * static_cast<uint64_t>(i) / (kBlocks - 1);
+    if (!file.ReadAt(at, ours.data(), length).ok || !impl_->ReadRange(temporary, at, length, theirs, deadline).ok() ||
+        theirs != ours)
+      return 0;
+  }
+  return size;
 }
 
 Outcome FtpSession::PublishInto(const std::vector<std::string>& directory, const RegularFile& file,

@@ -5,7 +5,9 @@
 // ends by its deadline; a connection the server dropped while idle is opened again once.
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,5 +58,16 @@ class FtpSession {
 
  private:
   class Impl;
+  // The part that this session's last upload left on the server when it failed: where it is (the
+  // directory's segments and its name) and how far the bytes sent reached.
+  struct LeftPart {
+    std::string place;
+    uint64_t sent = 0;
+  };
+  std::string PlaceOf(const std::string& name) const;
+  /// The part's size where it is still what this session sent of `file`; else 0.
+  uint64_t PartStillOurs(const RegularFile& file, const std::string& temporary, uint64_t sent, Clock::time_point deadline);
+
   std::unique_ptr<Impl> impl_;
+  std::optional<LeftPart> left_part_;
 };

@@ -317,13 +317,16 @@ Outcome SftpSession::UploadOnce(const RegularFile& file, const std::string& remo
   const auto by = [&] { return ReplyBy(timeouts_.stall, deadline); };
   const std::string temporary = PathOf("." + remote + ".part");
   const uint64_t total = file.info().size;
-  // The part an earlier call left (its time ran out) is continued where the server says it ends.
+  // The part an earlier call left (its time ran out) is continued, but only where it is still what
+  // was sent: a link planted there, or bytes changed on the server, would be appended to.
+  // Other uploads in between (the live picture) leave it waiting.
+  std::optional<LeftPart> left;
+  if (left_part_ && left_part_->path == temporary) left = std::exchange(left_part_, std::nullopt);
   uint64_t from = 0;
   std::string handle;
-  SftpWire::Attributes held;
-  if (go_on && wire.Stat(temporary, by(), held).ok && held.size > 0 && held.size < total &&
-      wire.OpenToAddTo(temporary, by(), handle).ok) {
-    from = held.size;
+  const uint64_t held = go_on && left ? PartStillOurs(file, *left, deadline) : 0;
+  if (held > 0 && held < total && wire.OpenToAddTo(temporary, by(), handle).ok) {
+    from = held;
   } else {
     // A leftover of the temporary name goes first, and the file is then made anew, never opened
     // through whatever is there: a link planted there would take the upload where it points.
@@ -338,6 +341,7 @@ Outcome SftpSession::UploadOnce(const RegularFile& file, const std::string& remo
     else written = wire.Write(handle, at, chunk.data(), size, by());
     if (!written.ok) {
       wire.Close(handle, by());  // at once where the session is out of step
+      left_part_ = LeftPart{temporary, at, size};
       return written;
     }
   }
@@ -345,11 +349,42 @@ Outcome SftpSession::UploadOnce(const RegularFile& file, const std::string& remo
 
   if (Outcome replaced = Replace(temporary, PathOf(remote), deadline); !replaced.ok) return replaced;
 
+  // Of the name itself: a link planted there since the rename would report another file's size.
   SftpWire::Attributes landed;
-  if (Outcome found = wire.Stat(PathOf(remote), by(), landed); !found.ok) return found;
+  if (Outcome found = wire.Lstat(PathOf(remote), by(), landed); !found.ok) return found;
   if (landed.size != total)
     return StationError(ftp_error::kSizeMismatch, "the server holds " + std::to_string(landed.size) + " bytes");
   return Outcome::Success();
+}
+
+uint64_t SftpSession::PartStillOurs(const RegularFile& file, const LeftPart& left, Clock::time_point deadline) {
+  SftpWire& wire = *connection_->wire;
+  const auto by = [&] { return ReplyBy(timeouts_.stall, deadline); };
+  SftpWire::Attributes held;
+  if (!wire.Lstat(left.path, by(), held).ok || !held.is_regular) return 0;
+  const uint64_t size = held.size;
+  if (size == 0 || (size != left.acknowledged && size != left.acknowledged + left.unanswered)) return 0;
+  std::string handle;
+  if (!wire.OpenForReading(left.path, by(), handle).ok) return 0;
+  // Blocks at the start, the end and evenly between: a part overwritten, cut and refilled, or
+  // replaced by another file of the same size differs in one of them.
+  constexpr uint64_t kBlock = 32 * 1024;
+  constexpr int kBlocks = 8;
+  bool same = true;
+  std::string theirs;
+  std::vector<char> ours(kBlock);
+  for (int i = 0; i < kBlocks && same; ++i) {
+    const uint64_t length = std::min(kBlock, size);
+    const uint64_t at = (size - length) * static_cast<uint64_t>(i) / (kBlocks - 1);
+    if (!file.ReadAt(at, ours.data(), static_cast<size_t>(length)).ok) same = false;
+    for (uint64_t got = 0; same && got < length; got += theirs.size()) {
+      if (!wire.Read(handle, at + got, static_cast<uint32_t>(length - got), by(), theirs).ok || theirs.empty() ||
+          theirs.compare(0, theirs.size(), ours.data() + got, theirs.size()) != 0)
+        same = false;
+    }
+  }
+  wire.Close(handle, by());
+  return same ? size : 0;
 }
 
 // OpenSSH's server refuses the standard rename onto an existing name; its posix-rename extension

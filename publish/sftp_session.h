@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,10 +60,21 @@ class SftpSession {
 
  private:
   class Connection;
+  // The part that this session's last upload left on the server when its time ran out: its path,
+  // the bytes the server acknowledged, and those of the write still unanswered then, which the
+  // server may have made or not. Only such a part is ever continued.
+  struct LeftPart {
+    std::string path;
+    uint64_t acknowledged = 0;
+    uint64_t unanswered = 0;
+  };
   Outcome CheckHostKey(ssh_session ssh, const std::string& shown, const KnownHosts& known,
                        const KnownHosts& system_known);
   Outcome UploadOnce(const RegularFile& file, const std::string& remote, Clock::time_point deadline, bool go_on);
   Outcome Replace(const std::string& temporary, const std::string& remote, Clock::time_point deadline);
+  /// The size of the part `left` where it is still what this session sent of `file`: a plain file
+  /// (not a link) of a size it sent, whose bytes read back match the file's; else 0.
+  uint64_t PartStillOurs(const RegularFile& file, const LeftPart& left, Clock::time_point deadline);
   std::string PathOf(const std::string& name) const;
   std::string KnownHostsPath() const;
   int PasswordLogin(ssh_session ssh) const;
@@ -76,4 +88,5 @@ class SftpSession {
   std::string directory_;  // absolute; empty: the login directory
   std::vector<std::string> notes_;
   bool rename_way_noted_ = false;
+  std::optional<LeftPart> left_part_;
 };

@@ -3,9 +3,10 @@
 namespace {
 
 // Packet types and flags of SFTP version 3.
-constexpr uint8_t kInit = 1, kVersion = 2, kOpen = 3, kClose = 4, kWrite = 6, kRemove = 13, kMkdir = 14, kRealPath = 16,
-                  kStat = 17, kRename = 18, kStatus = 101, kHandle = 102, kName = 104, kAttrs = 105, kExtended = 200;
-constexpr uint32_t kOpenWrite = 0x02, kOpenCreate = 0x08, kOpenExclusive = 0x20;
+constexpr uint8_t kInit = 1, kVersion = 2, kOpen = 3, kClose = 4, kRead = 5, kWrite = 6, kLstat = 7, kRemove = 13,
+                  kMkdir = 14, kRealPath = 16, kStat = 17, kRename = 18, kStatus = 101, kHandle = 102, kData = 103,
+                  kName = 104, kAttrs = 105, kExtended = 200;
+constexpr uint32_t kOpenRead = 0x01, kOpenWrite = 0x02, kOpenCreate = 0x08, kOpenExclusive = 0x20;
 // Attribute flags; extended attributes, if any, come last and nothing here needs them.
 constexpr uint32_t kAttrSize = 0x1, kAttrUidGid = 0x2, kAttrPermissions = 0x4, kAttrTimes = 0x8;
 constexpr uint32_t kLongestPacket = 256 * 1024;
@@ -175,17 +176,30 @@ Outcome SftpWire::RealPath(const std::string& path, Clock::time_point deadline, 
 }
 
 Outcome SftpWire::Stat(const std::string& path, Clock::time_point deadline, Attributes& attributes) {
+  return AttributesBy(kStat, path, deadline, attributes);
+}
+
+Outcome SftpWire::Lstat(const std::string& path, Clock::time_point deadline, Attributes& attributes) {
+  return AttributesBy(kLstat, path, deadline, attributes);
+}
+
+Outcome SftpWire::AttributesBy(uint8_t type, const std::string& path, Clock::time_point deadline,
+                                 Attributes& attributes) {
   std::string arguments;
   PutString(arguments, path);
   Reply reply;
-  if (Outcome result = Call(kStat, arguments, deadline, reply); !result.ok) return result;
+  if (Outcome result = Call(type, arguments, deadline, reply); !result.ok) return result;
   if (reply.type != kAttrs) return broken_ = Unexpected(reply.type);
   Fields fields(reply.body);
   const uint32_t flags = fields.U32();
   attributes = {};
   if (flags & kAttrSize) attributes.size = fields.U64();
   if (flags & kAttrUidGid) fields.U64();
-  if (flags & kAttrPermissions) attributes.is_directory = (fields.U32() & 0170000) == 0040000;
+  if (flags & kAttrPermissions) {
+    const uint32_t kind = fields.U32() & 0170000;
+    attributes.is_directory = kind == 0040000;
+    attributes.is_regular = kind == 0100000;
+  }
   if (flags & kAttrTimes) fields.U64();
   if (fields.bad()) return broken_ = Malformed();
   return Outcome::Success();
@@ -193,6 +207,26 @@ Outcome SftpWire::Stat(const std::string& path, Clock::time_point deadline, Attr
 
 Outcome SftpWire::OpenForWriting(const std::string& path, Clock::time_point deadline, std::string& handle) {
   return Open(path, kOpenWrite | kOpenCreate | kOpenExclusive, deadline, handle);
+}
+
+Outcome SftpWire::OpenForReading(const std::string& path, Clock::time_point deadline, std::string& handle) {
+  return Open(path, kOpenRead, deadline, handle);
+}
+
+Outcome SftpWire::Read(const std::string& handle, uint64_t offset, uint32_t size, Clock::time_point deadline,
+                       std::string& data) {
+  std::string arguments;
+  PutString(arguments, handle);
+  PutU64(arguments, offset);
+  PutU32(arguments, size);
+  Reply reply;
+  data.clear();
+  if (Outcome result = Call(kRead, arguments, deadline, reply); !result.ok) return result;
+  if (reply.type != kData) return broken_ = Unexpected(reply.type);
+  Fields fields(reply.body);
+  data = fields.String();
+  if (fields.bad() || data.size() > size) return broken_ = Malformed();
+  return Outcome::Success();
 }
 
 Outcome SftpWire::OpenToAddTo(const std::string& path, Clock::time_point deadline, std::string& handle) {

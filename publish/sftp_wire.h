@@ -18,10 +18,11 @@ class SftpWire {
  public:
   using Clock = std::chrono::steady_clock;
 
-  /// What STAT tells of a file.
+  /// What STAT or LSTAT tells of a file.
   struct Attributes {
     uint64_t size = 0;
     bool is_directory = false;
+    bool is_regular = false;  // a plain file (by LSTAT: not a link); false where the server did not say
   };
 
   explicit SftpWire(ByteChannel& channel) : channel_(channel) {}
@@ -34,6 +35,11 @@ class SftpWire {
 
   Outcome RealPath(const std::string& path, Clock::time_point deadline, std::string& resolved);
   Outcome Stat(const std::string& path, Clock::time_point deadline, Attributes& attributes);
+  /// The same of `path` itself, a link included, rather than of what it points to.
+  Outcome Lstat(const std::string& path, Clock::time_point deadline, Attributes& attributes);
+  Outcome OpenForReading(const std::string& path, Clock::time_point deadline, std::string& handle);
+  /// Up to `size` bytes from `offset`; fewer (or none, refused with 0 at the end) as the server gives.
+  Outcome Read(const std::string& handle, uint64_t offset, uint32_t size, Clock::time_point deadline, std::string& data);
   /// Makes `path` anew: fails where anything (a file, a link) is there already.
   Outcome OpenForWriting(const std::string& path, Clock::time_point deadline, std::string& handle);
   /// Opens the existing file `path` for writing more into it, as it is.
@@ -53,6 +59,7 @@ class SftpWire {
     std::string body;  // after the request id
   };
   Outcome Open(const std::string& path, uint32_t flags, Clock::time_point deadline, std::string& handle);
+  Outcome AttributesBy(uint8_t type, const std::string& path, Clock::time_point deadline, Attributes& attributes);
   Outcome Call(uint8_t type, const std::string& arguments, Clock::time_point deadline, Reply& reply);
   Outcome Status(uint8_t type, const std::string& arguments, Clock::time_point deadline);
   Outcome Send(const std::string& packet, Clock::time_point deadline);

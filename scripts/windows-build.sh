@@ -50,9 +50,17 @@ while [ ${#pending[@]} -gt 0 ]; do
 done
 
 cp /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf "$stage/fonts/"
-# The licences: the station's own, and Debian's copyright files of the same sources' packages.
+# The options an observer starts from: today's cameras are beyond 1537 x 1537 (the Debian
+# package's example, which the installer also puts into the working folder).
+cp packaging/qor_live.conf "$stage/qor_live.conf"
+# The licences: the station's own, Debian's copyright files of the same sources' packages, and the
+# full texts those files point to in /usr/share/common-licenses, which Windows lacks.
 cp LICENSE "$stage/licenses/GPL-3.0.txt"
+cp LICENSE "$stage/LICENSE"
 cp README.md "$stage/README.md"
+for text in GPL-2 LGPL-2.1 LGPL-3 Apache-2.0; do
+  cp "/usr/share/common-licenses/$text" "$stage/licenses/common-$text.txt"
+done
 declare -A licences=(
   [Qt]=libqt6core6 [libcurl]=libcurl4 [libssh]=libssh-4 [OpenSSL]=libssl3 [libjpeg-turbo]=libturbojpeg0
   [FFmpeg]=libavcodec59 [x264]=libx264-164 [GCC-runtime]=libstdc++6 [MinGW-w64-winpthreads]=mingw-w64-common
@@ -77,7 +85,14 @@ with zipfile.ZipFile(name + ".zip", "w", zipfile.ZIP_DEFLATED) as archive:
             archive.write(os.path.join(folder, file))
 PY
 )
+# The uninstaller's list: every file the installer puts into the program's folder, then its
+# folders, deepest first (each removed only where it is left empty).
+installed="$root/build-windows/installed.nsh"
+(cd "$stage" && {
+  find . -type f | sort | sed 's|^\./||; s|/|\\|g; s|.*|  Delete "$INSTDIR\\&"|'
+  find . -mindepth 1 -type d | sort -r | sed 's|^\./||; s|/|\\|g; s|.*|  RMDir "$INSTDIR\\&"|'
+}) >"$installed"
 makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$dist/qor-live-$version-setup.exe" \
-  packaging/windows/qor-live.nsi >/dev/null
+  -DINSTALLED="$installed" packaging/windows/qor-live.nsi >/dev/null
 echo "$dist/$name.zip"
 echo "$dist/qor-live-$version-setup.exe"

@@ -46,19 +46,31 @@ user=$(id -un)  # Wine names the Windows user after the Linux one
 programs="$WINEPREFIX/drive_c/users/$user/AppData/Local/Programs/QOR Live"
 profile="$WINEPREFIX/drive_c/users/$user"
 menu="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"  # Wine spells its startup folder StartUp
-timeout 120 wine "$setup" /S /AUTOSTART >/dev/null 2>&1 || true
 installed=ok
+# A folder of the observer's own is refused: the install leaves it as it was.
+own="$profile/Own folder"
+rm -rf "$own" && mkdir -p "$own" && echo "the observer's notes" >"$own/notes.txt"
+timeout 120 wine "$setup" /S "/D=C:\\users\\$user\\Own folder" >/dev/null 2>&1 || true
+[ ! -e "$own/qor_live.exe" ] && [ "$(ls "$own")" = notes.txt ] ||
+  { echo "the installer put the program into a folder of the observer's"; installed=failed; }
+rm -rf "$own"
+timeout 120 wine "$setup" /S /AUTOSTART >/dev/null 2>&1 || true
 for file in "$programs/qor_live.exe" "$programs/platforms/qwindows.dll" "$programs/fonts/ipag.ttf" \
   "$programs/licenses/Qt.txt" "$menu/QOR Live/QOR Live.lnk" "$menu/"[Ss]tart[Uu]p"/QOR Live.lnk"; do
   [ -f "$file" ] || { echo "the installer left no $file"; installed=failed; }
 done
 [ -d "$profile/QOR Live" ] || { echo "the installer made no working folder"; installed=failed; }
+grep -q "^large-frames = yes" "$profile/QOR Live/qor_live.conf" 2>/dev/null ||
+  { echo "the installer put no qor_live.conf into the working folder"; installed=failed; }
+# What the observer keeps in the program's folder is theirs: the uninstaller leaves it.
+echo "the observer's notes" >"$programs/notes.txt"
 (cd "$profile" && timeout 60 wine "$programs/qor_live.exe" --version >"$build/installed.log" 2>&1) || true
 grep -q "^qor_live " "$build/installed.log" || { echo "the installed program did not run"; installed=failed; }
 timeout 120 wine "$programs/uninstall.exe" /S >/dev/null 2>&1 || true
 for i in $(seq 100); do [ -e "$programs/qor_live.exe" ] || break; sleep 0.2; done  # it finishes from a copy of itself
-[ ! -e "$programs" ] && [ ! -e "$menu/QOR Live" ] && [ ! -e "$menu/"[Ss]tart[Uu]p"/QOR Live.lnk" ] ||
-  { echo "the uninstaller left the program behind"; installed=failed; }
-echo "Windows (Wine) installer: $installed (silent install with the start with Windows, run, silent uninstall)"
+[ "$(ls "$programs" 2>/dev/null)" = notes.txt ] && [ ! -e "$menu/QOR Live" ] && [ ! -e "$menu/"[Ss]tart[Uu]p"/QOR Live.lnk" ] ||
+  { echo "the uninstaller left the program behind, or took the observer's file"; installed=failed; }
+rm -rf "$programs"
+echo "Windows (Wine) installer: $installed (refused folder of the observer's, silent install with the start with Windows, run, silent uninstall that keeps the observer's file)"
 [ "$installed" = ok ] || status=1
 exit $status

@@ -25,3 +25,9 @@ if [ ! -f "$WINEPREFIX/.booted" ]; then
   timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
   touch "$WINEPREFIX/.booted"
 fi
+# Wine links the user's Documents, Desktop and the like to the Linux home: an installer or an
+# uninstaller under test there would reach the home's own files. They are made real folders.
+for wine_folder in Desktop Documents Downloads Music Pictures Videos; do
+  wine_link="$WINEPREFIX/drive_c/users/$(id -un)/$wine_folder"
+  if [ -L "$wine_link" ]; then rm -f "$wine_link" && mkdir -p "$wine_link"; fi
+done

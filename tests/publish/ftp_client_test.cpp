@@ -377,4 +377,34 @@ TEST_F(FtpClientTest, AnUploadWhoseTimeRanOutGoesOnWhereItStopped) {
   EXPECT_EQ(client.FtpGetLastError(), 550);
 }
 
+// A part changed on the server since (the same size, other bytes), or a link put in its place,
+// is not appended to: the upload starts afresh, and the file linked to stays as it was.
+TEST_F(FtpClientTest, OnlyAnUnchangedPartIsContinued) {
+  PyFtpServer server(root_, {false, false, "", "", {"--read-limit", "2000000"}});
+  FtpClient client;
+  ASSERT_TRUE(Start(client, server)) << client.FtpGetLastError();
+  const std::string video = dir_.File("video.mp4"), part = Remote("night/.video.mp4.part");
+  WriteBytes(video, Picture(3 << 20, 9));
+  const auto leave_a_part = [&] {
+    client.LimitCallsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(700));
+    EXPECT_EQ(client.FtpPutBinInto("/homepage/night", video, "video.mp4"), 0);
+    EXPECT_TRUE(client.LeftUnfinished());
+    client.LimitCallsTo(std::chrono::steady_clock::time_point::max());
+    return std::filesystem::file_size(part);
+  };
+  const auto finish = [&] {
+    ASSERT_EQ(client.FtpPutBinInto("/homepage/night", video, "video.mp4"), -1) << client.FtpGetLastError();
+    EXPECT_TRUE(ReadBytes(Remote("night/video.mp4")) == ReadBytes(video));
+  };
+  WriteBytes(part, std::vector<uint8_t>(leave_a_part(), 0));
+  finish();
+  const std::vector<uint8_t> victim(leave_a_part(), 'v');
+  WriteBytes(root_ + "/victim.txt", victim);
+  std::filesystem::remove(part);
+  ASSERT_TRUE(MakeLink(root_ + "/victim.txt", part));
+  finish();
+  EXPECT_TRUE(ReadBytes(root_ + "/victim.txt") == victim);
+  EXPECT_EQ(server.Count("CMD APPE .video.mp4.part"), 0) << server.log();
+}
+
 }  // namespace

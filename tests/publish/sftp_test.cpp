@@ -291,4 +291,52 @@ TEST_F(SftpTest, AnUploadWhoseTimeRanOutGoesOnWhereItStopped) {
   EXPECT_EQ(client.FtpGetLastError(), 550);
 }
 
+// A part is continued only while it is still what was sent. Continued, it grows in place (a
+// second name of it grows too); a part whose bytes were changed on the server, or a link put in
+// its place, is started afresh, and the file linked to stays as it was.
+TEST_F(SftpTest, OnlyAnUnchangedPlainPartIsContinued) {
+  OpenSshServer server(dir_.path().string());
+  FtpClient client;
+  Trusting(client, server);
+  const std::string video = dir_.File("video.mp4"), part = homepage_ + "/night/.video.mp4.part";
+  const std::vector<uint8_t> bytes = Picture(64 << 20, 5);
+  WriteBytes(video, bytes);
+  const auto leave_a_part = [&] {
+    uintmax_t held = 0;
+    for (int ms = 25; ms <= 3200 && (held == 0 || held == bytes.size()); ms *= 2) {
+      client.LimitCallsTo(std::chrono::steady_clock::time_point::max());
+      if (!Start(client, server)) return uintmax_t{0};
+      client.LimitCallsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+      if (client.FtpPutBinInto(remote_homepage_ + "/night", video, "video.mp4") == -1) fs::remove(homepage_ + "/night/video.mp4");
+      std::error_code error;
+      held = fs::file_size(part, error);
+      if (error) held = 0;
+    }
+    return client.LeftUnfinished() ? held : 0;
+  };
+  const auto finish = [&] {
+    client.LimitCallsTo(std::chrono::steady_clock::time_point::max());
+    EXPECT_EQ(client.FtpPutBinInto(remote_homepage_ + "/night", video, "video.mp4"), -1) << client.FtpGetLastError();
+    EXPECT_TRUE(ReadBytes(homepage_ + "/night/video.mp4") == bytes);
+  };
+  const std::string second_name = dir_.File("part-kept");
+  ASSERT_GT(leave_a_part(), 0u);
+  fs::create_hard_link(part, second_name);
+  finish();
+  EXPECT_EQ(fs::file_size(second_name), bytes.size()) << "the part was sent again rather than continued";
+
+  const uintmax_t held = leave_a_part();
+  ASSERT_GT(held, 0u);
+  WriteBytes(part, std::vector<uint8_t>(held, 0));  // the same size, other bytes
+  finish();
+
+  ASSERT_GT(leave_a_part(), 0u);
+  const std::vector<uint8_t> victim(fs::file_size(part), 'v');
+  WriteBytes(dir_.File("victim.txt"), victim);
+  fs::remove(part);
+  ASSERT_TRUE(MakeLink(dir_.File("victim.txt"), part));
+  finish();
+  EXPECT_TRUE(ReadBytes(dir_.File("victim.txt")) == victim);
+}
+
 }  // namespace
