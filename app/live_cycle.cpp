@@ -37,6 +37,7 @@ void LiveCycle::Status(const QString& text) {
 
 void LiveCycle::Steps() {
   started_ = std::chrono::steady_clock::now();
+  frame_refused_ = false;
   publisher_.LimitCallsTo(started_ + options_.upload_budget);
   host_.Yield();
   const ReadResult read = reader_.ReadLiveFrame(store_, host_);
@@ -49,21 +50,33 @@ void LiveCycle::Steps() {
     Report(host_.Now(), last_status_);
     return;
   }
-  // A large frame's passes take tens of milliseconds: they run beside the window, which shows the
-  // last picture until the new one is drawn.
+  // A refused header leaves the last frame's pixels under its own axes and no extremes: a picture
+  // drawn from them is garbage (black or white) under a fresh time stamp. The last good picture is
+  // published again instead, marked as old, as the design's cycle goes on with the last frame.
+  const bool refused = read.status == ReadStatus::kHeaderError && !last_good_.isNull();
   host_.Yield();
-  Beside(host_, [this] { painter_.ComputeRange(store_); });
-  host_.Yield();
-  Beside(host_, [this] { painter_.Draw(store_); });
-  painter_.Show(picture_);
+  if (refused) {
+    picture_.ShowAgain(last_good_);
+  } else {
+    // A large frame's passes take tens of milliseconds: they run beside the window, which shows
+    // the last picture until the new one is drawn.
+    Beside(host_, [this] { painter_.ComputeRange(store_); });
+    host_.Yield();
+    Beside(host_, [this] { painter_.Draw(store_); });
+    painter_.Show(picture_);
+    last_good_ = picture_.Image();  // a shallow copy, which the lettering below leaves as it is
+    last_good_time_ = host_.Now();
+  }
   const QDateTime now = host_.Now();
   // An old frame published under a fresh time stamp must say that it is old.
   QString stale_line;
-  if (Stale())
-    stale_line = QStringLiteral("NO NEW FRAME SINCE ") + freshness_.last_change()->toString(QStringLiteral("HH:mm:ss"));
+  if (Stale() || refused)
+    stale_line = QStringLiteral("NO NEW FRAME SINCE ") +
+                 freshness_.last_change().value_or(last_good_time_).toString(QStringLiteral("HH:mm:ss"));
+  frame_refused_ = refused;
   // The night's products want the picture without its lettering: a shallow copy, which the
   // lettering below turns into the surface's own.
-  const QImage plain = night_.enabled() ? picture_.Image() : QImage();
+  const QImage plain = night_.enabled() && !refused ? picture_.Image() : QImage();
   const QString overlay = options_.overlay.empty() ? QString() : OverlayText(options_.overlay, store_);
   LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(now), stale_line, overlay);
   host_.Breathe();
@@ -84,7 +97,7 @@ void LiveCycle::Steps() {
     Status(QStringLiteral("Save picture NG:") + QString::fromUtf8(exported.reason));
   }
   host_.Breathe();
-  KeepForTheNight(now, plain, exported.ok);
+  KeepForTheNight(now, plain, exported.ok && !refused);
   Report(now, last_status_, connection_failed);
 
   // The counter runs to the archive's cycle as designed; without archives, through the design's nine.
@@ -149,7 +162,7 @@ void LiveCycle::Report(const QDateTime& when, const QString& status, bool connec
   StationReport report;
   report.updated = when;
   report.frame_changed = freshness_.last_change();
-  report.stale = Stale();
+  report.stale = Stale() || frame_refused_;
   report.status = status;
   report.interval = static_cast<int>(options_.interval.count());
   if (store_.HeaderCardCount > 0) report.frame_time = HeaderValueText(store_, "DATE-OBS");

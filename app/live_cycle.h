@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <QDateTime>
+#include <QImage>
 #include <QString>
 
 #include "app/frame_freshness.h"
@@ -117,6 +118,9 @@ class LiveCycle {
   FrameFreshness freshness_;
   CycleOptions options_;
   QString last_status_;
+  QImage last_good_;          // the last picture drawn from a frame that was read, unlettered
+  QDateTime last_good_time_;  // when it was drawn
+  bool frame_refused_ = false;  // this cycle's header was refused: its picture is the last good one
   int16_t frame_counter_ = 0;
   bool running_ = false;
 };

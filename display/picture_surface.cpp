@@ -28,6 +28,17 @@ void PictureSurface::TakeRaster(PictureSurface& drawn) {
   Changed();
 }
 
+void PictureSurface::ShowAgain(const QImage& image) {
+  if (image.size() != image_.size()) {
+    font_.reset();
+    metrics_.reset();
+  }
+  image_ = image;
+  current_x_ = 0;
+  current_y_ = 0;
+  Changed();
+}
+
 void PictureSurface::Cls() {
   image_.fill(QColor::fromRgb(ToArgb(kFaceColour)));
   current_x_ = 0;

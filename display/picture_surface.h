@@ -54,6 +54,8 @@ class PictureSurface {
   /// Takes the raster drawn on `drawn`, which gets this one's in exchange, and tells the listener:
   /// a picture drawn apart, while this one was still shown, is shown at once and whole.
   void TakeRaster(PictureSurface& drawn);
+  /// Shows `image` again (an earlier picture, kept as a shallow copy), from the print position (0, 0).
+  void ShowAgain(const QImage& image);
   /// Called after every change of the raster, so that a window can repaint.
   void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
   /// Tells the listener that a run of changes made through Row() is complete.

@@ -94,15 +94,16 @@ QOR_WITH_AVX2_COPY void Unsigned32Span(const uint8_t* data, int count, int32_t* 
 }
 
 // IEEE floats with no offset and no scale, rounded halves to even in single precision (a float
-// of 2^23 or more is whole already), saturated; NaN is stored as 0. The same values as the
+// of 2^23 or more is whole already), saturated; NaN and the infinities are stored as 0: calibrated
+// frames mark dead or saturated pixels so, and as the extremes they would whiten the picture. The same values as the
 // double-precision path, with twice as many samples in a register.
 QOR_WITH_AVX2_COPY void FloatSpan(const uint8_t* data, int count, int32_t* out, int32_t& min, int32_t& max) {
   int32_t low = min, high = max;
   for (int i = 0; i < count; ++i) {
-    // A NaN (all exponent bits and a fraction) becomes 0 before any conversion: converting it to
-    // an integer is undefined. Tested on the bits, so that the loop keeps its wide registers.
+    // A NaN or an infinity (all exponent bits) becomes 0 before any conversion: converting a NaN
+    // to an integer is undefined. Tested on the bits, so that the loop keeps its wide registers.
     const uint32_t raw_bits = BigEndian32(data + 4 * i);
-    const uint32_t keep = 0u - static_cast<uint32_t>((raw_bits & 0x7FFFFFFFu) <= 0x7F800000u);
+    const uint32_t keep = 0u - static_cast<uint32_t>((raw_bits & 0x7FFFFFFFu) < 0x7F800000u);
     const uint32_t bits = raw_bits & keep;
     float sample;
     std::memcpy(&sample, &bits, sizeof sample);
@@ -151,7 +152,7 @@ QOR_WITH_AVX2_COPY void FloatSpan(const uint8_t* data, int count, int32_t* out, 
 #endif
 
 // BZERO + BSCALE x sample in double precision, rounded halves to even and saturated; a float's
-// NaN is stored as 0.
+// NaN or infinity is stored as 0.
 template <int kBytes, bool kSigned, bool kFloat>
 QOR_WITH_AVX2_COPY void ScaledSpan(const uint8_t* data, int count, double zero, double scale,
                                                           int32_t* out, int32_t& min, int32_t& max) {
@@ -162,7 +163,7 @@ QOR_WITH_AVX2_COPY void ScaledSpan(const uint8_t* data, int count, double zero, 
       const uint32_t bits = BigEndian32(data + 4 * i);
       float sample;
       std::memcpy(&sample, &bits, sizeof sample);
-      raw = sample;
+      raw = (bits & 0x7FFFFFFFu) < 0x7F800000u ? sample : std::nan("");
     } else if constexpr (kBytes == 1) {
       raw = data[i];
     } else if constexpr (kBytes == 2) {

@@ -258,6 +258,29 @@ TEST_F(LiveCycleTest, AnOldFrameIsMarkedAsOldUntilANewOneArrives) {
   EXPECT_NE(Report().find("\"stale\":true"), std::string::npos) << Report();
 }
 
+// A header the station cannot read leaves no frame to draw: the last good picture is published
+// again, marked as old, rather than a black or white one drawn from nothing as a new picture.
+TEST_F(LiveCycleTest, ARefusedHeaderRepublishesTheLastPictureMarkedAsOld) {
+  std::vector<int64_t> gradient;
+  for (int i = 0; i < 64 * 48; ++i) gradient.push_back(1000 + (i % 64) * 3);
+  FitsBuilder::Frame(16, 64, 48).Samples(gradient, 2).Write("camera/live.fts");
+  ASSERT_TRUE(cycle_.Run());
+  const QImage good = picture_.Image().copy(0, 60, 64, 240);
+  for (const int bitpix : {12, 16}) {
+    FitsBuilder refused = FitsBuilder::Frame(bitpix, 64, 48).Samples(gradient, 2);
+    if (bitpix == 16) refused.cards[4] = RawCard("COMMENT NAXIS2 left out");
+    refused.Write("camera/live.fts");
+    TakeStatuses();
+    ASSERT_TRUE(cycle_.Run());
+    EXPECT_EQ(host_.header_errors.size(), bitpix == 12 ? 1u : 2u);
+    EXPECT_TRUE(picture_.Image().copy(0, 60, 64, 240) == good) << bitpix;
+    EXPECT_GT(RedIn(35, 60), 20) << "NO NEW FRAME SINCE under the caption";
+    EXPECT_NE(Report().find("\"stale\":true"), std::string::npos) << Report();
+    EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin OK", "Live start    " +
+                                                        std::to_string(bitpix == 12 ? 2 : 3)}));
+  }
+}
+
 // Below the archive floor no archive is written, and the status says how much room is left.
 TEST_F(LiveCycleTest, NoArchiveBelowTheFloorOfFreeSpace) {
   cycle_.set_options({std::chrono::seconds(60), std::chrono::seconds(600), uint64_t{1} << 40});

@@ -38,6 +38,7 @@ def stored_values(path):
         raw = raw.astype(np.int64) % (2 ** bitpix)
     raw = raw.astype(np.float64)
     if bitpix == -32:
+        raw = np.where(np.isfinite(raw), raw, np.nan)  # an infinity is stored as NaN is
         raw = np.nan_to_num(raw, nan=0.0) if bzero == 0 and bscale == 1 else raw
     values = np.rint(bzero + bscale * raw)
     values = np.nan_to_num(values, nan=0.0)
