@@ -19,8 +19,11 @@
 #include "app/main_window.h"
 #include "app/platform/program_start.h"
 #include "app/platform/stop_signals.h"
+#include "base/run_lock.h"
 
 namespace {
+
+constexpr char kRunLockFileName[] = "qor_live.lock";
 
 // Headless, standard output and error are the station's log for a service manager or cron: Qt's
 // own notes (such as the one about XDG_RUNTIME_DIR, which a service has none of) are not lines of
@@ -70,9 +73,9 @@ int RunWindow(int argc, char** argv, const CommandLine& options, FrameStore& sto
   return application.exec();
 }
 
-// A qor_live.conf that is not understood stops the station before anything starts: it would
-// otherwise run without the options its observer wrote there. A window says so in a box first.
-int RefuseOptionsFile(char** argv, const std::string& error, bool headless) {
+// A qor_live.conf that is not understood, or another station in this folder, stops the station
+// before anything starts. A window says so in a box first.
+int RefuseToStart(char** argv, const std::string& error, bool headless) {
   PrintLine(stderr, "qor_live: " + error);
   if (!headless && CanShowWindows()) {
     int qt_argc = 1;
@@ -94,7 +97,7 @@ int main(int argc, char** argv) {
     const CommandLine plain = ParseCommandLine(command_line);
     // --help and --version answer whatever the file says.
     if (plain.action != CommandLine::Action::kHelp && plain.action != CommandLine::Action::kVersion)
-      return RefuseOptionsFile(argv, file.error, plain.headless);
+      return RefuseToStart(argv, file.error, plain.headless);
   }
   const CommandLine options = ParseCommandLine(WithFileOptions(file, command_line));
   switch (options.action) {
@@ -110,6 +113,18 @@ int main(int argc, char** argv) {
       return 2;
     case CommandLine::Action::kRun:
       break;
+  }
+  // Held for the whole run; the system lets it go when the program ends, however it ends.
+  static RunLock lock;
+  std::string why;
+  switch (lock.Take(kRunLockFileName, why)) {
+    case RunLock::Result::kTaken:
+      break;
+    case RunLock::Result::kHeldByAnother:
+      return RefuseToStart(argv, "another station runs in this folder (" + QDir::currentPath().toStdString() +
+                                     "): one station to a working folder", options.headless);
+    case RunLock::Result::kFailed:
+      return RefuseToStart(argv, std::string(kRunLockFileName) + ": cannot lock it: " + why, options.headless);
   }
   IgnoreBrokenPipes();
   static FrameStore store;  // 9.4 MB of pixels: created once, for the whole run

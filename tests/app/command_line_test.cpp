@@ -66,6 +66,13 @@ TEST_F(StationProgramTest, HeadlessRunPublishesLogsToStandardOutputAndStopsClean
   const std::string settings = WriteSettings(server);
   ChildProcess station = Launch("--headless --interval 1 --stale-after 2");
   ASSERT_TRUE(WaitFor([&] { return Count("Put bin OK") >= 1; })) << Output();
+  {  // a second station in the same folder (a service and an autostart) refuses to start
+    ChildProcess second({"/bin/sh", "-c", "cd " + ShellQuote(dir_.path().string()) + " && exec " + QOR_LIVE + " --headless"},
+                        dir_.File("second.txt"));
+    EXPECT_EQ(second.WaitForExit(20), 2);
+    const std::vector<uint8_t> said = ReadBytes(dir_.File("second.txt"));
+    EXPECT_NE(std::string(said.begin(), said.end()).find("another station runs in this folder"), std::string::npos);
+  }
   WriteFrame(64);  // a header error in the middle of the night
   ASSERT_TRUE(WaitFor([&] { return Count("BITPIX error") >= 1; })) << Output();
   WriteFrame(16);
