@@ -12,6 +12,7 @@
 #include "base/atomic_file.h"
 #include "base/regular_file.h"
 #include "base/utf8_path.h"
+#include "publish/ftp_errors.h"
 
 namespace {
 
@@ -20,6 +21,11 @@ namespace fs = std::filesystem;
 constexpr const char* kProducts[] = {"keogram.jpg", "startrails.jpg", "timelapse.mp4"};
 // The dates of deleted nights whose products are still on the server, one a line.
 constexpr const char* kForgotten = ".remote-deletions";
+// Beside each product that is on the server: a night whose other products could not be sent is
+// still listed, with what is up.
+constexpr const char* kUpPrefix = ".up-";
+
+std::string UpMarker(const std::string& product) { return kUpPrefix + product; }
 
 std::string DateOf(const std::string& folder) { return Utf8Text(Utf8Path(folder).filename()); }
 
@@ -43,6 +49,7 @@ void NightPublisher::Add(const std::string& folder) {
   fs::remove(Utf8Path(folder + "/" + kPublishedMarker), error);
   fs::remove(Utf8Path(folder + "/" + kGivenUpMarker), error);
   bool any = false;
+  for (const char* product : kProducts) fs::remove(Utf8Path(folder + "/" + UpMarker(product)), error);
   for (const char* product : kProducts)
     if (fs::is_regular_file(Utf8Path(folder + "/" + product), error)) {
       waiting_.push_back({folder, product, {}, false, false});
@@ -90,7 +97,9 @@ std::vector<std::string> NightPublisher::Publish(const Peer& peer) {
       connection_lost = true;  // no time is left in this round
       return false;
     }
-    if (sent == Sent::kPart) retry.failures = kTries - 1;  // sent in parts for too long: given up now
+    // Sent in parts for too long, or a file here that cannot be read or sent as it is: trying it
+    // again cannot help, so it is given up now.
+    if (sent == Sent::kPart || error == ftp_error::kLocalFile) retry.failures = kTries - 1;
     if (retry.Failed(round_))
       notes.push_back("Night upload NG:" + std::to_string(error) + " (" + remote + ", given up after " +
                       std::to_string(kTries) + " tries)");
@@ -102,9 +111,10 @@ std::vector<std::string> NightPublisher::Publish(const Peer& peer) {
   for (Upload& upload : waiting_) {
     if (connection_lost) break;
     if (upload.sent || upload.given_up || upload.retry.due > round_) continue;
-    if (send(upload.folder + "/" + upload.product, DateOf(upload.folder) + "-" + upload.product, upload.retry))
+    if (send(upload.folder + "/" + upload.product, DateOf(upload.folder) + "-" + upload.product, upload.retry)) {
       upload.sent = true;
-    else
+      Mark(upload.folder, UpMarker(upload.product).c_str());
+    } else
       upload.given_up = upload.retry.failures >= kTries;
   }
   Settle(notes);
@@ -212,6 +222,7 @@ void NightPublisher::Settle(std::vector<std::string>& notes) {
     if (given_up) {
       Mark(folder, kGivenUpMarker);
       notes.push_back("Night " + DateOf(folder) + ": not all products could be published, given up");
+      list_.due = true;  // listed with those that are up
     } else {
       Mark(folder, kPublishedMarker);
       list_.due = true;
@@ -228,7 +239,8 @@ std::string NightPublisher::WriteNightsJson() const {
   std::vector<std::string> nights;
   // Only the station's own folders with real nights' names: a name is put into the page.
   for (const std::string& date : NightFolders(root_))
-    if (HasMarker(root_ + "/" + date, kPublishedMarker)) nights.push_back(date);
+    if (HasMarker(root_ + "/" + date, kPublishedMarker) || HasMarker(root_ + "/" + date, kGivenUpMarker))
+      nights.push_back(date);
   std::sort(nights.rbegin(), nights.rend());  // newest first
   QJsonArray list;
   for (const std::string& date : nights) {
@@ -239,13 +251,18 @@ std::string NightPublisher::WriteNightsJson() const {
     entry[QStringLiteral("date")] = QString::fromStdString(date);
     for (const char* key : {"pictures", "first", "last", "updated"})
       entry[QString::fromLatin1(key)] = night[QString::fromLatin1(key)];
+    // A published night's products are all up (nights published before the markers have none);
+    // a night given up lists those that are.
+    const std::string folder = root_ + "/" + date;
+    const bool all_up = HasMarker(folder, kPublishedMarker);
     QJsonObject files;
     for (const QJsonValue& product : night[QStringLiteral("products")].toArray()) {
       const QString file = product.toObject()[QStringLiteral("file")].toString();
       for (const char* known : kProducts)
-        if (file == QLatin1String(known))
+        if (file == QLatin1String(known) && (all_up || HasMarker(folder, UpMarker(known).c_str())))
           files[file.section(QLatin1Char('.'), 0, 0)] = QString::fromStdString(date) + QLatin1Char('-') + file;
     }
+    if (files.isEmpty()) continue;  // nothing of it is up
     entry[QStringLiteral("files")] = files;
     list.append(entry);
   }

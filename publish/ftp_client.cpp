@@ -139,7 +139,9 @@ int16_t FtpClient::Put(const std::string& directory, const std::string& local, c
   left_unfinished_ = false;
   if (!Usable()) return 0;
   RegularFile file;
-  if (!file.Open(local).ok || file.info().size > kLargestUpload) return Fail(ftp_error::kLocalFile);
+  // The live picture and the report have a bound; a night's products are as large as the night
+  // (a winter night's video passes 256 MB) and are streamed, within each call's time.
+  if (!file.Open(local).ok || (directory.empty() && file.info().size > kLargestUpload)) return Fail(ftp_error::kLocalFile);
   // The same upload as the one whose time ran out last: the same file, unchanged, to the same place.
   const FileState& info = file.info();
   const Unfinished upload{directory + "/" + remote, info.volume, info.id, info.size, info.modified};

@@ -21,6 +21,7 @@
 #include "night/night_publisher.h"
 #include "night/night_recorder.h"
 #include "publish/ftp_client.h"
+#include "publish/ftp_errors.h"
 #include "tests/support/server_process.h"
 #include "tests/support/ssh_server.h"
 #include "display/snapshot_export.h"
@@ -174,6 +175,33 @@ TEST(NightReview, ProductsArePublishedAndARefusedUploadIsTriedAgain) {
     EXPECT_EQ(night[QStringLiteral("files")].toObject()[QStringLiteral("timelapse")].toString(),
               QStringLiteral("2026-12-07-timelapse.mp4"));
   }
+}
+
+// A product that cannot be sent from here (a refusal of the local file) is given up at once, not
+// tried for days; the night is still listed in nights.json, with the products that are up.
+TEST(NightReview, ANightWhoseVideoCannotBeSentIsListedWithWhatIsUp) {
+  TempDir dir;
+  const std::string folder = KeepNight(dir, Range(3, 7), 30, QDateTime(QDate(2026, 12, 7), QTime(22, 0)), 60);
+  MakeNightProducts(folder, 25);
+  NightPublisher publisher(dir.File("nights"));
+  publisher.Add(folder);
+  std::vector<std::string> sent;
+  const auto put = [&](const std::string&, const std::string& remote, int32_t& error) {
+    if (remote.find("timelapse") != std::string::npos) {
+      error = ftp_error::kLocalFile;
+      return NightPublisher::Sent::kFailed;
+    }
+    sent.push_back(remote);
+    return NightPublisher::Sent::kAll;
+  };
+  publisher.Publish({put});
+  EXPECT_FALSE(publisher.waiting());
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.back(), "nights.json");
+  const QJsonObject nights = QJsonDocument::fromJson(QByteArray::fromStdString(Text(dir.File("nights/nights.json")))).object();
+  ASSERT_EQ(nights[QStringLiteral("nights")].toArray().size(), 1);
+  const QJsonObject files = nights[QStringLiteral("nights")].toArray()[0].toObject()[QStringLiteral("files")].toObject();
+  EXPECT_EQ(files.keys(), (QStringList{QStringLiteral("keogram"), QStringLiteral("startrails")}));
 }
 
 TEST(NightReview, ANightOfOneWashedOutPictureHasStarTrailsButNoVideoAndSaysSo) {
