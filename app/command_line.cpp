@@ -41,7 +41,12 @@ const char* const kUsage =
     "  --help              print this text and exit\n"
     "Options may also stand in qor_live.conf in the working directory, one \"name = value\" a line\n"
     "(interval = 60, colour = yes); the command line wins over the file.\n"
+#ifdef _WIN32
+    "Ctrl-C, Ctrl-Break or closing the console lets a running cycle finish, presses Stop and exits\n"
+    "with status 0.\n";
+#else
     "SIGTERM, SIGINT or SIGHUP lets a running cycle finish, presses Stop and exits with status 0.\n";
+#endif
 
 namespace {
 

@@ -27,7 +27,8 @@ void RenderScaledFrame(FrameStore& store, PictureSurface& picture, const Picture
   RescaleDisplayRange(store);
   const PixelSize size = scaler.picture();
   picture.Resize(size.width, size.height);  // every pixel is drawn below: no Cls first
-  static thread_local std::vector<int32_t> means;  // kept from cycle to cycle
+  // The drawing runs on a fresh thread each cycle: this buffer serves the rows of one picture.
+  static thread_local std::vector<int32_t> means;
   scaler.Average(store.FramePixels.data(), static_cast<size_t>(store.Stride), means);
   for (int y = 0; y < size.height; ++y)
     GreyPixels(means.data() + static_cast<size_t>(y) * size.width, size.width, store.DisplayLow, store.DisplaySpan,

@@ -91,7 +91,11 @@ QImage MakeKeogram(const std::string& folder, const std::vector<NightPicture>& p
   const int height = size.height(), width = size.width();
   const int count = static_cast<int>(pictures.size());
   const int repeat = std::max(1, (width + count - 1) / count);
-  QImage keogram(count * repeat, height + kBandHeight, QImage::Format_RGB32);
+  // JPEG holds at most 65,535 columns: a night of more pictures (one every second) shares them.
+  constexpr int kMostColumns = 65500;
+  const int columns = static_cast<int>(std::min<int64_t>(int64_t{count} * repeat, kMostColumns));
+  const auto first_column = [&](int i) { return static_cast<int>(int64_t{i} * columns / (int64_t{count} * repeat) * repeat); };
+  QImage keogram(columns, height + kBandHeight, QImage::Format_RGB32);
   keogram.fill(Qt::black);
   QPainter painter(&keogram);
   QFont font = PictureSurface::LetteringFont(316);
@@ -107,7 +111,7 @@ QImage MakeKeogram(const std::string& folder, const std::vector<NightPicture>& p
       const int middle = image.width() / 2;
       for (int y = 0; y < height; ++y) {
         const QRgb colour = image.pixel(middle, y);
-        for (int r = 0; r < repeat; ++r) keogram.setPixel(i * repeat + r, y, colour);
+        for (int r = 0; r < repeat; ++r) keogram.setPixel(std::min(first_column(i) + r, columns - 1), y, colour);
       }
     }
     // A tick and the hour where a new hour begins.
@@ -115,7 +119,7 @@ QImage MakeKeogram(const std::string& folder, const std::vector<NightPicture>& p
     const bool new_hour = i == 0 ? name.compare(2, 4, "0000") == 0
                                  : HourOf(name) != HourOf(pictures[static_cast<size_t>(i) - 1].name);
     if (new_hour) {
-      const int x = i * repeat;
+      const int x = first_column(i);
       painter.drawLine(x, height, x, height + 6);
       painter.drawText(QPointF(x + 2, height + kBandHeight - 5), QString::fromStdString(name.substr(0, 2)));
     }

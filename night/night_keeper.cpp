@@ -12,21 +12,30 @@ void NightKeeper::SetOptions(const NightOptions& options, uint64_t floor_mb) {
 
 std::vector<std::string> NightKeeper::Begin(const QDateTime& now) {
   std::vector<std::string> notes;
-  if (!enabled() || begun_) return notes;
-  begun_ = true;
+  if (!enabled()) return notes;
   const QDate tonight = NightOf(now);
+  // The first cycle after a start, and the first after each noon: a night cut short by a crash or
+  // a power cut, the station started again after sunrise, ends at noon while the station runs on.
+  if (begun_ && tonight == begun_night_) return notes;
+  const bool start = !begun_;
+  begun_ = true;
+  begun_night_ = tonight;
   const std::string current = tonight.toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+  const std::optional<std::string> kept = recorder_.current_folder();
   for (const std::string& night : NightFolders(root_)) {
     if (night == current) continue;  // goes on tonight; reviewed when it ends
     const std::string folder = root_ + "/" + night;
+    if (kept && *kept == folder) continue;  // the night being kept: reviewed as it ends
+    const std::string earlier = start ? ": left unreviewed by an earlier run" : ": cut short, ended at noon";
     if (!IsReviewed(folder)) {
       reviewer_.Ask(folder);
-      notes.push_back("Night " + night + ": left unreviewed by an earlier run, reviewed now");
-    } else if (!HasMarker(folder, kPublishedMarker) && !HasMarker(folder, kGivenUpMarker)) {
+      notes.push_back("Night " + night + earlier + ", reviewed now");
+    } else if (start && !HasMarker(folder, kPublishedMarker) && !HasMarker(folder, kGivenUpMarker)) {
       publisher_.Add(folder);
       notes.push_back("Night " + night + ": left unpublished by an earlier run, published now");
     }
   }
+  if (!start) return notes;
   for (const std::string& gone : recorder_.Prune(tonight)) {
     publisher_.Forget(gone);
     notes.push_back("Night: an old night was deleted: " + gone);

@@ -25,7 +25,8 @@ class NightKeeper {
   void SetOptions(const NightOptions& options, uint64_t floor_mb);
   bool enabled() const { return recorder_.enabled(); }
 
-  /// A cycle at `now`: the first after a start finishes what earlier runs left. Lines for the log.
+  /// A cycle at `now`: the first after a start finishes what earlier runs left, the first after a
+  /// noon reviews a night that ended without its station. Lines for the log.
   std::vector<std::string> Begin(const QDateTime& now);
   /// Keeps the cycle's published JPEG `published` (and `plain`, its picture unlettered). Lines for
   /// the log.
@@ -49,4 +50,5 @@ class NightKeeper {
   int every_ = 0;
   int kept_since_review_ = 0;
   bool begun_ = false;
+  QDate begun_night_;  // the night of the last cycle that looked
 };

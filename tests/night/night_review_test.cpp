@@ -309,6 +309,17 @@ TEST(NightReview, ANightLeftByAnEarlierRunIsReviewedAndPublishedAtTheNextStart) 
   EXPECT_EQ(uploads, (std::vector<std::string>{"nights.json", "DELE 2026-12-07-keogram.jpg",
                                                "DELE 2026-12-07-startrails.jpg", "DELE 2026-12-07-timelapse.mp4"}));
   EXPECT_TRUE(ReadBytes(dir.File("nights/.remote-deletions")).empty());
+
+  // A night cut short (a power cut), the station started again after sunrise: at noon, while it
+  // runs on, the night has ended and is reviewed.
+  options.keep_nights = 14;
+  TempDir other;
+  KeepNight(other, Range(4, 7), 30, QDateTime(QDate(2026, 12, 10), QTime(22, 0)), 60);
+  NightKeeper morning(other.File("nights"));
+  morning.SetOptions(options, 0);
+  EXPECT_TRUE(morning.Begin(QDateTime(QDate(2026, 12, 11), QTime(8, 0))).empty()) << "tonight's, until noon";
+  EXPECT_EQ(morning.Begin(QDateTime(QDate(2026, 12, 11), QTime(12, 1))),
+            (std::vector<std::string>{"Night 2026-12-10: cut short, ended at noon, reviewed now"}));
 }
 
 }  // namespace
