@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cerrno>
+
 #include "base/windows_system.h"
 
 std::optional<uint64_t> FreeBytes(const std::string& directory) {
@@ -10,4 +12,9 @@ std::optional<uint64_t> FreeBytes(const std::string& directory) {
   if (!GetDiskFreeSpaceExW(WidePath(directory.empty() ? "." : directory).c_str(), &available, nullptr, nullptr))
     return std::nullopt;
   return available.QuadPart;
+}
+
+bool IsOutOfSpace(const Outcome& failure) {
+  return !failure.ok && (failure.system_error == ERROR_DISK_FULL || failure.system_error == ERROR_HANDLE_DISK_FULL ||
+                         failure.system_error == ENOSPC);
 }

@@ -127,13 +127,25 @@ std::vector<std::string> NightFolders(const std::string& root) {
   return nights;
 }
 
-bool IsReviewed(const std::string& folder) {
+namespace {
+
+QJsonObject NightJson(const std::string& folder) {
   std::string text;
-  if (!ReadRegularFile(folder + "/night.json", size_t{1} << 20, text).ok) return false;
-  const QJsonObject night = QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+  if (!ReadRegularFile(folder + "/night.json", size_t{1} << 20, text).ok) return {};
+  return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+}
+
+}  // namespace
+
+bool IsReviewed(const std::string& folder) {
+  const QJsonObject night = NightJson(folder);
   const QJsonValue pictures = night[QStringLiteral("pictures")];
+  if (night[QStringLiteral("short_of_space")].toBool() && night[QStringLiteral("reviews")].toInt() < kReviewsShortOfSpace)
+    return false;
   return pictures.isDouble() && pictures.toInt(-1) == static_cast<int>(NightPictures(folder).size());
 }
+
+int ReviewsOf(const std::string& folder) { return NightJson(folder)[QStringLiteral("reviews")].toInt(); }
 
 bool IsSettled(const std::string& folder) {
   return IsReviewed(folder) && (HasMarker(folder, kPublishedMarker) || HasMarker(folder, kGivenUpMarker));

@@ -41,9 +41,15 @@ std::vector<std::string> NightPictures(const std::string& folder);
 /// by their names, oldest first.
 std::vector<std::string> NightFolders(const std::string& root);
 
+/// A night whose products were lost to a full disk is reviewed again, up to this many reviews.
+inline constexpr int kReviewsShortOfSpace = 3;
+/// How many times the night's products were made (0: never, or before they were counted).
+int ReviewsOf(const std::string& folder);
+
 /// True when `folder` holds `marker` as a regular file.
 bool HasMarker(const std::string& folder, const char* marker);
-/// True when the night's products were made from all of the pictures it holds now.
+/// True when the night's products were made from all of the pictures it holds now, and none was
+/// lost to a full disk (while reviews are left for it).
 bool IsReviewed(const std::string& folder);
 /// True when nothing of the night is left to do: reviewed, and published or given up.
 bool IsSettled(const std::string& folder);

@@ -17,6 +17,7 @@
 #include "display/snapshot_export.h"
 #include "display/timelapse.h"
 #include "base/atomic_file.h"
+#include "base/free_space.h"
 #include "base/regular_file.h"
 #include "base/utf8_path.h"
 #include "fits/text_numbers.h"
@@ -94,7 +95,9 @@ std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, c
     product[QStringLiteral("size")] = static_cast<double>(error ? 0 : bytes);
     products.append(product);
   };
-  const auto failed = [&](const std::string& file, const std::string& why) {
+  bool short_of_space = false;
+  const auto failed = [&](const std::string& file, const std::string& why, bool no_space = false) {
+    short_of_space |= no_space;
     not_made.append(Entry("product", file, "why", why));
     notes.push_back("Night " + night.toString(QStringLiteral("yyyy-MM-dd")).toStdString() + ": no " + file + ": " + why);
   };
@@ -103,7 +106,8 @@ std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, c
   const QImage keogram = MakeKeogram(folder, pictures, night, size, cancel);
   if (stopped()) return notes;
   if (keogram.isNull()) failed("keogram.jpg", "no picture could be read");
-  else if (const Outcome saved = SaveImageJpeg(keogram, folder + "/keogram.jpg", 90); !saved.ok) failed("keogram.jpg", saved.reason);
+  else if (const Outcome saved = SaveImageJpeg(keogram, folder + "/keogram.jpg", 90); !saved.ok)
+    failed("keogram.jpg", saved.reason, IsOutOfSpace(saved));
   else made("keogram.jpg");
 
   auto bright = BrightPictures(pictures);
@@ -114,7 +118,7 @@ std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, c
   if (trails.isNull()) {
     failed("startrails.jpg", "no picture could be read");
   } else if (const Outcome saved = SaveImageJpeg(trails, folder + "/startrails.jpg", 92); !saved.ok) {
-    failed("startrails.jpg", saved.reason);
+    failed("startrails.jpg", saved.reason, IsOutOfSpace(saved));
   } else {
     made("startrails.jpg");
     if (only_darkest) notes.push_back("Night: no dark picture; startrails.jpg is the darkest picture alone");
@@ -128,7 +132,7 @@ std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, c
                             : MakeTimelapse(published, folder + "/timelapse.mp4", fps, video_size, cancel);
   if (stopped()) return notes;
   if (video.ok) made("timelapse.mp4");
-  else failed("timelapse.mp4", video.reason);
+  else failed("timelapse.mp4", video.reason, IsOutOfSpace(video));
 
   QJsonObject json;
   json[QStringLiteral("date")] = night.toString(QStringLiteral("yyyy-MM-dd"));
@@ -141,6 +145,10 @@ std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, c
   json[QStringLiteral("left_out")] = left_out;
   json[QStringLiteral("not_made")] = not_made;
   json[QStringLiteral("only_darkest_in_startrails")] = only_darkest;
+  // A product lost to a full disk is made again when the night is next looked at (at a start, or
+  // a noon), a few times at most.
+  json[QStringLiteral("short_of_space")] = short_of_space;
+  json[QStringLiteral("reviews")] = ReviewsOf(folder) + 1;
   const QByteArray bytes = QJsonDocument(json).toJson(QJsonDocument::Indented);
   if (const Outcome written = WriteFileAtomically(folder + "/night.json", bytes.constData(), static_cast<size_t>(bytes.size()), 0644);
       !written.ok)

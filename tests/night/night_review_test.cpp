@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "display/clock_texts.h"
+#include "night/night_folder.h"
 #include "night/night_keeper.h"
 #include "night/night_publisher.h"
 #include "night/night_recorder.h"
@@ -202,6 +203,24 @@ TEST(NightReview, ANightWhoseVideoCannotBeSentIsListedWithWhatIsUp) {
   ASSERT_EQ(nights[QStringLiteral("nights")].toArray().size(), 1);
   const QJsonObject files = nights[QStringLiteral("nights")].toArray()[0].toObject()[QStringLiteral("files")].toObject();
   EXPECT_EQ(files.keys(), (QStringList{QStringLiteral("keogram"), QStringLiteral("startrails")}));
+}
+
+// A product lost to a full disk leaves the night to be reviewed again (when it is next looked at),
+// a few times at most; the count of reviews is kept in night.json.
+TEST(NightReview, ANightShortOfSpaceIsReviewedAgainAFewTimes) {
+  TempDir dir;
+  const std::string folder = KeepNight(dir, Range(3, 7), 30, QDateTime(QDate(2026, 12, 7), QTime(22, 0)), 60);
+  MakeNightProducts(folder, 25);
+  EXPECT_TRUE(IsReviewed(folder));
+  EXPECT_EQ(ReviewsOf(folder), 1);
+  QJsonObject night = QJsonDocument::fromJson(QByteArray::fromStdString(Text(folder + "/night.json"))).object();
+  for (const int reviews : {1, kReviewsShortOfSpace}) {
+    night[QStringLiteral("short_of_space")] = true;
+    night[QStringLiteral("reviews")] = reviews;
+    const QByteArray bytes = QJsonDocument(night).toJson();
+    WriteBytes(folder + "/night.json", {bytes.begin(), bytes.end()});
+    EXPECT_EQ(IsReviewed(folder), reviews == kReviewsShortOfSpace) << reviews;
+  }
 }
 
 TEST(NightReview, ANightOfOneWashedOutPictureHasStarTrailsButNoVideoAndSaysSo) {
