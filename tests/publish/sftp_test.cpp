@@ -52,6 +52,23 @@ class SftpTest : public ::testing::Test {
   std::string remote_homepage_ = ShellPath(homepage_);  // as the server on this machine names it
   std::string local_ = dir_.File("live2.jpg");
   std::string known_hosts_ = dir_.File("known_hosts");
+
+  // Uploads `video` into night/ under bounds that double until one cuts it in the middle, however
+  // fast this machine is now; the size of the part left on the server, or 0 where none is left.
+  uintmax_t LeaveAPart(FtpClient& client, const OpenSshServer& server, const std::string& video, uintmax_t size) {
+    const std::string part = homepage_ + "/night/.video.mp4.part";
+    uintmax_t held = 0;
+    for (int ms = 25; ms <= 3200 && (held == 0 || held == size); ms *= 2) {
+      client.LimitCallsTo(std::chrono::steady_clock::time_point::max());  // the last round's bound is past
+      if (!Start(client, server)) return 0;
+      client.LimitCallsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+      if (client.FtpPutBinInto(remote_homepage_ + "/night", video, "video.mp4") == -1) fs::remove(homepage_ + "/night/video.mp4");
+      std::error_code error;
+      held = fs::file_size(part, error);
+      if (error) held = 0;
+    }
+    return client.LeftUnfinished() ? held : 0;
+  }
 };
 
 // One login serves every upload; each lands whole under its name, replaced in one step, and a
@@ -266,22 +283,11 @@ TEST_F(SftpTest, AnUploadWhoseTimeRanOutGoesOnWhereItStopped) {
   OpenSshServer server(dir_.path().string());
   FtpClient client;
   Trusting(client, server);
-  const std::string video = dir_.File("video.mp4"), part = homepage_ + "/night/.video.mp4.part";
+  const std::string video = dir_.File("video.mp4");
   const std::vector<uint8_t> bytes = Picture(64 << 20, 3);
   WriteBytes(video, bytes);
-  uintmax_t held = 0;
-  // However fast this machine is now, some bound cuts the upload in the middle.
-  for (int ms = 25; ms <= 3200 && (held == 0 || held == bytes.size()); ms *= 2) {
-    client.LimitCallsTo(std::chrono::steady_clock::time_point::max());  // the last round's bound is past
-    ASSERT_TRUE(Start(client, server)) << ms << " ms: " << client.FtpGetLastError() << "\n" << server.log();
-    client.LimitCallsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
-    if (client.FtpPutBinInto(remote_homepage_ + "/night", video, "video.mp4") == -1) fs::remove(homepage_ + "/night/video.mp4");
-    std::error_code error;
-    held = fs::file_size(part, error);
-    if (error) held = 0;
-  }
+  ASSERT_GT(LeaveAPart(client, server, video, bytes.size()), 0u) << server.log();
   ASSERT_TRUE(client.LeftUnfinished());
-  ASSERT_GT(held, 0u);
   client.LimitCallsTo(std::chrono::steady_clock::time_point::max());
   ASSERT_EQ(client.FtpPutBinInto(remote_homepage_ + "/night", video, "video.mp4"), -1) << client.FtpGetLastError();
   EXPECT_EQ(ReadBytes(homepage_ + "/night/video.mp4"), bytes);
@@ -301,19 +307,7 @@ TEST_F(SftpTest, OnlyAnUnchangedPlainPartIsContinued) {
   const std::string video = dir_.File("video.mp4"), part = homepage_ + "/night/.video.mp4.part";
   const std::vector<uint8_t> bytes = Picture(64 << 20, 5);
   WriteBytes(video, bytes);
-  const auto leave_a_part = [&] {
-    uintmax_t held = 0;
-    for (int ms = 25; ms <= 3200 && (held == 0 || held == bytes.size()); ms *= 2) {
-      client.LimitCallsTo(std::chrono::steady_clock::time_point::max());
-      if (!Start(client, server)) return uintmax_t{0};
-      client.LimitCallsTo(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
-      if (client.FtpPutBinInto(remote_homepage_ + "/night", video, "video.mp4") == -1) fs::remove(homepage_ + "/night/video.mp4");
-      std::error_code error;
-      held = fs::file_size(part, error);
-      if (error) held = 0;
-    }
-    return client.LeftUnfinished() ? held : 0;
-  };
+  const auto leave_a_part = [&] { return LeaveAPart(client, server, video, bytes.size()); };
   const auto finish = [&] {
     client.LimitCallsTo(std::chrono::steady_clock::time_point::max());
     EXPECT_EQ(client.FtpPutBinInto(remote_homepage_ + "/night", video, "video.mp4"), -1) << client.FtpGetLastError();
