@@ -10,6 +10,7 @@
 
 #include "base/regular_file.h"
 #include "publish/ftp_errors.h"
+#include "publish/part_check.h"
 
 namespace {
 
@@ -427,24 +428,17 @@ std::string FtpSession::PlaceOf(const std::string& name) const {
 }
 
 // FTP cannot tell a link from a file: the part's size must be one this session reached, and its
-// bytes read back must be the file's, at the start, the end and evenly between. A link to another
-// file, or a part changed on the server, differs there.
+// bytes read back must be the file's; a link to another file, or a part changed on the server,
+// differs there.
 uint64_t FtpSession::PartStillOurs(const RegularFile& file, const std::string& temporary, uint64_t sent,
                                    Clock::time_point deadline) {
   curl_off_t held = -1;
   if (!impl_->RemoteSize(temporary, held, deadline).ok() || held <= 0 || static_cast<uint64_t>(held) > sent) return 0;
   const uint64_t size = static_cast<uint64_t>(held);
-  constexpr uint64_t kBlock = 32 * 1024;
-  constexpr int kBlocks = 8;
-  const size_t length = static_cast<size_t>(std::min(kBlock, size));
-  std::string ours(length, '\0'), theirs;
-  for (int i = 0; i < kBlocks; ++i) {
-    const uint64_t at = (size - length) * static_cast<uint64_t>(i) / (kBlocks - 1);
-    if (!file.ReadAt(at, ours.data(), length).ok || !impl_->ReadRange(temporary, at, length, theirs, deadline).ok() ||
-        theirs != ours)
-      return 0;
-  }
-  return size;
+  const bool same = PartMatchesFile(file, size, [&](uint64_t at, size_t length, std::string& bytes) {
+    return impl_->ReadRange(temporary, at, length, bytes, deadline).ok();
+  });
+  return same ? size : 0;
 }
 
 Outcome FtpSession::PublishInto(const std::vector<std::string>& directory, const RegularFile& file,

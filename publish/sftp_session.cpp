@@ -5,6 +5,7 @@
 
 #include "publish/ftp_errors.h"
 #include "publish/known_hosts.h"
+#include "publish/part_check.h"
 #include "publish/ssh_files.h"
 #include "publish/sftp_wire.h"
 #include "publish/ssh_channel.h"
@@ -366,23 +367,18 @@ uint64_t SftpSession::PartStillOurs(const RegularFile& file, const LeftPart& lef
   if (size == 0 || (size != left.acknowledged && size != left.acknowledged + left.unanswered)) return 0;
   std::string handle;
   if (!wire.OpenForReading(left.path, by(), handle).ok) return 0;
-  // Blocks at the start, the end and evenly between: a part overwritten, cut and refilled, or
-  // replaced by another file of the same size differs in one of them.
-  constexpr uint64_t kBlock = 32 * 1024;
-  constexpr int kBlocks = 8;
-  bool same = true;
-  std::string theirs;
-  std::vector<char> ours(kBlock);
-  for (int i = 0; i < kBlocks && same; ++i) {
-    const uint64_t length = std::min(kBlock, size);
-    const uint64_t at = (size - length) * static_cast<uint64_t>(i) / (kBlocks - 1);
-    if (!file.ReadAt(at, ours.data(), static_cast<size_t>(length)).ok) same = false;
-    for (uint64_t got = 0; same && got < length; got += theirs.size()) {
-      if (!wire.Read(handle, at + got, static_cast<uint32_t>(length - got), by(), theirs).ok || theirs.empty() ||
-          theirs.compare(0, theirs.size(), ours.data() + got, theirs.size()) != 0)
-        same = false;
+  // Read in pieces as the server gives them: a reply may hold less than was asked for.
+  const bool same = PartMatchesFile(file, size, [&](uint64_t at, size_t length, std::string& bytes) {
+    bytes.clear();
+    std::string piece;
+    while (bytes.size() < length) {
+      if (!wire.Read(handle, at + bytes.size(), static_cast<uint32_t>(length - bytes.size()), by(), piece).ok ||
+          piece.empty())
+        return false;
+      bytes += piece;
     }
-  }
+    return true;
+  });
   wire.Close(handle, by());
   return same ? size : 0;
 }
