@@ -81,6 +81,127 @@ std::optional<std::array<double, 3>> ParseGains(const std::string& text) {
   return gains;
 }
 
+// An option that takes a value: what it needs, said when the value is missing, and how it takes
+// the value, giving the error text or nothing.
+struct ValueOption {
+  const char* name;
+  const char* needs;
+  std::string (*take)(const std::string& value, CommandLine& result);
+};
+
+std::string NotA(const std::string& what, const std::string& value) { return what + ", not \"" + value + "\""; }
+
+std::string TakeSeconds(const std::string& name, const std::string& value, std::chrono::seconds& seconds) {
+  uint64_t number = 0;
+  if (!ParseWhole(value, 1, 86400 * 7, number)) return NotA(name + " takes a whole number of seconds from 1 to 604800", value);
+  seconds = std::chrono::seconds(number);
+  return {};
+}
+
+std::string TakeWhole(const std::string& what, const std::string& value, uint64_t low, uint64_t high, int& number) {
+  uint64_t whole = 0;
+  if (!ParseWhole(value, low, high, whole)) return NotA(what, value);
+  number = static_cast<int>(whole);
+  return {};
+}
+
+constexpr ValueOption kValueOptions[] = {
+    // The cycle's and the picture's.
+    {"--interval", "--interval needs a number of seconds",
+     [](const std::string& v, CommandLine& r) { return TakeSeconds("--interval", v, r.cycle.interval); }},
+    {"--stale-after", "--stale-after needs a number of seconds",
+     [](const std::string& v, CommandLine& r) { return TakeSeconds("--stale-after", v, r.cycle.stale_after); }},
+    {"--archive-floor-mb", "--archive-floor-mb needs a number of megabytes",
+     [](const std::string& v, CommandLine& r) {
+       return ParseWhole(v, 0, uint64_t{1} << 40, r.cycle.archive_floor_mb)
+                  ? std::string()
+                  : NotA("--archive-floor-mb takes a whole number of megabytes", v);
+     }},
+    {"--archive-every", "--archive-every needs a number of cycles",
+     [](const std::string& v, CommandLine& r) {
+       return TakeWhole("--archive-every takes a whole number of cycles from 0 to 10000", v, 0, 10000, r.cycle.archive_every);
+     }},
+    {"--picture", "--picture needs a size: fit, frame or WxH",
+     [](const std::string& v, CommandLine& r) {
+       const std::optional<PictureSize> size = PictureSize::Parse(v);
+       if (!size) return NotA("--picture takes fit, frame or WxH (1 to 16384 each)", v);
+       r.cycle.picture.size = *size;
+       return std::string();
+     }},
+    {"--white-balance", "--white-balance needs three gains, R,G,B",
+     [](const std::string& v, CommandLine& r) {
+       const std::optional<std::array<double, 3>> gains = ParseGains(v);
+       if (!gains) return NotA("--white-balance takes three positive numbers R,G,B", v);
+       r.cycle.picture.white_balance = gains;
+       return std::string();
+     }},
+    {"--overlay", "--overlay needs a text",
+     [](const std::string& v, CommandLine& r) {
+       r.cycle.overlay = v;
+       return std::string();
+     }},
+    // The night's.
+    {"--site", "--site needs LAT,LON in degrees",
+     [](const std::string& v, CommandLine& r) {
+       const std::optional<Site> site = Site::Parse(v);
+       if (!site) return NotA("--site takes LAT,LON in decimal degrees (e.g. 35.68,139.77)", v);
+       r.cycle.night.site = site;
+       return std::string();
+     }},
+    {"--sun-altitude", "--sun-altitude needs degrees",
+     [](const std::string& v, CommandLine& r) {
+       double degrees = 0;
+       const auto [stop, failure] = std::from_chars(v.data(), v.data() + v.size(), degrees);
+       // Written so that "nan" fails too: a sun at no altitude would make every picture night.
+       if (v.empty() || failure != std::errc() || stop != v.data() + v.size() || !(degrees >= -90 && degrees <= 90))
+         return NotA("--sun-altitude takes degrees from -90 to 90", v);
+       r.cycle.night.sun_altitude = degrees;
+       return std::string();
+     }},
+    {"--night-every", "--night-every needs a number",
+     [](const std::string& v, CommandLine& r) {
+       return TakeWhole("--night-every takes a whole number from 1", v, 1, 100000, r.cycle.night.every);
+     }},
+    {"--timelapse-fps", "--timelapse-fps needs a number",
+     [](const std::string& v, CommandLine& r) {
+       return TakeWhole("--timelapse-fps takes a whole number from 1 to 120", v, 1, 120, r.cycle.night.timelapse_fps);
+     }},
+    {"--timelapse-size", "--timelapse-size needs WxH",
+     [](const std::string& v, CommandLine& r) {
+       const size_t x = v.find('x');
+       uint64_t width = 0, height = 0;
+       if (x == std::string::npos || !ParseWhole(v.substr(0, x), 2, 16384, width) ||
+           !ParseWhole(v.substr(x + 1), 2, 16384, height) || width % 2 != 0 || height % 2 != 0)
+         return NotA("--timelapse-size takes WxH, even numbers from 2 to 16384", v);
+       r.cycle.night.timelapse_width = static_cast<int>(width);
+       r.cycle.night.timelapse_height = static_cast<int>(height);
+       return std::string();
+     }},
+    {"--keep-nights", "--keep-nights needs a number of nights",
+     [](const std::string& v, CommandLine& r) {
+       return TakeWhole("--keep-nights takes a whole number from 1", v, 1, 100000, r.cycle.night.keep_nights);
+     }},
+};
+
+const ValueOption* FindValueOption(const std::string& name) {
+  for (const ValueOption& option : kValueOptions)
+    if (name == option.name) return &option;
+  return nullptr;
+}
+
+// An option without a value: true where `name` is one, which is then set.
+bool TakeFlag(const std::string& name, CommandLine& result) {
+  if (name == "--help") result.action = CommandLine::Action::kHelp;
+  else if (name == "--version") result.action = CommandLine::Action::kVersion;
+  else if (name == "--start") result.start = true;
+  else if (name == "--headless") result.headless = true;
+  else if (name == "--colour") result.cycle.picture.colour = true;
+  else if (name == "--large-frames") result.cycle.large_frames = true;
+  else if (name == "--night") result.cycle.night.enabled = true;
+  else return false;
+  return true;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -93,91 +214,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       value = name.substr(name.find('=') + 1);
       name = name.substr(0, name.find('='));
     }
-    const auto takes_value = [&]() -> bool {
-      if (inline_value) return true;
-      if (i + 1 >= arguments.size()) return false;
+    if (!inline_value && TakeFlag(name, result)) continue;
+    const ValueOption* option = FindValueOption(name);
+    if (!option) return Error("unknown option \"" + arguments[i] + "\"");
+    if (!inline_value) {
+      if (i + 1 >= arguments.size()) return Error(option->needs);
       value = arguments[++i];
-      return true;
-    };
-    if (name == "--help" && !inline_value) {
-      result.action = CommandLine::Action::kHelp;
-    } else if (name == "--version" && !inline_value) {
-      result.action = CommandLine::Action::kVersion;
-    } else if (name == "--start" && !inline_value) {
-      result.start = true;
-    } else if (name == "--headless" && !inline_value) {
-      result.headless = true;
-    } else if (name == "--interval" || name == "--stale-after") {
-      uint64_t seconds = 0;
-      if (!takes_value()) return Error(name + " needs a number of seconds");
-      if (!ParseWhole(value, 1, 86400 * 7, seconds))
-        return Error(name + " takes a whole number of seconds from 1 to 604800, not \"" + value + "\"");
-      (name == "--interval" ? result.cycle.interval : result.cycle.stale_after) = std::chrono::seconds(seconds);
-    } else if (name == "--archive-floor-mb") {
-      if (!takes_value()) return Error("--archive-floor-mb needs a number of megabytes");
-      if (!ParseWhole(value, 0, uint64_t{1} << 40, result.cycle.archive_floor_mb))
-        return Error("--archive-floor-mb takes a whole number of megabytes, not \"" + value + "\"");
-    } else if (name == "--archive-every") {
-      uint64_t cycles = 0;
-      if (!takes_value()) return Error("--archive-every needs a number of cycles");
-      if (!ParseWhole(value, 0, 10000, cycles))
-        return Error("--archive-every takes a whole number of cycles from 0 to 10000, not \"" + value + "\"");
-      result.cycle.archive_every = static_cast<int>(cycles);
-    } else if (name == "--colour" && !inline_value) {
-      result.cycle.picture.colour = true;
-    } else if (name == "--picture") {
-      if (!takes_value()) return Error("--picture needs a size: fit, frame or WxH");
-      const std::optional<PictureSize> size = PictureSize::Parse(value);
-      if (!size) return Error("--picture takes fit, frame or WxH (1 to 16384 each), not \"" + value + "\"");
-      result.cycle.picture.size = *size;
-    } else if (name == "--white-balance") {
-      if (!takes_value()) return Error("--white-balance needs three gains, R,G,B");
-      const std::optional<std::array<double, 3>> gains = ParseGains(value);
-      if (!gains) return Error("--white-balance takes three positive numbers R,G,B, not \"" + value + "\"");
-      result.cycle.picture.white_balance = gains;
-    } else if (name == "--overlay") {
-      if (!takes_value()) return Error("--overlay needs a text");
-      result.cycle.overlay = value;
-    } else if (name == "--large-frames" && !inline_value) {
-      result.cycle.large_frames = true;
-    } else if (name == "--night" && !inline_value) {
-      result.cycle.night.enabled = true;
-    } else if (name == "--site") {
-      if (!takes_value()) return Error("--site needs LAT,LON in degrees");
-      const std::optional<Site> site = Site::Parse(value);
-      if (!site) return Error("--site takes LAT,LON in decimal degrees (e.g. 35.68,139.77), not \"" + value + "\"");
-      result.cycle.night.site = site;
-    } else if (name == "--sun-altitude") {
-      if (!takes_value()) return Error("--sun-altitude needs degrees");
-      double degrees = 0;
-      const auto [stop, failure] = std::from_chars(value.data(), value.data() + value.size(), degrees);
-      // Written so that "nan" fails too: a sun at no altitude would make every picture night.
-      if (value.empty() || failure != std::errc() || stop != value.data() + value.size() || !(degrees >= -90 && degrees <= 90))
-        return Error("--sun-altitude takes degrees from -90 to 90, not \"" + value + "\"");
-      result.cycle.night.sun_altitude = degrees;
-    } else if (name == "--night-every" || name == "--timelapse-fps") {
-      uint64_t number = 0;
-      if (!takes_value()) return Error(name + " needs a number");
-      if (!ParseWhole(value, 1, name == "--timelapse-fps" ? 120 : 100000, number))
-        return Error(name + " takes a whole number from 1" + (name == "--timelapse-fps" ? " to 120" : "") + ", not \"" + value + "\"");
-      (name == "--night-every" ? result.cycle.night.every : result.cycle.night.timelapse_fps) = static_cast<int>(number);
-    } else if (name == "--timelapse-size") {
-      if (!takes_value()) return Error("--timelapse-size needs WxH");
-      const size_t x = value.find('x');
-      uint64_t width = 0, height = 0;
-      if (x == std::string::npos || !ParseWhole(value.substr(0, x), 2, 16384, width) ||
-          !ParseWhole(value.substr(x + 1), 2, 16384, height) || width % 2 != 0 || height % 2 != 0)
-        return Error("--timelapse-size takes WxH, even numbers from 2 to 16384, not \"" + value + "\"");
-      result.cycle.night.timelapse_width = static_cast<int>(width);
-      result.cycle.night.timelapse_height = static_cast<int>(height);
-    } else if (name == "--keep-nights") {
-      uint64_t nights = 0;
-      if (!takes_value()) return Error("--keep-nights needs a number of nights");
-      if (!ParseWhole(value, 1, 100000, nights)) return Error("--keep-nights takes a whole number from 1, not \"" + value + "\"");
-      result.cycle.night.keep_nights = static_cast<int>(nights);
-    } else {
-      return Error("unknown option \"" + arguments[i] + "\"");
     }
+    if (std::string error = option->take(value, result); !error.empty()) return Error(std::move(error));
   }
   return result;
 }
