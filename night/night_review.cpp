@@ -58,71 +58,114 @@ std::vector<NightPicture> ReadNightPictures(const std::string& folder) {
   return pictures;
 }
 
-std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, const std::atomic<bool>* cancel,
-                                           QSize timelapse_bound) {
-  std::vector<std::string> notes;
-  const QDate night = QDate::fromString(QString::fromStdString(Utf8Text(Utf8Path(folder).filename())),
-                                        QStringLiteral("yyyy-MM-dd"));
-  // The products are made anew: until they are published again, the server's are the old ones.
-  std::error_code ignored;
-  fs::remove(Utf8Path(folder + "/" + kPublishedMarker), ignored);
-  fs::remove(Utf8Path(folder + "/" + kGivenUpMarker), ignored);
-  const std::vector<NightPicture> all = ReadNightPictures(folder);
-  QJsonArray products, left_out, not_made;
-  // Only whole pictures go into the products; the size most of them have is the products' size.
-  std::vector<NightPicture> pictures;
-  std::map<std::pair<int, int>, int> sizes;
-  for (const NightPicture& picture : all) {
-    if (cancel && cancel->load()) return notes;
-    const QSize size = WholePictureSize(folder + "/" + picture.name);
-    if (size.isEmpty()) {
-      left_out.append(Entry("file", picture.name, "reason", "not a whole JPEG (cut short or damaged)"));
-      continue;
-    }
-    ++sizes[{size.width(), size.height()}];
-    pictures.push_back(picture);
-  }
-  QSize size;
-  int most = 0;
-  for (const auto& [dimensions, count] : sizes)
-    if (count > most) most = count, size = QSize(dimensions.first, dimensions.second);
+namespace {
 
-  const auto made = [&](const std::string& file) {
+// One review of a night: what it made, left out and could not make, and its lines for the log.
+struct Review {
+  std::string folder;
+  QDate night;
+  std::vector<std::string> notes;
+  QJsonArray products, left_out, not_made;
+  bool short_of_space = false;
+  bool only_darkest = false;
+
+  std::string Date() const { return night.toString(QStringLiteral("yyyy-MM-dd")).toStdString(); }
+
+  // Only whole pictures go into the products; the size most of them have is the products' size.
+  bool WholePictures(const std::vector<NightPicture>& all, const std::atomic<bool>* cancel,
+                     std::vector<NightPicture>& pictures, QSize& size) {
+    std::map<std::pair<int, int>, int> sizes;
+    for (const NightPicture& picture : all) {
+      if (cancel && cancel->load()) return false;
+      const QSize whole = WholePictureSize(folder + "/" + picture.name);
+      if (whole.isEmpty()) {
+        left_out.append(Entry("file", picture.name, "reason", "not a whole JPEG (cut short or damaged)"));
+        continue;
+      }
+      ++sizes[{whole.width(), whole.height()}];
+      pictures.push_back(picture);
+    }
+    int most = 0;
+    for (const auto& [dimensions, count] : sizes)
+      if (count > most) most = count, size = QSize(dimensions.first, dimensions.second);
+    return true;
+  }
+
+  void Made(const std::string& file) {
     std::error_code error;
     const auto bytes = fs::file_size(Utf8Path(folder + "/" + file), error);
     QJsonObject product;
     product[QStringLiteral("file")] = QString::fromStdString(file);
     product[QStringLiteral("size")] = static_cast<double>(error ? 0 : bytes);
     products.append(product);
-  };
-  bool short_of_space = false;
-  const auto failed = [&](const std::string& file, const std::string& why, bool no_space = false) {
-    short_of_space |= no_space;
-    not_made.append(Entry("product", file, "why", why));
-    notes.push_back("Night " + night.toString(QStringLiteral("yyyy-MM-dd")).toStdString() + ": no " + file + ": " + why);
-  };
+  }
+
+  // A product lost to a full disk is made again when the night is next looked at.
+  void Failed(const std::string& file, const Outcome& why) {
+    short_of_space |= IsOutOfSpace(why);
+    not_made.append(Entry("product", file, "why", why.reason));
+    notes.push_back("Night " + Date() + ": no " + file + ": " + why.reason);
+  }
+
+  // A picture product saved as `file`; true where it was made.
+  bool Save(const QImage& image, const std::string& file, int quality) {
+    const Outcome saved = image.isNull() ? Outcome::Failure("no picture could be read")
+                                         : SaveImageJpeg(image, folder + "/" + file, quality);
+    if (saved.ok) Made(file);
+    else Failed(file, saved);
+    return saved.ok;
+  }
+
+  void WriteNightJson(const std::vector<NightPicture>& all, size_t whole) {
+    QJsonObject json;
+    json[QStringLiteral("date")] = QString::fromStdString(Date());
+    // Every picture of the folder, whole or not: the count tells whether the review is up to date.
+    json[QStringLiteral("pictures")] = static_cast<int>(all.size());
+    json[QStringLiteral("first")] = all.empty() ? QJsonValue() : QJsonValue(IsoLocalTime(PictureTime(night, all.front().name)));
+    json[QStringLiteral("last")] = all.empty() ? QJsonValue() : QJsonValue(IsoLocalTime(PictureTime(night, all.back().name)));
+    json[QStringLiteral("updated")] = IsoLocalTime(QDateTime::currentDateTime());
+    json[QStringLiteral("products")] = products;
+    json[QStringLiteral("left_out")] = left_out;
+    json[QStringLiteral("not_made")] = not_made;
+    json[QStringLiteral("only_darkest_in_startrails")] = only_darkest;
+    json[QStringLiteral("short_of_space")] = short_of_space;
+    json[QStringLiteral("reviews")] = ReviewsOf(folder) + 1;
+    const QByteArray bytes = QJsonDocument(json).toJson(QJsonDocument::Indented);
+    if (const Outcome written = WriteFileAtomically(folder + "/night.json", bytes.constData(), static_cast<size_t>(bytes.size()), 0644);
+        !written.ok)
+      notes.push_back("Night NG:night.json: " + written.reason);
+    notes.push_back("Night " + Date() + ": " + std::to_string(products.size()) + " products of " +
+                    std::to_string(whole) + " pictures");
+  }
+};
+
+}  // namespace
+
+std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, const std::atomic<bool>* cancel,
+                                           QSize timelapse_bound) {
+  Review review;
+  review.folder = folder;
+  review.night = QDate::fromString(QString::fromStdString(Utf8Text(Utf8Path(folder).filename())), QStringLiteral("yyyy-MM-dd"));
+  // The products are made anew: until they are published again, the server's are the old ones.
+  std::error_code ignored;
+  fs::remove(Utf8Path(folder + "/" + kPublishedMarker), ignored);
+  fs::remove(Utf8Path(folder + "/" + kGivenUpMarker), ignored);
+  const std::vector<NightPicture> all = ReadNightPictures(folder);
+  std::vector<NightPicture> pictures;
+  QSize size;
+  if (!review.WholePictures(all, cancel, pictures, size)) return review.notes;
   const auto stopped = [&] { return cancel && cancel->load(); };
 
-  const QImage keogram = MakeKeogram(folder, pictures, night, size, cancel);
-  if (stopped()) return notes;
-  if (keogram.isNull()) failed("keogram.jpg", "no picture could be read");
-  else if (const Outcome saved = SaveImageJpeg(keogram, folder + "/keogram.jpg", 90); !saved.ok)
-    failed("keogram.jpg", saved.reason, IsOutOfSpace(saved));
-  else made("keogram.jpg");
+  const QImage keogram = MakeKeogram(folder, pictures, review.night, size, cancel);
+  if (stopped()) return review.notes;
+  review.Save(keogram, "keogram.jpg", 90);
 
   auto bright = BrightPictures(pictures);
-  bool only_darkest = false;
-  const QImage trails = MakeStarTrails(folder, pictures, bright, only_darkest, size, cancel);
-  if (stopped()) return notes;
-  for (const auto& [name, reason] : bright) left_out.append(Entry("file", name, "reason", reason));
-  if (trails.isNull()) {
-    failed("startrails.jpg", "no picture could be read");
-  } else if (const Outcome saved = SaveImageJpeg(trails, folder + "/startrails.jpg", 92); !saved.ok) {
-    failed("startrails.jpg", saved.reason, IsOutOfSpace(saved));
-  } else {
-    made("startrails.jpg");
-    if (only_darkest) notes.push_back("Night: no dark picture; startrails.jpg is the darkest picture alone");
-  }
+  const QImage trails = MakeStarTrails(folder, pictures, bright, review.only_darkest, size, cancel);
+  if (stopped()) return review.notes;
+  for (const auto& [name, reason] : bright) review.left_out.append(Entry("file", name, "reason", reason));
+  if (review.Save(trails, "startrails.jpg", 92) && review.only_darkest)
+    review.notes.push_back("Night: no dark picture; startrails.jpg is the darkest picture alone");
 
   std::vector<std::string> published;
   for (const NightPicture& picture : pictures) published.push_back(folder + "/" + picture.name);
@@ -130,32 +173,12 @@ std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, c
   const Outcome video = video_size.isEmpty() && published.size() >= 2
                             ? Outcome::Failure("the pictures are too small for a video")
                             : MakeTimelapse(published, folder + "/timelapse.mp4", fps, video_size, cancel);
-  if (stopped()) return notes;
-  if (video.ok) made("timelapse.mp4");
-  else failed("timelapse.mp4", video.reason, IsOutOfSpace(video));
+  if (stopped()) return review.notes;
+  if (video.ok) review.Made("timelapse.mp4");
+  else review.Failed("timelapse.mp4", video);
 
-  QJsonObject json;
-  json[QStringLiteral("date")] = night.toString(QStringLiteral("yyyy-MM-dd"));
-  // Every picture of the folder, whole or not: the count tells whether the review is up to date.
-  json[QStringLiteral("pictures")] = static_cast<int>(all.size());
-  json[QStringLiteral("first")] = all.empty() ? QJsonValue() : QJsonValue(IsoLocalTime(PictureTime(night, all.front().name)));
-  json[QStringLiteral("last")] = all.empty() ? QJsonValue() : QJsonValue(IsoLocalTime(PictureTime(night, all.back().name)));
-  json[QStringLiteral("updated")] = IsoLocalTime(QDateTime::currentDateTime());
-  json[QStringLiteral("products")] = products;
-  json[QStringLiteral("left_out")] = left_out;
-  json[QStringLiteral("not_made")] = not_made;
-  json[QStringLiteral("only_darkest_in_startrails")] = only_darkest;
-  // A product lost to a full disk is made again when the night is next looked at (at a start, or
-  // a noon), a few times at most.
-  json[QStringLiteral("short_of_space")] = short_of_space;
-  json[QStringLiteral("reviews")] = ReviewsOf(folder) + 1;
-  const QByteArray bytes = QJsonDocument(json).toJson(QJsonDocument::Indented);
-  if (const Outcome written = WriteFileAtomically(folder + "/night.json", bytes.constData(), static_cast<size_t>(bytes.size()), 0644);
-      !written.ok)
-    notes.push_back("Night NG:night.json: " + written.reason);
-  notes.push_back("Night " + json[QStringLiteral("date")].toString().toStdString() + ": " +
-                  std::to_string(products.size()) + " products of " + std::to_string(pictures.size()) + " pictures");
-  return notes;
+  review.WriteNightJson(all, pictures.size());
+  return review.notes;
 }
 
 NightReviewer::~NightReviewer() {
