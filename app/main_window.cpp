@@ -174,6 +174,11 @@ void Form1::ShowStatus(const QString& text, const QString&) {
   if (text.contains(QStringLiteral("NG"))) failure_in_cycle_ = true;
 }
 
+void Form1::ShowWaitingToStop(const QString& text) {
+  label2_->setText(text);
+  label2_->repaint();  // the cycle runs on until its upload ends: shown now, not after it
+}
+
 void Form1::StopRequested() {
   unattended_close_ = true;
   if (header_box_) header_box_->done(QMessageBox::Ok);  // answered as OK: the cycle goes on

@@ -52,6 +52,7 @@ class Form1 : public QWidget, public StationFace {
   QString SiteCaption() const override { return text3_->text(); }
   void ShowStatus(const QString& text, const QString& logged) override;
   void ShowNote(const QString&) override {}
+  void ShowWaitingToStop(const QString& text) override;
   void ShowHeaderError(const QString& text, const QString& logged) override;
   void Yield() override;
   void Breathe() override;

@@ -4,6 +4,12 @@
 #include "app/beside.h"
 #include "fits/text_numbers.h"
 
+namespace {
+
+const QString kStoppingText = QStringLiteral("Stopping after the upload\u2026");
+
+}  // namespace
+
 StationCore::StationCore(FrameStore& store, FtpClient& ftp, StationFace& face)
     : store_(store), ftp_(ftp), face_(face), cycle_(store, picture_, ftp, *this) {
   timer_.setObjectName(QStringLiteral("Timer1"));
@@ -60,12 +66,22 @@ void StationCore::RequestShutdown() {
   shutdown_pending_ = true;
   face_.StopRequested();
   if (!busy()) FinishShutdown();
+  else SayStopping();
 }
 
 bool StationCore::MayCloseNow() {
   if (!busy()) return true;
   close_pending_ = true;
+  SayStopping();
   return false;
+}
+
+// A stop waits for the running cycle, whose upload may take a while: the observer is told so.
+void StationCore::SayStopping() {
+  if (stopping_said_) return;
+  stopping_said_ = true;
+  face_.ShowNote(log_.Add(kStoppingText));
+  face_.ShowWaitingToStop(kStoppingText);
 }
 
 void StationCore::AfterWork() {

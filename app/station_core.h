@@ -29,6 +29,9 @@ class StationFace {
   virtual void ShowStatus(const QString& text, const QString& logged) = 0;
   /// A line for the log only, already in the log as `logged`.
   virtual void ShowNote(const QString& logged) = 0;
+  /// A stop waits for the running cycle: `text` says so where a status line shows it, until the
+  /// cycle's own next status (already in the log as a note).
+  virtual void ShowWaitingToStop(const QString& text) { (void)text; }
   /// A header error, already in the log as `logged`; returns once it has been seen (or at once).
   virtual void ShowHeaderError(const QString& text, const QString& logged) = 0;
   virtual void Yield() = 0;
@@ -92,6 +95,7 @@ class StationCore : public LiveCycleHost, public StationControls {
   void Await(const std::function<void()>& job) override;
 
  private:
+  void SayStopping();
   void RunCycle();
   /// Carries out a stop or close asked for while the station was busy.
   void AfterWork();
@@ -106,6 +110,7 @@ class StationCore : public LiveCycleHost, public StationControls {
   StationLog log_;
   QString status_;
   bool starting_ = false;
+  bool stopping_said_ = false;  // the wait for a stop has been said
   bool shutdown_pending_ = false;
   bool close_pending_ = false;
 };

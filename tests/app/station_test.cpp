@@ -175,6 +175,9 @@ TEST_F(StationTest, ClosingDuringACycleWaitsForItThenSaves) {
   Window().Timer1_Timer();
   EXPECT_FALSE(Window().isVisible());
   EXPECT_EQ(Window().statuses.back(), "Live start    2") << "the cycle ran to its end";
+  const std::vector<uint8_t> log = ReadBytes("qor_live.log");
+  EXPECT_NE(std::string(log.begin(), log.end()).find("Stopping after the upload\u2026"), std::string::npos)
+      << "the wait is said";
   const std::vector<uint8_t> saved = ReadBytes("qor_live.ini");
   EXPECT_NE(std::string(saved.begin(), saved.end()).find(server_->address()), std::string::npos);
 }
