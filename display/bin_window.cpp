@@ -33,8 +33,8 @@ template <int kBins>
   }
   for (; x < width; ++x) uncounted[found++] = static_cast<uint16_t>(x);
   for (int k = 0; k <= kBins; ++k) {
-    alignas(32) int32_t lanes[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), sums[k]);
+    int32_t lanes[8];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sums[k]);
     for (int32_t lane : lanes) below[k] += lane;
   }
   return found;
@@ -73,8 +73,8 @@ template <int kBins>
   }
   for (; x < width; ++x) uncounted[found++] = static_cast<uint16_t>(x);
   for (int k = 0; k <= kBins; ++k) {
-    alignas(32) int16_t lanes[16];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), sums[k]);
+    int16_t lanes[16];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sums[k]);
     for (int16_t lane : lanes) below[k] += lane;
   }
   return found;

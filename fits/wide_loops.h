@@ -36,9 +36,9 @@ inline bool ProcessorHasAvx2() {
 /// The smallest lane of `lows` and the largest of `highs`: the extremes a wide loop kept lane by
 /// lane.
 [[gnu::target("avx2")]] inline void LaneExtremes(__m256i lows, __m256i highs, int32_t& low, int32_t& high) {
-  alignas(32) int32_t low_lanes[8], high_lanes[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(low_lanes), lows);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(high_lanes), highs);
+  int32_t low_lanes[8], high_lanes[8];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(low_lanes), lows);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(high_lanes), highs);
   low = *std::min_element(low_lanes, low_lanes + 8);
   high = *std::max_element(high_lanes, high_lanes + 8);
 }
