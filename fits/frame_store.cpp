@@ -5,19 +5,31 @@
 #include <new>
 
 bool FrameStore::MakeRoom(int width, int height, bool planes) {
-  const int stride = std::max(kSide, width);
-  const size_t cells = std::max(FramePixels.size(), static_cast<size_t>(stride) * static_cast<size_t>(height));
+  // The design's frames keep its rows of 1537 cells; a frame beyond its sides (a narrow one too)
+  // has rows of its own width, so that no cell is held that the frame does not need.
+  const int stride = width > kSide || height > kSide ? std::max(width, 1) : kSide;
+  const size_t needed = static_cast<size_t>(stride) * static_cast<size_t>(std::max(height, 0));
   try {
-    if (FramePixels.size() < cells) FramePixels.resize(cells);
-    if (planes && ColourPlanes.size() != 2 * FramePixels.size()) {
+    if (FramePixels.size() < needed) {
+      // The old block goes first: held beside the new one, it would double the peak.
+      FramePixels.clear();
+      FramePixels.shrink_to_fit();
+      FramePixels.resize(needed);
+    }
+    if (planes && ColourPlanes.size() != 2 * needed) {
       ColourPlanes.clear();
       ColourPlanes.shrink_to_fit();  // the old planes' cells would be held twice meanwhile
-      ColourPlanes.resize(2 * FramePixels.size());
+      ColourPlanes.resize(2 * needed);
     }
   } catch (const std::bad_alloc&) {
+    // The design's block is there again, so that the store is usable as designed.
+    if (FramePixels.size() < static_cast<size_t>(kSide) * kSide) FramePixels.assign(static_cast<size_t>(kSide) * kSide, 0);
+    Stride = kSide;
+    PlaneCells = 0;
     return false;
   }
   Stride = stride;
+  PlaneCells = planes ? needed : 0;
   return true;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The state that the image stages share within and across live cycles. One store lives for the
 // whole run. The pixel block is allocated once at the design's full size, and grows only where
-// large frames are taken and a frame needs more room; it never shrinks.
+// large frames are taken and a frame needs more room; it never shrinks. The colour planes are as
+// large as the frame that has them.
 
 #include <array>
 #include <cstdint>
@@ -45,15 +46,16 @@ struct FrameStore {
   double BackgroundFactor = 0;
 
   /// A three-plane frame's green and blue planes (NAXIS3 = 3, read where the reader is asked to),
-  /// after the red one in FramePixels, each laid out as it is and as large as FramePixels; empty
-  /// until the first such frame.
+  /// after the red one in FramePixels, each laid out as it is, PlaneCells cells each; empty until
+  /// the first such frame.
   int ColourPlaneCount = 0;  // 2 for a frame read with its colour planes, else 0
   std::vector<int32_t> ColourPlanes;
+  size_t PlaneCells = 0;  // the cells of each of the two planes: Stride x the frame's height
   int32_t* Plane(int plane) {
-    return plane == 0 ? FramePixels.data() : ColourPlanes.data() + static_cast<size_t>(plane - 1) * FramePixels.size();
+    return plane == 0 ? FramePixels.data() : ColourPlanes.data() + static_cast<size_t>(plane - 1) * PlaneCells;
   }
   const int32_t* Plane(int plane) const {
-    return plane == 0 ? FramePixels.data() : ColourPlanes.data() + static_cast<size_t>(plane - 1) * FramePixels.size();
+    return plane == 0 ? FramePixels.data() : ColourPlanes.data() + static_cast<size_t>(plane - 1) * PlaneCells;
   }
 
   int32_t& Pixel(int x, int y) { return FramePixels[static_cast<size_t>(x) + static_cast<size_t>(Stride) * y]; }
@@ -62,8 +64,9 @@ struct FrameStore {
   }
 
   /// Lays the store out for a `width` x `height` frame (sides within SideLimit()), with room for
-  /// its colour planes where `planes`: rows of 1537 cells as designed, of `width` cells for a wider
-  /// frame. False, with the store as it was, where the memory cannot be had.
+  /// its colour planes where `planes`: rows of 1537 cells as designed, of `width` cells for a frame
+  /// beyond the design's sides. An old block too small is let go before the new one is taken.
+  /// False, with the design's block, where the memory cannot be had.
   bool MakeRoom(int width, int height, bool planes);
   /// Whether a `width` x `height` frame fits the store as it is laid out now.
   bool Holds(int width, int height) const {
