@@ -2,6 +2,7 @@
 #include "app/station_core.h"
 
 #include "app/beside.h"
+#include "app/platform/settings_path.h"
 #include "fits/text_numbers.h"
 
 namespace {
@@ -46,6 +47,13 @@ void StationCore::Start() {
 void StationCore::Stop() {
   ::Command2_Click(*this, ftp_);
   cycle_.EndNight();
+}
+
+std::string StationCore::LivePath() const {
+  const std::string bytes = face_.SettingBytes(0);
+  if (std::optional<std::string> path = FilePathFromSettings(bytes)) return *path;
+  face_.ShowNote(log_.Add(QStringLiteral("Settings NG:the live file's path is not text of this system's code page")));
+  return bytes;
 }
 
 void StationCore::Tick() {

@@ -76,14 +76,14 @@ class StationCore : public LiveCycleHost, public StationControls {
   void SetStatus(const QString& text) override;
   void Note(const QString& text) override;
   QString SiteCaption() const override { return face_.SiteCaption(); }
-  std::string LiveFileText() const override { return face_.SettingBytes(0); }
+  std::string LiveFileText() const override { return LivePath(); }
   QDateTime Now() const override { return QDateTime::currentDateTime(); }
   void ShowHeaderError(const std::string& message) override;
 
   // StationControls
   std::string StatusText() const override { return status_.toUtf8().toStdString(); }
   void SetStatusText(const std::string& text) override { SetStatus(QString::fromUtf8(text)); }
-  std::string LivePathText() const override { return face_.SettingBytes(0); }
+  std::string LivePathText() const override { return LivePath(); }
   std::string ServerText() const override { return face_.SettingBytes(2); }
   std::string AccountText() const override { return face_.SettingBytes(3); }
   std::string PasswordText() const override { return face_.SettingBytes(4); }
@@ -95,6 +95,9 @@ class StationCore : public LiveCycleHost, public StationControls {
   void Await(const std::function<void()>& job) override;
 
  private:
+  /// The live file's path from the settings, for the file calls; a path that is no text of the
+  /// system's code page is said in the log and left as it is (its read then fails).
+  std::string LivePath() const;
   void SayStopping();
   void RunCycle();
   /// Carries out a stop or close asked for while the station was busy.
@@ -107,7 +110,7 @@ class StationCore : public LiveCycleHost, public StationControls {
   PictureSurface picture_;
   LiveCycle cycle_;
   QTimer timer_;
-  StationLog log_;
+  mutable StationLog log_;  // a line written from a const call (the settings read) is no change of state
   QString status_;
   bool starting_ = false;
   bool stopping_said_ = false;  // the wait for a stop has been said

@@ -12,6 +12,10 @@
 #include "tests/support/fits_builder.h"
 #include "tests/support/server_process.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -164,6 +168,49 @@ TEST_F(StationTest, HeaderErrorIsShownAndTheCycleGoesOnWhileTicksWait) {
   EXPECT_FALSE(nested_tick_ran);
   EXPECT_EQ(rescued, 0);
   EXPECT_EQ(TakeStatuses(), (std::vector<std::string>{"FTP Live picture", "Put bin OK", "Live start    2"}));
+}
+
+// The name of a folder as the system's 8-bit code page writes it, and the folder: "\xD6l" (Öl) in
+// code page 1252 or as POSIX bytes, or 観測 where the code page has no Ö.
+std::string FolderNameInTheCodePage(const fs::path& parent, fs::path& folder) {
+#ifdef _WIN32
+  for (const wchar_t* name : {L"\u00d6l", L"\u89b3\u6e2c"}) {
+    char bytes[16] = {};
+    BOOL lossy = FALSE;
+    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, bytes, sizeof bytes, nullptr, &lossy);
+    if (size <= 1 || lossy) continue;
+    folder = parent / name;
+    return bytes;
+  }
+  return {};
+#else
+  folder = parent / "\xD6l";
+  return "\xD6l";
+#endif
+}
+
+// Settings written in the system's 8-bit code page (as the design's program wrote them) name the
+// live file that is read, and the folder its archive goes into.
+TEST_F(StationTest, ALivePathInTheSystemsCodePageIsReadAndArchivedBeside) {
+  fs::path folder;
+  const std::string name = FolderNameInTheCodePage(dir_.path(), folder);
+  ASSERT_FALSE(name.empty());
+  fs::create_directories(folder);
+  WriteFrame();
+  fs::copy_file(live_, folder / "live.fts");
+  const std::string separator(1, static_cast<char>(fs::path::preferred_separator));
+  const std::string settings = dir_.path().string() + separator + name + separator + "live.fts\r\nKiso\r\n" +
+                               server_->address() + "\r\nobserver\r\nsecret\r\n10\r\n1.5\r\n";
+  WriteBytes("qor_live.ini", {settings.begin(), settings.end()});
+  CycleOptions options{std::chrono::seconds(60), std::chrono::seconds(600), 0};
+  options.archive_every = 1;
+  Window().SetCycleOptions(options);
+  ClickStart();
+  const std::vector<std::string> statuses = TakeStatuses();
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Put bin OK"), statuses.end()) << statuses.back();
+  int archives = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) archives += entry.path().filename() != "live.fts";
+  EXPECT_EQ(archives, 1);
 }
 
 TEST_F(StationTest, ClosingDuringACycleWaitsForItThenSaves) {
