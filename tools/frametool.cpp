@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/program_arguments.h"
+#include "base/utf8_path.h"
 #include "display/picture_painter.h"
 #include "display/picture_surface.h"
 #include "display/snapshot_export.h"
@@ -34,10 +36,7 @@ const char* ResultName(ReadStatus status) {
 }
 
 // The name it was run by: qor-frametool once installed, frametool in the build tree.
-std::string ProgramName(const char* argv0) {
-  const std::string path = argv0 ? argv0 : "frametool";
-  return path.substr(path.find_last_of('/') + 1);
-}
+std::string ProgramName(const char* argv0) { return Utf8Text(Utf8Path(argv0 ? argv0 : "frametool").stem()); }
 
 int Usage(const std::string& program, std::FILE* out = stderr) {
   std::fprintf(out,
@@ -54,26 +53,28 @@ int main(int argc, char** argv) {
   std::vector<std::string> files;
   std::string archive, picture_path, timelapse, range_text = "10", background_text = "1.5";
   const std::string program = ProgramName(argv[0]);
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) return Usage(program, stdout);
-    if (std::strcmp(argv[i], "--large-frames") == 0) {
+  const std::vector<std::string> arguments = ProgramArguments(argc, argv);  // UTF-8, Windows too
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "--help") return Usage(program, stdout);
+    if (argument == "--large-frames") {
       store.LargeFrames = true;
       continue;
     }
     std::string* option = nullptr;
-    if (std::strcmp(argv[i], "--archive") == 0) option = &archive;
-    if (std::strcmp(argv[i], "--picture") == 0) option = &picture_path;
-    if (std::strcmp(argv[i], "--range") == 0) option = &range_text;
-    if (std::strcmp(argv[i], "--background") == 0) option = &background_text;
-    if (std::strcmp(argv[i], "--timelapse") == 0) option = &timelapse;
+    if (argument == "--archive") option = &archive;
+    if (argument == "--picture") option = &picture_path;
+    if (argument == "--range") option = &range_text;
+    if (argument == "--background") option = &background_text;
+    if (argument == "--timelapse") option = &timelapse;
     if (option) {
-      if (++i == argc) return Usage(program);
-      *option = argv[i];
-    } else if (std::strncmp(argv[i], "--", 2) == 0) {
-      std::fprintf(stderr, "%s: unknown option %s\n", program.c_str(), argv[i]);
+      if (++i == arguments.size()) return Usage(program);
+      *option = arguments[i];
+    } else if (argument.rfind("--", 0) == 0) {
+      std::fprintf(stderr, "%s: unknown option %s\n", program.c_str(), argument.c_str());
       return Usage(program);
     } else {
-      files.push_back(argv[i]);
+      files.push_back(argument);
     }
   }
   if (files.empty()) return Usage(program);

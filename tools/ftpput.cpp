@@ -7,26 +7,30 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
+#include "base/program_arguments.h"
+#include "base/utf8_path.h"
 #include "publish/ftp_client.h"
 
 int main(int argc, char** argv) {
   // The name it was run by: qor-ftpput once installed, ftpput in the build tree.
-  const std::string path = argv[0] ? argv[0] : "ftpput";
-  const std::string program = path.substr(path.find_last_of('/') + 1);
-  if (argc == 2 && std::string(argv[1]) == "--help") {
+  const std::string program = Utf8Text(Utf8Path(argv[0] ? argv[0] : "ftpput").stem());
+  const std::vector<std::string> arguments = ProgramArguments(argc, argv);  // UTF-8, Windows too
+  if (arguments.size() == 1 && arguments[0] == "--help") {
     std::printf("usage: %s SERVER ACCOUNT DIRECTORY FILE < password\n", program.c_str());
     return 0;
   }
-  if (argc != 5) {
+  if (arguments.size() != 4) {
     std::fprintf(stderr, "usage: %s SERVER ACCOUNT DIRECTORY FILE < password\n", program.c_str());
     return 2;
   }
   std::string password;
   std::getline(std::cin, password);
   if (!password.empty() && password.back() == '\r') password.pop_back();
-  const std::string file = argv[4];
-  const std::string name = file.substr(file.find_last_of('/') + 1);
+  const std::string& file = arguments[3];
+  // The file's own name, after the system's separators (Windows has two).
+  const std::string name = Utf8Text(Utf8Path(file).filename());
 
   FtpClient ftp;
   const auto step = [&](const char* what, int16_t result) {
@@ -35,8 +39,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s NG:%d\n", program.c_str(), what, ftp.FtpGetLastError());
     return false;
   };
-  if (!step("FTP open", ftp.FtpConnect(argv[1], argv[2], password))) return 1;
-  if (!step("Set CD", ftp.FtpSetCD(argv[3]))) return 1;
+  if (!step("FTP open", ftp.FtpConnect(arguments[0], arguments[1], password))) return 1;
+  if (!step("Set CD", ftp.FtpSetCD(arguments[2]))) return 1;
   if (!step("Put bin", ftp.FtpPutBin(file, name))) return 1;
   ftp.FtpDisconnect();
   std::printf("Put bin OK\n");

@@ -3,12 +3,8 @@
 // What the program needs of its system as it starts: its arguments as UTF-8, whether a window
 // can be shown, and the console it may not need.
 
-#include <string>
-#include <vector>
+#include "base/program_arguments.h"
 
-/// The command line's arguments after the program's name, in UTF-8 (Windows hands `main` them in
-/// the ANSI code page, which cannot hold every site name).
-std::vector<std::string> ProgramArguments(int argc, char** argv);
 /// Whether a window can be shown at all (a display server, or Windows' desktop).
 bool CanShowWindows();
 /// The window needs no console: one that was opened only for this program (started from the Start

@@ -3,8 +3,6 @@
 
 #include <QtGlobal>
 
-std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
-
 bool CanShowWindows() {
   return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
          qEnvironmentVariableIsSet("QT_QPA_PLATFORM");

@@ -94,6 +94,34 @@ TEST(ConsoleStop, AHeadlessStationInAUnicodeFolderPublishesAndStopsCleanlyOnCtrl
   EXPECT_EQ(server.Count("CMD QUIT"), 1) << server.log();
 }
 
+// The tools take their arguments as written, whatever the ANSI code page holds: a frame named in
+// Japanese is read, and the picture goes to the Polish name it was given.
+TEST(ToolArguments, FrametoolReadsAndWritesUnicodeNames) {
+  TempDir dir;
+  const fs::path frame = dir.path() / fs::path(u8"\u89b3\u6e2c.fts"), picture = dir.path() / fs::path(u8"\u0141\u00f3d\u017a.bmp");
+  const std::vector<uint8_t> bytes = FitsBuilder::Frame(16, 64, 48).Samples(std::vector<int64_t>(64 * 48, 1000), 2).Bytes();
+  Write(frame, {bytes.begin(), bytes.end()});
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  const fs::path printed = dir.path() / "printed.txt";
+  const HANDLE output = CreateFileW(printed.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(output, INVALID_HANDLE_VALUE);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = output;
+  std::wstring command = L"\"" + fs::path(QOR_FRAMETOOL).wstring() + L"\" \"" + frame.wstring() + L"\" --picture \"" +
+                         picture.wstring() + L"\"";
+  PROCESS_INFORMATION tool{};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &tool));
+  CloseHandle(output);
+  CloseHandle(tool.hThread);
+  EXPECT_EQ(WaitForSingleObject(tool.hProcess, 60000), WAIT_OBJECT_0);
+  CloseHandle(tool.hProcess);
+  EXPECT_NE(Text(printed).find("\"ok\""), std::string::npos) << Text(printed);
+  EXPECT_TRUE(fs::exists(picture));
+}
+
 // A console's code page is not UTF-8: what the station prints must still show as written.
 TEST(ConsoleLines, AConsoleShowsTheStationsTextAsWritten) {
   FreeConsole();
