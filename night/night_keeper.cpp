@@ -50,9 +50,11 @@ std::vector<std::string> NightKeeper::Keep(const QDateTime& now, const std::stri
   std::vector<std::string> notes = std::move(kept.notes);
   for (const std::string& gone : kept.pruned) publisher_.Forget(gone);
   if (kept.ended) notes.push_back(Ended(*kept.ended));
-  // A rolling night for the page: the products remade every N pictures.
+  // A rolling night for the page: the products remade every N pictures, but not while the last
+  // ones still go up: a video remade under an upload on a slow server would start it again from
+  // its first byte, and might never arrive.
   const std::optional<std::string> folder = recorder_.current_folder();
-  if (folder && every_ > 0 && ++kept_since_review_ >= every_) {
+  if (folder && every_ > 0 && ++kept_since_review_ >= every_ && !publisher_.Sending(*folder)) {
     kept_since_review_ = 0;
     reviewer_.Ask(*folder);
   }

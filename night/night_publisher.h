@@ -53,6 +53,12 @@ class NightPublisher {
   /// no longer lists it. Kept in a file until done, so that a restart does not forget it.
   void Forget(const std::string& date);
   bool waiting() { return !waiting_.empty() || list_.due || ForgottenWaiting(); }
+  /// True while a product of `folder` is still to go up (tried, or partly sent, and not given up).
+  bool Sending(const std::string& folder) const {
+    for (const Upload& upload : waiting_)
+      if (upload.folder == folder && !upload.sent && !upload.given_up) return true;
+    return false;
+  }
   /// One round (a cycle's): uploads what is due, each on its own, then nights.json, then deletes
   /// what is forgotten. Lines for the log.
   std::vector<std::string> Publish(const Peer& peer);

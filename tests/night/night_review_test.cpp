@@ -223,6 +223,46 @@ TEST(NightReview, ANightShortOfSpaceIsReviewedAgainAFewTimes) {
   }
 }
 
+// A rolling night's products are not remade while the last ones still go up (a video cut by the
+// cycle's time goes on at the next cycle): remade, it would start again from its first byte.
+TEST(NightReview, ARollingNightIsNotRemadeUnderItsUnfinishedUpload) {
+  TempDir dir;
+  NightOptions options;
+  options.enabled = true;
+  options.every = 1;
+  NightKeeper keeper(dir.File("nights"));
+  keeper.SetOptions(options, 0);
+  const QDateTime evening(QDate(2026, 12, 8), QTime(22, 0));
+  keeper.Begin(evening);
+  const auto keep = [&](int i) {
+    double background = 0;
+    const QImage sky = Sky(3 + i, 30, background);
+    ASSERT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
+    keeper.Keep(evening.addSecs(60 * i), dir.File("live2.jpg"), sky, background);
+  };
+  bool video_done = false;
+  const auto put = [&](const std::string&, const std::string& remote, int32_t& error) {
+    if (remote.find("timelapse") == std::string::npos || video_done) return NightPublisher::Sent::kAll;
+    error = 28;
+    return NightPublisher::Sent::kPart;  // the cycle's time ran out in the middle
+  };
+  const std::string folder = dir.File("nights/2026-12-08");
+  keep(0);
+  keep(1);
+  for (int i = 0; i < 600 && !keeper.HasUploads(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  keeper.Publish({put});
+  const int reviews = ReviewsOf(folder);
+  ASSERT_GE(reviews, 1);
+  for (int i = 2; i < 5; ++i) keep(i);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(ReviewsOf(folder), reviews) << "remade under its upload";
+  video_done = true;
+  keeper.Publish({put});
+  keep(5);
+  for (int i = 0; i < 600 && ReviewsOf(folder) == reviews; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_GT(ReviewsOf(folder), reviews) << "remade once its upload is done";
+}
+
 TEST(NightReview, ANightOfOneWashedOutPictureHasStarTrailsButNoVideoAndSaysSo) {
   TempDir dir;
   // Picture 20 is washed out: no dark picture at all.
