@@ -23,4 +23,9 @@ struct FileState {
   FileTime changed;   // the last change of its data or of what is kept about it
   uint64_t volume = 0;  // which file: its device and inode, or its volume and file index
   uint64_t id = 0;
+  uint64_t id_high = 0;  // the upper half of a 128-bit file id (ReFS); 0 elsewhere
+  /// The same file, by its volume and its id.
+  bool SameFileAs(const FileState& other) const {
+    return volume == other.volume && id == other.id && id_high == other.id_high;
+  }
 };

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/windows_system.h"
 
@@ -27,6 +28,18 @@ Outcome StateOf(HANDLE file, FileState& state) {
   state.changed = FromWindowsTime(static_cast<uint64_t>(basic.ChangeTime.QuadPart));
   state.volume = info.dwVolumeSerialNumber;
   state.id = Combine(info.nFileIndexHigh, info.nFileIndexLow);
+  state.id_high = 0;
+  // ReFS ids are 128 bits, of which the 64-bit index is not unique: the whole id where the system
+  // gives it.
+  FILE_ID_INFO id{};
+  if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id)) {
+    uint64_t halves[2];
+    static_assert(sizeof halves == sizeof id.FileId.Identifier);
+    std::memcpy(halves, id.FileId.Identifier, sizeof halves);
+    state.volume = id.VolumeSerialNumber;
+    state.id = halves[0];
+    state.id_high = halves[1];
+  }
   return Outcome::Success();
 }
 
@@ -99,10 +112,21 @@ bool IsPresentButNotRegular(const std::string& path) {
   return file.Open(path).code == Outcome::Code::kNotRegular;
 }
 
+// Of the reparse points, only links and junctions lead elsewhere; OneDrive's placeholders,
+// deduplicated and compressed files are the files themselves.
+static bool IsLinkReparsePoint(const std::wstring& path) {
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return true;  // cannot tell: taken for a link, as before
+  FindClose(search);
+  return found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
 PathKind KindAt(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
+  const std::wstring wide = WidePath(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::kLink;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkReparsePoint(wide)) return PathKind::kLink;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kOther;
   return IsPresentButNotRegular(path) ? PathKind::kOther : PathKind::kRegular;
 }

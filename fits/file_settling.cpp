@@ -30,7 +30,7 @@ std::chrono::nanoseconds TimestampResolution(const FileState& info) {
 }
 
 bool MaybeWrittenDuringRead(const FileState& before, const FileTime& opened_at, const FileState& after) {
-  if (before.id != after.id || before.volume != after.volume || before.size != after.size ||
+  if (!before.SameFileAs(after) || before.size != after.size ||
       before.modified != after.modified || before.changed != after.changed)
     return true;
   // A time well in the future (a file server with another clock) says nothing about this read.

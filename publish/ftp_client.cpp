@@ -144,7 +144,7 @@ int16_t FtpClient::Put(const std::string& directory, const std::string& local, c
   if (!file.Open(local).ok || (directory.empty() && file.info().size > kLargestUpload)) return Fail(ftp_error::kLocalFile);
   // The same upload as the one whose time ran out last: the same file, unchanged, to the same place.
   const FileState& info = file.info();
-  const Unfinished upload{directory + "/" + remote, info.volume, info.id, info.size, info.modified};
+  const Unfinished upload{directory + "/" + remote, info.volume, info.id, info.id_high, info.size, info.modified};
   // Other uploads in between (the live picture) leave it waiting.
   const bool go_on = unfinished_ == upload;
   if (unfinished_ && unfinished_->target == upload.target) unfinished_.reset();

@@ -81,7 +81,7 @@ class FtpClient : public PicturePublisher {
   /// An upload whose time ran out: where it went and which file it was.
   struct Unfinished {
     std::string target;
-    uint64_t volume, id, size;
+    uint64_t volume, id, id_high, size;
     FileTime modified;
     bool operator==(const Unfinished&) const = default;
   };
