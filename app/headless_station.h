@@ -17,6 +17,7 @@ class HeadlessStation : public StationFace {
   void Start();
   /// Lets a running cycle (or Start) finish, presses Stop and ends the event loop with status 0.
   void RequestShutdown() { core_.RequestShutdown(); }
+  bool Stopped() const { return core_.finished(); }
 
   // StationFace
   std::string SettingBytes(int line) const override { return texts_[line]; }

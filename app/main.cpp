@@ -53,7 +53,7 @@ int RunHeadless(int argc, char** argv, const CommandLine& options, FrameStore& s
   AddBundledFonts();
   FtpClient ftp;
   HeadlessStation station(store, ftp, options.cycle, stdout);
-  StopSignals stop_signals([&station] { station.RequestShutdown(); });
+  StopSignals stop_signals([&station] { station.RequestShutdown(); }, [&station] { return station.Stopped(); });
   SayIfSignalsAreNotWatched(stop_signals);
   QTimer::singleShot(0, [&station] { station.Start(); });
   return application.exec();
@@ -66,7 +66,7 @@ int RunWindow(int argc, char** argv, const CommandLine& options, FrameStore& sto
   FtpClient ftp;
   Form1 window(store, ftp);
   window.SetCycleOptions(options.cycle);
-  StopSignals stop_signals([&window] { window.RequestShutdown(); });
+  StopSignals stop_signals([&window] { window.RequestShutdown(); }, [&window] { return window.Stopped(); });
   SayIfSignalsAreNotWatched(stop_signals);
   window.show();
   if (options.start) QTimer::singleShot(0, &window, [&window] { window.Command1_Click(); });

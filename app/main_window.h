@@ -40,6 +40,7 @@ class Form1 : public QWidget, public StationFace {
   /// settings are saved as at a close (a failure goes to standard error, no box waits) and the
   /// window closes.
   void RequestShutdown() { core_.RequestShutdown(); }
+  bool Stopped() const { return core_.finished(); }
 
   LiveCycle& cycle() { return core_.cycle(); }
   PictureSurface& picture() { return core_.picture(); }

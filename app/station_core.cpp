@@ -98,6 +98,7 @@ void StationCore::AfterWork() {
     FinishShutdown();
   } else if (close_pending_) {
     close_pending_ = false;
+    finished_ = true;
     face_.Finish();
   }
 }
@@ -105,6 +106,7 @@ void StationCore::AfterWork() {
 void StationCore::FinishShutdown() {
   shutdown_pending_ = false;
   Stop();
+  finished_ = true;
   face_.Finish();
 }
 

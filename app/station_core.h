@@ -62,6 +62,8 @@ class StationCore : public LiveCycleHost, public StationControls {
   void RequestShutdown();
   /// True when the face may close now; otherwise it is asked to finish once the work has ended.
   bool MayCloseNow();
+  /// True once the station has stopped for good (a shutdown, or a close that waited).
+  bool finished() const { return finished_; }
   bool busy() const { return cycle_.running() || starting_; }
 
   LiveCycle& cycle() { return cycle_; }
@@ -113,7 +115,8 @@ class StationCore : public LiveCycleHost, public StationControls {
   mutable StationLog log_;  // a line written from a const call (the settings read) is no change of state
   QString status_;
   bool starting_ = false;
-  bool stopping_said_ = false;  // the wait for a stop has been said
+  bool stopping_said_ = false;
+  bool finished_ = false;  // the wait for a stop has been said
   bool shutdown_pending_ = false;
   bool close_pending_ = false;
 };

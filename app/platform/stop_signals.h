@@ -4,6 +4,8 @@
 // into a pipe that the event loop watches); on Windows a console's Ctrl-C or Ctrl-Break, its
 // closing, the user logging off and the system shutting down (the handler's thread waits, within
 // Windows' own bound, until the station has stopped, since the process ends when it returns).
+// Windows tells a program that loads user32 (every Qt program) of a logoff or a shutdown by
+// window messages, not console events: a hidden window of its own takes them.
 
 #include <functional>
 #include <memory>
@@ -15,7 +17,8 @@ class StopSignals {
  public:
   /// Installs the handlers; `on_stop` runs on the event loop's thread after a signal. Signals
   /// that arrive before the loop gets to them are one call: a second stop request adds nothing.
-  explicit StopSignals(std::function<void()> on_stop);
+  /// `stopped` tells whether the station has stopped: the end of a Windows session waits for it.
+  StopSignals(std::function<void()> on_stop, std::function<bool()> stopped);
   ~StopSignals();
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
@@ -26,7 +29,9 @@ class StopSignals {
 
  private:
   std::function<void()> on_stop_;
+  std::function<bool()> stopped_;
   std::unique_ptr<QObject> watcher_;
+  void* session_window_ = nullptr;  // Windows: the hidden window that hears of the session's end
   std::string failure_;
 };
 

@@ -23,7 +23,7 @@ void OnSignal(int) {
 
 }  // namespace
 
-StopSignals::StopSignals(std::function<void()> on_stop) : on_stop_(std::move(on_stop)) {
+StopSignals::StopSignals(std::function<void()> on_stop, std::function<bool()>) : on_stop_(std::move(on_stop)) {
   if (signal_pipe[0] < 0 && pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     failure_ = std::string("cannot make the signal pipe: ") + std::strerror(errno);
     return;

@@ -8,6 +8,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <QCoreApplication>
+
 namespace {
 
 // Windows ends a process whose console closes, or whose user logs off or whose system shuts
@@ -23,25 +25,60 @@ std::atomic<bool> pending = false;
 QObject* receiver = nullptr;
 std::function<void()>* on_stop = nullptr;
 
+std::function<bool()>* has_stopped = nullptr;
+
+// Requests that arrive before the loop gets to the first are one call. Called with `mutex` held.
+void AskToStop() {
+  if (pending.exchange(true)) return;
+  std::function<void()>* call = on_stop;
+  QMetaObject::invokeMethod(receiver, [call] {
+    pending = false;
+    (*call)();
+  }, Qt::QueuedConnection);
+}
+
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   std::unique_lock<std::mutex> lock(mutex);
   if (!current) return FALSE;
-  // Requests that arrive before the loop gets to the first are one call.
-  if (!pending.exchange(true)) {
-    std::function<void()>* call = on_stop;
-    QMetaObject::invokeMethod(receiver, [call] {
-      pending = false;
-      (*call)();
-    }, Qt::QueuedConnection);
-  }
+  AskToStop();
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
   stopped_changed.wait_for(lock, kEndingBound, [] { return stopped; });
   return TRUE;
 }
 
+// On the event loop's own thread: the session ends once this returns from WM_ENDSESSION, so the
+// loop is run here until the station has stopped, within Windows' bound.
+LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_QUERYENDSESSION) return TRUE;  // the station stops; it never holds Windows back
+  if (message != WM_ENDSESSION || !wparam) return DefWindowProcW(window, message, wparam, lparam);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!current) return 0;
+    AskToStop();
+  }
+  const auto until = std::chrono::steady_clock::now() + kEndingBound;
+  while (!(*has_stopped)() && std::chrono::steady_clock::now() < until)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  return 0;
+}
+
+constexpr wchar_t kSessionWindowClass[] = L"QorLiveSessionEnd";
+
+HWND MakeSessionWindow() {
+  WNDCLASSW type{};
+  type.lpfnWndProc = OnSessionMessage;
+  type.hInstance = GetModuleHandleW(nullptr);
+  type.lpszClassName = kSessionWindowClass;
+  RegisterClassW(&type);  // a second station object finds it registered already
+  // A top-level window, never shown: a message-only window hears no broadcasts.
+  return CreateWindowExW(0, kSessionWindowClass, L"QOR Live", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                         type.hInstance, nullptr);
+}
+
 }  // namespace
 
-StopSignals::StopSignals(std::function<void()> on_stop_call) : on_stop_(std::move(on_stop_call)) {
+StopSignals::StopSignals(std::function<void()> on_stop_call, std::function<bool()> stopped_call)
+    : on_stop_(std::move(on_stop_call)), stopped_(std::move(stopped_call)) {
   watcher_ = std::make_unique<QObject>();
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -49,7 +86,9 @@ StopSignals::StopSignals(std::function<void()> on_stop_call) : on_stop_(std::mov
     stopped = false;
     receiver = watcher_.get();
     on_stop = &on_stop_;
+    has_stopped = &stopped_;
   }
+  session_window_ = MakeSessionWindow();
   // Started in a process group of its own (as launchers and schedulers start programs), a console
   // program ignores Ctrl-C unless it asks for it.
   SetConsoleCtrlHandler(nullptr, FALSE);
@@ -58,6 +97,7 @@ StopSignals::StopSignals(std::function<void()> on_stop_call) : on_stop_(std::mov
 }
 
 StopSignals::~StopSignals() {
+  if (session_window_) DestroyWindow(static_cast<HWND>(session_window_));
   {
     std::lock_guard<std::mutex> lock(mutex);
     current = nullptr;
