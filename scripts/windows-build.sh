@@ -58,6 +58,14 @@ cp packaging/qor_live.conf "$stage/qor_live.conf"
 cp LICENSE "$stage/licenses/GPL-3.0.txt"
 cp LICENSE "$stage/LICENSE"
 cp README.md "$stage/README.md"
+# Where the source of what is shipped under the GPL and LGPL is: beside the zip, from the project.
+cat >"$stage/licenses/SOURCES.txt" <<SOURCES
+The corresponding source of this program and of the libraries it carries (FFmpeg with x264, x264,
+Qt, libssh, mbed TLS, OpenSSL, libcurl, libjpeg-turbo) is
+qor-live-$version-sources.tar, published beside this zip and installer. It is made from the
+station's source by scripts/windows-sources.sh: the station's own source and the Debian source
+packages the libraries were built from.
+SOURCES
 for text in GPL-2 LGPL-2.1 LGPL-3 Apache-2.0; do
   cp "/usr/share/common-licenses/$text" "$stage/licenses/common-$text.txt"
 done
