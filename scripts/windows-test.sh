@@ -39,6 +39,25 @@ for program in base_tests fits_tests display_tests publish_tests app_tests progr
   fi
 done
 
+# The end of a Windows session (a logoff, a shutdown) reaches a Qt program as window messages,
+# not console events: Wine's own end of session must stop the headless station with its Stop.
+session="$build/end-session"
+rm -rf "$session" && mkdir -p "$session/camera"
+/usr/bin/python3 -c 'import sys, numpy; from astropy.io import fits; fits.PrimaryHDU(numpy.full((48, 64), 1000, numpy.int16)).writeto(sys.argv[1])' \
+  "$session/camera/live.fts"
+printf 'camera\\live.fts\r\nKiso\r\n127.0.0.1:1\r\nobserver\r\nsecret\r\n10\r\n1.5\r\n' >"$session/qor_live.ini"
+(cd "$session" && timeout 60 wine "$build/app/qor_live.exe" --headless --interval 1 >"$session/out.txt" 2>&1) &
+station=$!
+for _ in $(seq 100); do grep -q "Live start" "$session/out.txt" 2>/dev/null && break; sleep 0.2; done
+timeout 30 wineboot --end-session >/dev/null 2>&1 || true
+wait "$station" || true
+if grep -q "Live stop" "$session/qor_live.log" 2>/dev/null; then
+  echo "Windows (Wine) end of session: the station stopped with its Stop"
+else
+  echo "Windows (Wine) end of session: the station did not stop with its Stop"; tail -n 5 "$session/out.txt"
+  status=1
+fi
+
 # The installer, as an observer's silent install and uninstall: the program, its Start menu entry
 # and the start with Windows; the installed program runs; nothing of it is left but the working
 # folder with the observer's files.
