@@ -39,25 +39,6 @@ for program in base_tests fits_tests display_tests publish_tests app_tests progr
   fi
 done
 
-# The end of a Windows session (a logoff, a shutdown) reaches a Qt program as window messages,
-# not console events: Wine's own end of session must stop the headless station with its Stop.
-session="$build/end-session"
-rm -rf "$session" && mkdir -p "$session/camera"
-/usr/bin/python3 -c 'import sys, numpy; from astropy.io import fits; fits.PrimaryHDU(numpy.full((48, 64), 1000, numpy.int16)).writeto(sys.argv[1])' \
-  "$session/camera/live.fts"
-printf 'camera\\live.fts\r\nKiso\r\n127.0.0.1:1\r\nobserver\r\nsecret\r\n10\r\n1.5\r\n' >"$session/qor_live.ini"
-(cd "$session" && timeout 60 wine "$build/app/qor_live.exe" --headless --interval 1 >"$session/out.txt" 2>&1) &
-station=$!
-for _ in $(seq 100); do grep -q "Live start" "$session/out.txt" 2>/dev/null && break; sleep 0.2; done
-timeout 30 wineboot --end-session >/dev/null 2>&1 || true
-wait "$station" || true
-if grep -q "Live stop" "$session/qor_live.log" 2>/dev/null; then
-  echo "Windows (Wine) end of session: the station stopped with its Stop"
-else
-  echo "Windows (Wine) end of session: the station did not stop with its Stop"; tail -n 5 "$session/out.txt"
-  status=1
-fi
-
 # The installer, as an observer's silent install and uninstall: the program, its Start menu entry
 # and the start with Windows; the installed program runs; nothing of it is left but the working
 # folder with the observer's files.
@@ -86,10 +67,30 @@ echo "the observer's notes" >"$programs/notes.txt"
 (cd "$profile" && timeout 60 wine "$programs/qor_live.exe" --version >"$build/installed.log" 2>&1) || true
 grep -q "^qor_live " "$build/installed.log" || { echo "the installed program did not run"; installed=failed; }
 timeout 120 wine "$programs/uninstall.exe" /S >/dev/null 2>&1 || true
-for i in $(seq 100); do [ -e "$programs/qor_live.exe" ] || break; sleep 0.2; done  # it finishes from a copy of itself
+for i in $(seq 100); do [ -e "$programs/uninstall.exe" ] || break; sleep 0.2; done  # it finishes from a copy of itself, removing itself last
 [ "$(ls "$programs" 2>/dev/null)" = notes.txt ] && [ ! -e "$menu/QOR Live" ] && [ ! -e "$menu/"[Ss]tart[Uu]p"/QOR Live.lnk" ] ||
   { echo "the uninstaller left the program behind, or took the observer's file"; installed=failed; }
 rm -rf "$programs"
 echo "Windows (Wine) installer: $installed (refused folder of the observer's, silent install with the start with Windows, run, silent uninstall that keeps the observer's file)"
 [ "$installed" = ok ] || status=1
+
+# The end of a Windows session (a logoff, a shutdown) reaches a Qt program as window messages,
+# not console events: Wine's own end of session must stop the headless station with its Stop.
+# Last, since it ends the prefix's session.
+session="$build/end-session"
+rm -rf "$session" && mkdir -p "$session/camera"
+/usr/bin/python3 -c 'import sys, numpy; from astropy.io import fits; fits.PrimaryHDU(numpy.full((48, 64), 1000, numpy.int16)).writeto(sys.argv[1])' \
+  "$session/camera/live.fts"
+printf 'camera\\live.fts\r\nKiso\r\n127.0.0.1:1\r\nobserver\r\nsecret\r\n10\r\n1.5\r\n' >"$session/qor_live.ini"
+(cd "$session" && timeout 60 wine "$build/app/qor_live.exe" --headless --interval 1 >"$session/out.txt" 2>&1) &
+station=$!
+for _ in $(seq 100); do grep -q "Live start" "$session/out.txt" 2>/dev/null && break; sleep 0.2; done
+timeout 30 wineboot --end-session >/dev/null 2>&1 || true
+wait "$station" || true
+if grep -q "Live stop" "$session/qor_live.log" 2>/dev/null; then
+  echo "Windows (Wine) end of session: the station stopped with its Stop"
+else
+  echo "Windows (Wine) end of session: the station did not stop with its Stop"; tail -n 5 "$session/out.txt"
+  status=1
+fi
 exit $status
