@@ -31,7 +31,6 @@ class StopSignals {
   std::function<void()> on_stop_;
   std::function<bool()> stopped_;
   std::unique_ptr<QObject> watcher_;
-  void* session_window_ = nullptr;  // Windows: the hidden window that hears of the session's end
   std::string failure_;
 };
 

@@ -23,7 +23,8 @@ void OnSignal(int) {
 
 }  // namespace
 
-StopSignals::StopSignals(std::function<void()> on_stop, std::function<bool()>) : on_stop_(std::move(on_stop)) {
+StopSignals::StopSignals(std::function<void()> on_stop, std::function<bool()> stopped)
+    : on_stop_(std::move(on_stop)), stopped_(std::move(stopped)) {
   if (signal_pipe[0] < 0 && pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     failure_ = std::string("cannot make the signal pipe: ") + std::strerror(errno);
     return;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 #include <QCoreApplication>
 
@@ -26,6 +27,7 @@ QObject* receiver = nullptr;
 std::function<void()>* on_stop = nullptr;
 
 std::function<bool()>* has_stopped = nullptr;
+HWND session_window = nullptr;  // the hidden window that hears of the session's end
 
 // Requests that arrive before the loop gets to the first are one call. Called with `mutex` held.
 void AskToStop() {
@@ -88,7 +90,7 @@ StopSignals::StopSignals(std::function<void()> on_stop_call, std::function<bool(
     on_stop = &on_stop_;
     has_stopped = &stopped_;
   }
-  session_window_ = MakeSessionWindow();
+  session_window = MakeSessionWindow();
   // Started in a process group of its own (as launchers and schedulers start programs), a console
   // program ignores Ctrl-C unless it asks for it.
   SetConsoleCtrlHandler(nullptr, FALSE);
@@ -97,7 +99,7 @@ StopSignals::StopSignals(std::function<void()> on_stop_call, std::function<bool(
 }
 
 StopSignals::~StopSignals() {
-  if (session_window_) DestroyWindow(static_cast<HWND>(session_window_));
+  if (session_window) DestroyWindow(std::exchange(session_window, nullptr));
   {
     std::lock_guard<std::mutex> lock(mutex);
     current = nullptr;
