@@ -99,10 +99,12 @@ std::vector<std::string> NightPublisher::Publish(const Peer& peer) {
     }
     // Sent in parts for too long, or a file here that cannot be read or sent as it is: trying it
     // again cannot help, so it is given up now.
-    if (sent == Sent::kPart || error == ftp_error::kLocalFile) retry.failures = kTries - 1;
+    const bool local = error == ftp_error::kLocalFile;
+    if (sent == Sent::kPart || local) retry.failures = kTries - 1;
     if (retry.Failed(round_))
-      notes.push_back("Night upload NG:" + std::to_string(error) + " (" + remote + ", given up after " +
-                      std::to_string(kTries) + " tries)");
+      notes.push_back("Night upload NG:" + std::to_string(error) + " (" + remote +
+                      (local ? ", given up: the file here cannot be sent" : ", given up after " + std::to_string(kTries) + " tries") +
+                      ")");
     else
       notes.push_back("Night upload NG:" + std::to_string(error) + " (" + remote + ", tried again in " +
                       std::to_string(retry.due - round_) + " cycles)");
