@@ -99,11 +99,11 @@ std::vector<std::string> NightPublisher::Publish(const Peer& peer) {
     }
     // Sent in parts for too long, or a file here that cannot be read or sent as it is: trying it
     // again cannot help, so it is given up now.
-    const bool local = error == ftp_error::kLocalFile;
-    if (sent == Sent::kPart || local) retry.failures = kTries - 1;
+    const bool refused_here = error == ftp_error::kLocalFile;
+    if (sent == Sent::kPart || refused_here) retry.failures = kTries - 1;
     if (retry.Failed(round_))
       notes.push_back("Night upload NG:" + std::to_string(error) + " (" + remote +
-                      (local ? ", given up: the file here cannot be sent" : ", given up after " + std::to_string(kTries) + " tries") +
+                      (refused_here ? ", given up: the file here cannot be sent" : ", given up after " + std::to_string(kTries) + " tries") +
                       ")");
     else
       notes.push_back("Night upload NG:" + std::to_string(error) + " (" + remote + ", tried again in " +
