@@ -5,12 +5,17 @@
 #include <cstdint>
 #include <optional>
 
+#include "sky/sky_circle.h"
+
 const char* const kUsage =
     "usage: qor_live [--start] [--headless] [--interval SECONDS] [--stale-after SECONDS]\n"
     "                [--archive-floor-mb N] [--archive-every N] [--picture SIZE] [--colour]\n"
     "                [--white-balance R,G,B] [--overlay TEXT] [--night] [--site LAT,LON]\n"
     "                [--sun-altitude DEG] [--keep-nights N] [--night-every N] [--timelapse-fps N]\n"
-    "                [--timelapse-size WxH] [--large-frames] [--version] [--help]\n"
+    "                [--timelapse-size WxH] [--large-frames] [--sky] [--star-sigma S]\n"
+    "                [--sky-circle CX,CY,R] [--dark FILE] [--hot-pixels keep|remove]\n"
+    "                [--sqm-zero-point Z] [--pixel-scale ARCSEC] [--sqm-calibrate READING]\n"
+    "                [--version] [--help]\n"
     "  --start             press Start as soon as the window has loaded its settings\n"
     "  --headless          run without a window or display; Start is pressed at launch, every\n"
     "                      status text goes to standard output, qor_live.ini is only read\n"
@@ -37,6 +42,20 @@ const char* const kUsage =
     "  --timelapse-size WxH  the timelapse fits within W x H, even sides (default 1920x1080)\n"
     "  --large-frames      read frames beyond 1537 x 1537: up to 16384 pixels on a side and 160\n"
     "                      million pixels (a 16-bit frame of 9576 x 6388 takes some 400 MB)\n"
+    "  --sky               count the stars, measure the sky's darkness and clear share on every\n"
+    "                      frame: in live2.json, the overlay's {STARS} {SQM} {CLEAR}, the night's\n"
+    "                      sky.csv and chart.png; the clear sky is learned in sky-reference.json\n"
+    "  --star-sigma S      a star stands S times the local noise above the sky (default 5; 1.5 to 100)\n"
+    "  --sky-circle CX,CY,R  the sky in frame pixels (default: the largest circle centred in the\n"
+    "                      frame); nothing outside it counts\n"
+    "  --dark FILE         a master dark (FITS, the frames' size) subtracted before the picture and\n"
+    "                      the analysis, scaled by the ratio of the EXPTIMEs; the archive stays raw\n"
+    "  --hot-pixels MODE   keep (default): the picture shows them; remove: each is drawn as the\n"
+    "                      median of its neighbours (learned from the last 16 frames)\n"
+    "  --sqm-zero-point Z  with --pixel-scale, the darkness also in mag/arcsec\u00B2\n"
+    "  --pixel-scale ARCSEC  a pixel's side on the sky in arc seconds\n"
+    "  --sqm-calibrate READING  print the zero point that makes the live frame read READING (a\n"
+    "                      hand-held meter's mag/arcsec\u00B2) and exit; needs --pixel-scale\n"
     "  --version           print the version and exit\n"
     "  --help              print this text and exit\n"
     "Options may also stand in qor_live.conf in the working directory, one \"name = value\" a line\n"
@@ -183,8 +202,62 @@ constexpr ValueOption kValueOptions[] = {
      }},
 };
 
+// A finite number from `low` to `high`, written whole: "nan", "1e999" and "5x" are refused.
+std::string TakeNumber(const std::string& what, const std::string& value, double low, double high,
+                       std::optional<double>& number) {
+  double parsed = 0;
+  const auto [stop, failure] = std::from_chars(value.data(), value.data() + value.size(), parsed);
+  if (value.empty() || failure != std::errc() || stop != value.data() + value.size() || !(parsed >= low && parsed <= high))
+    return NotA(what, value);
+  number = parsed;
+  return {};
+}
+
+constexpr ValueOption kSkyOptions[] = {
+    {"--star-sigma", "--star-sigma needs a number",
+     [](const std::string& v, CommandLine& r) {
+       std::optional<double> sigma;
+       std::string error = TakeNumber("--star-sigma takes a number from 1.5 to 100", v, 1.5, 100, sigma);
+       if (sigma) r.cycle.sky.star_sigma = *sigma;
+       return error;
+     }},
+    {"--sky-circle", "--sky-circle needs CX,CY,R",
+     [](const std::string& v, CommandLine& r) {
+       r.cycle.sky.circle = ParseSkyCircle(v);
+       return r.cycle.sky.circle ? std::string() : NotA("--sky-circle takes CX,CY,R in frame pixels, R above 0", v);
+     }},
+    {"--dark", "--dark needs a FITS file",
+     [](const std::string& v, CommandLine& r) {
+       r.cycle.sky.dark_path = v;
+       return v.empty() ? std::string("--dark needs a FITS file") : std::string();
+     }},
+    {"--hot-pixels", "--hot-pixels needs keep or remove",
+     [](const std::string& v, CommandLine& r) {
+       if (v != "keep" && v != "remove") return NotA("--hot-pixels takes keep or remove", v);
+       r.cycle.sky.remove_hot_pixels = v == "remove";
+       return std::string();
+     }},
+    {"--sqm-zero-point", "--sqm-zero-point needs a number",
+     [](const std::string& v, CommandLine& r) {
+       return TakeNumber("--sqm-zero-point takes a number from -100 to 100", v, -100, 100, r.cycle.sky.zero_point);
+     }},
+    {"--pixel-scale", "--pixel-scale needs arc seconds",
+     [](const std::string& v, CommandLine& r) {
+       const std::string error =
+           TakeNumber("--pixel-scale takes arc seconds above 0, up to 36000", v, 1e-6, 36000, r.cycle.sky.pixel_scale);
+       return error;
+     }},
+    {"--sqm-calibrate", "--sqm-calibrate needs a meter's reading",
+     [](const std::string& v, CommandLine& r) {
+       if (r.action == CommandLine::Action::kRun) r.action = CommandLine::Action::kCalibrate;
+       return TakeNumber("--sqm-calibrate takes a reading in mag/arcsec\u00B2 from 10 to 25", v, 10, 25, r.sqm_reading);
+     }},
+};
+
 const ValueOption* FindValueOption(const std::string& name) {
   for (const ValueOption& option : kValueOptions)
+    if (name == option.name) return &option;
+  for (const ValueOption& option : kSkyOptions)
     if (name == option.name) return &option;
   return nullptr;
 }
@@ -198,6 +271,7 @@ bool TakeFlag(const std::string& name, CommandLine& result) {
   else if (name == "--colour") result.cycle.picture.colour = true;
   else if (name == "--large-frames") result.cycle.large_frames = true;
   else if (name == "--night") result.cycle.night.enabled = true;
+  else if (name == "--sky") result.cycle.sky.enabled = true;
   else return false;
   return true;
 }
@@ -223,5 +297,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (std::string error = option->take(value, result); !error.empty()) return Error(std::move(error));
   }
+  // --help and --version answer before a calibration is asked what it needs.
+  if (result.action == CommandLine::Action::kCalibrate && !result.cycle.sky.pixel_scale)
+    return Error("--sqm-calibrate needs --pixel-scale: the zero point is per square arc second");
   return result;
 }

@@ -3,19 +3,21 @@
 // Start, as it always has; every option is opt-in.
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/live_cycle.h"
 
 struct CommandLine {
-  enum class Action { kRun, kHelp, kVersion, kError };
+  enum class Action { kRun, kHelp, kVersion, kError, kCalibrate };
   Action action = Action::kRun;
   std::string error;  // for kError: what was wrong, in one line
 
   bool start = false;     // press Start once the settings are loaded
   bool headless = false;  // no window and no display server; Start pressed at launch
   CycleOptions cycle;  // --interval, --stale-after, --archive-floor-mb
+  std::optional<double> sqm_reading;  // --sqm-calibrate READING
 };
 
 /// Reads the arguments after the program name. "--interval 30" and "--interval=30" are the same.

@@ -47,6 +47,7 @@ void LiveCycle::Steps() {
     // A missing, half-written or oversized frame: publishing the last picture again under a fresh
     // time stamp would mislead, so this cycle ends here and the next tick tries again.
     Status(QStringLiteral("Read live file NG:") + QString::fromUtf8(read.message));
+    sky_.NoFrame("no frame read");
     Report(host_.Now(), last_status_);
     return;
   }
@@ -58,6 +59,8 @@ void LiveCycle::Steps() {
   if (refused) {
     picture_.ShowAgain(last_good_);
   } else {
+    // A master dark and hot pixels to remove change the frame the picture is drawn from.
+    if (read.status == ReadStatus::kOk) Notes(sky_.Prepare(store_));
     // A large frame's passes take tens of milliseconds: they run beside the window, which shows
     // the last picture until the new one is drawn.
     Beside(host_, [this] { painter_.ComputeRange(store_); });
@@ -77,7 +80,8 @@ void LiveCycle::Steps() {
   // The night's products want the picture without its lettering: a shallow copy, which the
   // lettering below turns into the surface's own.
   const QImage plain = night_.enabled() && !refused ? picture_.Image() : QImage();
-  const QString overlay = options_.overlay.empty() ? QString() : OverlayText(options_.overlay, store_);
+  const QString overlay =
+      options_.overlay.empty() ? QString() : OverlayText(options_.overlay, store_, sky_.OverlayValues());
   LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(now), stale_line, overlay);
   host_.Breathe();
 
@@ -97,6 +101,7 @@ void LiveCycle::Steps() {
     Status(QStringLiteral("Save picture NG:") + QString::fromUtf8(exported.reason));
   }
   host_.Breathe();
+  AnalyseTheSky(read, now);
   KeepForTheNight(now, plain, exported.ok && !refused);
   Report(now, last_status_, connection_failed);
 
@@ -116,10 +121,20 @@ void LiveCycle::Notes(const std::vector<std::string>& notes) {
   for (const std::string& note : notes) host_.Note(QString::fromUtf8(note));
 }
 
+void LiveCycle::AnalyseTheSky(const ReadResult& read, const QDateTime& now) {
+  if (!sky_.active()) return;
+  if (read.status == ReadStatus::kOk)
+    Notes(Beside(host_, [&] { return sky_.Analyse(store_, read.data_digest, now); }));
+  else
+    sky_.NoFrame("no new frame: its header was refused");
+  sky_.Restore(store_);
+  host_.SkyAnalysed(sky_.Summary());
+}
+
 void LiveCycle::KeepForTheNight(const QDateTime& now, const QImage& plain, bool saved) {
   if (!night_.enabled()) return;
   Notes(night_.Begin(now));
-  if (saved) Notes(night_.Keep(now, kSnapshotJpeg, plain, RawBackground(store_)));
+  if (saved) Notes(night_.Keep(now, kSnapshotJpeg, plain, RawBackground(store_), sky_.CsvLine(now)));
 }
 
 void LiveCycle::PublishNights(bool connection_failed) {
@@ -166,6 +181,7 @@ void LiveCycle::Report(const QDateTime& when, const QString& status, bool connec
   report.status = status;
   report.interval = static_cast<int>(options_.interval.count());
   if (store_.HeaderCardCount > 0) report.frame_time = HeaderValueText(store_, "DATE-OBS");
+  report.sky = sky_.Reading();
   const QByteArray json = StationReportJson(report);
   const Outcome written = WriteFileAtomically(kReportFileName, json.constData(), static_cast<size_t>(json.size()), 0644,
                                             Durability::kReplaceOnly);

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include "app/frame_freshness.h"
+#include "app/sky_station.h"
 #include "night/night_keeper.h"
 #include "display/picture_painter.h"
 #include "display/picture_surface.h"
@@ -45,6 +46,8 @@ class LiveCycleHost : public HeaderErrorSink {
   }
   /// A read attempt runs beside the window, which breathes meanwhile.
   void RunAttempt(const std::function<void()>& attempt) override;
+  /// The sky's analysis of the frame, in one line for a tooltip (empty without --sky).
+  virtual void SkyAnalysed(const QString& summary) { (void)summary; }
   /// The monotonic clock, for "how long since": it never steps when the wall clock is set.
   virtual std::chrono::steady_clock::time_point Monotonic() const { return std::chrono::steady_clock::now(); }
 };
@@ -62,6 +65,7 @@ struct CycleOptions {
   PictureChoices picture{};                // --picture, --colour, --white-balance
   std::string overlay{};                   // --overlay: a third line with the frame's {KEY}s
   NightOptions night{};                    // --night, --site, --sun-altitude, --keep-nights
+  SkySettings sky{};                       // --sky, --dark, --hot-pixels and the sky's numbers
 };
 
 class LiveCycle {
@@ -78,16 +82,25 @@ class LiveCycle {
 
   int16_t frame_counter() const { return frame_counter_; }
   void set_frame_counter(int16_t value) { frame_counter_ = value; }
-  void set_options(const CycleOptions& options) {
+  /// Takes the options; lines for the log where the sky's part has something to say. The dark was
+  /// checked at start: one that cannot be read now leaves the frames as they are (said in `notes`).
+  void set_options(const CycleOptions& options, std::vector<std::string>* notes = nullptr) {
     options_ = options;
+    std::vector<std::string> said;
+    if (const Outcome configured = sky_.Configure(options.sky, said); !configured.ok)
+      said.push_back("Sky NG:" + configured.reason);
+    if (notes) *notes = std::move(said);
     painter_.SetChoices(options.picture);
     reader_.set_colour_planes(options.picture.colour);
     store_.LargeFrames = options.large_frames;
-    night_.SetOptions(options.night, options.archive_floor_mb);
+    NightOptions night = options.night;
+    night.sky = options.sky.enabled;
+    night_.SetOptions(night, options.archive_floor_mb);
   }
   /// Publishing stops: the night being kept ends.
   void EndNight();
   const CycleOptions& options() const { return options_; }
+  const SkyStation& sky() const { return sky_; }
 
  private:
   void Steps();
@@ -99,6 +112,9 @@ class LiveCycle {
   /// Keeps the cycle's published picture for the night (where it was saved), with `plain`, its
   /// picture unlettered.
   void KeepForTheNight(const QDateTime& now, const QImage& plain, bool saved);
+  /// The sky's analysis of a frame just read, once its picture is out; the frame is then the
+  /// camera's again, for the archive.
+  void AnalyseTheSky(const ReadResult& read, const QDateTime& now);
   /// Uploads the reviewed nights' products that are due, in what is left of the cycle's interval:
   /// they never hold back the next live picture.
   void PublishNights(bool connection_failed);
@@ -113,6 +129,7 @@ class LiveCycle {
   FrameReader reader_;
   PicturePainter painter_;
   NightKeeper night_;
+  SkyStation sky_;
   std::chrono::steady_clock::time_point started_{};  // this cycle's start
   bool first_since_start_ = true;  // the cycle that Start runs before it starts the timer
   FrameFreshness freshness_;

@@ -19,6 +19,9 @@
 #include "app/main_window.h"
 #include "app/platform/program_start.h"
 #include "app/platform/stop_signals.h"
+#include "app/sqm_calibration.h"
+#include "sky/dark_frame.h"
+#include "sky/sky_circle.h"
 #include "base/run_lock.h"
 
 namespace {
@@ -88,6 +91,19 @@ int RefuseToStart(char** argv, const std::string& error, bool headless) {
   return 2;
 }
 
+// What is wrong with the sky's settings, or nothing: a dark that cannot be read or is not one
+// plane of whole numbers, or a sky circle whose centre lies outside the dark's (the frames') size.
+std::string SkyRefusal(const SkySettings& settings) {
+  if (settings.dark_path.empty()) return {};
+  DarkFrame dark;
+  if (const Outcome loaded = LoadDarkFrame(settings.dark_path, dark); !loaded.ok)
+    return "--dark " + settings.dark_path + ": " + loaded.reason;
+  if (settings.circle && !CentreInFrame(*settings.circle, dark.width, dark.height))
+    return "--sky-circle: its centre lies outside the frames (" + std::to_string(dark.width) + " x " +
+           std::to_string(dark.height) + ", the dark's size)";
+  return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,9 +127,14 @@ int main(int argc, char** argv) {
       PrintLine(stderr, "qor_live: " + options.error);
       std::fputs(kUsage, stderr);
       return 2;
+    case CommandLine::Action::kCalibrate:
+      return CalibrateSqm(options, stdout, stderr);
     case CommandLine::Action::kRun:
       break;
   }
+  // A dark that cannot be used is refused now, not found out at the first frame in the night.
+  if (const std::string why = SkyRefusal(options.cycle.sky); !why.empty())
+    return RefuseToStart(argv, why, options.headless);
   // Held for the whole run; the system lets it go when the program ends, however it ends.
   static RunLock lock;
   std::string why;

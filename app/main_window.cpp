@@ -170,8 +170,18 @@ void Form1::CycleEnded() {
 
 void Form1::ShowStatus(const QString& text, const QString&) {
   label2_->setText(text);
-  label2_->setToolTip(core_.log().Recent().join(QLatin1Char('\n')));
+  ShowToolTip();
   if (text.contains(QStringLiteral("NG"))) failure_in_cycle_ = true;
+}
+
+void Form1::ShowToolTip() {
+  const QString log = core_.log().Recent().join(QLatin1Char('\n'));
+  label2_->setToolTip(sky_summary_.isEmpty() ? log : sky_summary_ + QStringLiteral("\n\n") + log);
+}
+
+void Form1::ShowSky(const QString& summary) {
+  sky_summary_ = summary;
+  ShowToolTip();
 }
 
 void Form1::ShowWaitingToStop(const QString& text) {

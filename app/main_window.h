@@ -53,6 +53,8 @@ class Form1 : public QWidget, public StationFace {
   QString SiteCaption() const override { return text3_->text(); }
   void ShowStatus(const QString& text, const QString& logged) override;
   void ShowNote(const QString&) override {}
+  /// The last analysis of the sky heads the status tooltip, above the log's last lines.
+  void ShowSky(const QString& summary) override;
   void ShowWaitingToStop(const QString& text) override;
   void ShowHeaderError(const QString& text, const QString& logged) override;
   void Yield() override;
@@ -67,6 +69,7 @@ class Form1 : public QWidget, public StationFace {
 
  private:
   void Build();
+  void ShowToolTip();
   /// The boxes in the order of their lines in the settings file.
   std::array<QLineEdit*, kSettingsLines> SettingsBoxes() const;
   /// What a box holds, as the bytes the settings file gave it where the user has not edited it.
@@ -75,6 +78,7 @@ class Form1 : public QWidget, public StationFace {
   FrameStore& store_;
   StationCore core_;
   bool failure_in_cycle_ = false;  // an "NG" in the cycle that runs, or in the last one
+  QString sky_summary_;            // the sky's last analysis, with --sky
   bool unattended_close_ = false;  // no box may wait for an answer
   QMessageBox* header_box_ = nullptr;  // while the header error waits for OK
   SettingsTexts settings_texts_;

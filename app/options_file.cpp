@@ -20,7 +20,7 @@ std::string Trimmed(const std::string& text) {
 // The options that take no value.
 bool IsSwitch(const std::string& name) {
   return name == "start" || name == "headless" || name == "colour" || name == "night" ||
-         name == "large-frames";
+         name == "large-frames" || name == "sky";
 }
 
 // The arguments of one line, or why it is not understood.
@@ -32,7 +32,7 @@ bool LineArguments(const std::string& line, std::vector<std::string>& arguments,
   }
   const std::string name = Trimmed(line.substr(0, equals));
   const std::string value = Trimmed(line.substr(equals + 1));
-  if (name.empty() || name.rfind("-", 0) == 0 || name == "help" || name == "version") {
+  if (name.empty() || name.rfind("-", 0) == 0 || name == "help" || name == "version" || name == "sqm-calibrate") {
     why = "not an option of the file";
     return false;
   }

@@ -33,7 +33,9 @@ void StationCore::Reset(const std::string& range_text, const std::string& backgr
 
 void StationCore::SetCycleOptions(const CycleOptions& options) {
   timer_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(options.interval));
-  cycle_.set_options(options);
+  std::vector<std::string> notes;
+  cycle_.set_options(options, &notes);
+  for (const std::string& note : notes) Note(QString::fromUtf8(note));
 }
 
 void StationCore::Start() {

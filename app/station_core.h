@@ -36,6 +36,8 @@ class StationFace {
   virtual void ShowHeaderError(const QString& text, const QString& logged) = 0;
   virtual void Yield() = 0;
   virtual void Breathe() = 0;
+  /// The sky's last analysis in one line (with --sky).
+  virtual void ShowSky(const QString& summary) { (void)summary; }
   virtual void CycleStarting() {}
   virtual void CycleEnded() {}
   /// A stop was asked for by a signal: nobody is there to answer a box from now on.
@@ -81,6 +83,7 @@ class StationCore : public LiveCycleHost, public StationControls {
   std::string LiveFileText() const override { return LivePath(); }
   QDateTime Now() const override { return QDateTime::currentDateTime(); }
   void ShowHeaderError(const std::string& message) override;
+  void SkyAnalysed(const QString& summary) override { face_.ShowSky(summary); }
 
   // StationControls
   std::string StatusText() const override { return status_.toUtf8().toStdString(); }

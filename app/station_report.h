@@ -9,6 +9,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include "sky/sky_analyser.h"
+
 inline constexpr const char* kReportFileName = "live2.json";
 
 struct StationReport {
@@ -18,6 +20,7 @@ struct StationReport {
   QString status;                            // the cycle's status text after the upload
   int interval = 60;                         // seconds between cycles
   std::optional<std::string> frame_time;     // the header's DATE-OBS as written
+  std::optional<SkyReading> sky;             // with --sky: the last frame's stars, darkness, clear share
 };
 
 /// The report as one JSON object; times in ISO 8601 with their offset, absent ones as null.

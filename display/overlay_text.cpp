@@ -25,7 +25,7 @@ constexpr size_t kLongestKey = 8;
 
 }  // namespace
 
-QString OverlayText(const std::string& pattern, const FrameStore& store) {
+QString OverlayText(const std::string& pattern, const FrameStore& store, const std::map<std::string, std::string>& values) {
   QString out;
   std::string literal;
   size_t at = 0;
@@ -46,8 +46,12 @@ QString OverlayText(const std::string& pattern, const FrameStore& store) {
     literal += pattern.substr(at, open - at);
     out += Printable(literal);
     literal.clear();
+    const std::string key = pattern.substr(open + 1, close);
+    const auto given = values.find(key);
     const std::optional<std::string> value =
-        store.HeaderCardCount > 0 ? HeaderValueText(store, pattern.substr(open + 1, close)) : std::nullopt;
+        given != values.end()        ? std::optional(given->second)
+        : store.HeaderCardCount > 0  ? HeaderValueText(store, key)
+                                     : std::nullopt;
     out += value ? Printable(*value) : QStringLiteral("-");
     at = open + close + 2;
   }

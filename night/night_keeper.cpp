@@ -8,6 +8,7 @@ void NightKeeper::SetOptions(const NightOptions& options, uint64_t floor_mb) {
   reviewer_.set_fps(options.timelapse_fps);
   reviewer_.set_timelapse_bound(options.timelapse_width, options.timelapse_height);
   every_ = options.every;
+  publisher_.set_sky_products(options.sky);
 }
 
 std::vector<std::string> NightKeeper::Begin(const QDateTime& now) {
@@ -44,9 +45,9 @@ std::vector<std::string> NightKeeper::Begin(const QDateTime& now) {
 }
 
 std::vector<std::string> NightKeeper::Keep(const QDateTime& now, const std::string& published, const QImage& plain,
-                                           std::optional<double> background) {
+                                           std::optional<double> background, const std::string& sky_line) {
   if (!enabled()) return {};
-  NightRecorder::Result kept = recorder_.Record(now, published, plain, background);
+  NightRecorder::Result kept = recorder_.Record(now, published, plain, background, sky_line);
   std::vector<std::string> notes = std::move(kept.notes);
   for (const std::string& gone : kept.pruned) publisher_.Forget(gone);
   if (kept.ended) notes.push_back(Ended(*kept.ended));

@@ -31,7 +31,7 @@ class NightKeeper {
   /// Keeps the cycle's published JPEG `published` (and `plain`, its picture unlettered). Lines for
   /// the log.
   std::vector<std::string> Keep(const QDateTime& now, const std::string& published, const QImage& plain,
-                                std::optional<double> background);
+                                std::optional<double> background, const std::string& sky_line = {});
   /// True when products wait to be uploaded.
   bool HasUploads();
   /// Uploads what is due (see NightPublisher). Lines for the log.

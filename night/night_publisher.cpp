@@ -18,7 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kProducts[] = {"keogram.jpg", "startrails.jpg", "timelapse.mp4"};
+constexpr const char* kProducts[] = {"keogram.jpg", "startrails.jpg", "timelapse.mp4", "chart.png"};
+// The chart is a product only with --sky: a night is deleted on the server without asking for
+// one where the station never makes them.
+constexpr size_t kProductsWithoutSky = 3;
 // The dates of deleted nights whose products are still on the server, one a line.
 constexpr const char* kForgotten = ".remote-deletions";
 // Beside each product that is on the server: a night whose other products could not be sent is
@@ -182,7 +185,8 @@ void NightPublisher::DeleteForgotten(const Remove& remove, std::vector<std::stri
   bool failed = false;
   for (const std::string& date : dates) {
     bool gone = !failed;
-    for (const char* product : kProducts) {
+    for (size_t i = 0; i < (sky_products_ ? std::size(kProducts) : kProductsWithoutSky); ++i) {
+      const char* product = kProducts[i];
       if (failed) break;
       const std::string remote = date + "-" + product;
       int32_t error = 0;

@@ -49,6 +49,8 @@ class NightPublisher {
 
   /// The products of the night in `folder` are made: its files wait for the next round.
   void Add(const std::string& folder);
+  /// With --sky the nights have a chart too, which deleting a night on the server removes.
+  void set_sky_products(bool sky) { sky_products_ = sky; }
   /// The night of `date` was deleted here: its products go from the server too, once nights.json
   /// no longer lists it. Kept in a file until done, so that a restart does not forget it.
   void Forget(const std::string& date);
@@ -97,4 +99,5 @@ class NightPublisher {
   int64_t round_ = 0;
   Retry deletions_;
   bool forgotten_read_ = false, forgotten_waiting_ = false;
+  bool sky_products_ = false;
 };

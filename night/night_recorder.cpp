@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "night/night_recorder.h"
 
+#include "base/append_file.h"
+#include "night/sky_log.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -43,7 +46,7 @@ bool NightRecorder::IsDay(const QDateTime& when) const {
 }
 
 NightRecorder::Result NightRecorder::Record(const QDateTime& now, const std::string& published, const QImage& plain,
-                                            std::optional<double> background) {
+                                            std::optional<double> background, const std::string& sky_line) {
   Result result;
   if (!options_.enabled) return result;
   const QDate night = NightOf(now);
@@ -96,6 +99,13 @@ NightRecorder::Result NightRecorder::Record(const QDateTime& now, const std::str
   if (kept.ok)
     kept = WriteFileAtomically(folder + "/" + stem + ".jpg", bytes.data(), bytes.size(), 0644, Durability::kReplaceOnly);
   if (!kept.ok) result.notes.push_back("Night picture NG:" + kept.reason);
+  if (kept.ok && !sky_line.empty()) {
+    const std::string csv = folder + "/" + kSkyLogName;
+    const bool fresh = KindAt(csv) == PathKind::kMissing;
+    const Outcome logged = AppendToFile(csv, (fresh ? std::string(kSkyLogHeader) : std::string()) + sky_line,
+                                        {.follow_link = false, .end_open_line = true});
+    if (!logged.ok) result.notes.push_back("Night NG:" + csv + ": " + logged.reason);
+  }
   return result;
 }
 

@@ -34,6 +34,7 @@ struct NightOptions {
   int timelapse_fps = 25;    // --timelapse-fps N
   int timelapse_width = 1920;   // --timelapse-size WxH: the video fits within it
   int timelapse_height = 1080;
+  bool sky = false;          // --sky: the nights have a sky.csv and a chart
 };
 
 class NightRecorder {
@@ -57,8 +58,9 @@ class NightRecorder {
   /// A cycle at `now` published the JPEG file `published`; `plain` is its picture before
   /// lettering, `background` its raw frame's sky background. Keeps them where it is night and the
   /// disk has room.
+  /// `sky_line`, where given (--sky), goes into the night's sky.csv once the picture is kept.
   Result Record(const QDateTime& now, const std::string& published, const QImage& plain,
-                std::optional<double> background = std::nullopt);
+                std::optional<double> background = std::nullopt, const std::string& sky_line = {});
   /// The folder of the night being kept, if one is.
   std::optional<std::string> current_folder() const {
     return current_ ? std::optional(FolderOf(*current_)) : std::nullopt;

@@ -7,12 +7,14 @@
 #include <map>
 #include <filesystem>
 
+#include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include "display/clock_texts.h"
 #include "night/night_folder.h"
+#include "night/sky_chart.h"
 #include "night/thread_priority.h"
 #include "display/snapshot_export.h"
 #include "display/timelapse.h"
@@ -107,6 +109,22 @@ struct Review {
     notes.push_back("Night " + Date() + ": no " + file + ": " + why.reason);
   }
 
+  // The sky's chart, where the night has a sky.csv (--sky).
+  void Chart() {
+    const std::vector<SkyLogLine> lines = ReadSkyLog(folder);
+    if (lines.empty()) return;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    const QImage chart = MakeSkyChart(lines, night);
+    const Outcome saved =
+        chart.isNull() || !chart.save(&buffer, "PNG")
+            ? Outcome::Failure("the chart could not be drawn")
+            : WriteFileAtomically(folder + "/" + kSkyChartName, png.constData(), static_cast<size_t>(png.size()), 0644);
+    if (saved.ok) Made(kSkyChartName);
+    else Failed(kSkyChartName, saved);
+  }
+
   // A picture product saved as `file`; true where it was made.
   bool Save(const QImage& image, const std::string& file, int quality) {
     const Outcome saved = image.isNull() ? Outcome::Failure("no picture could be read")
@@ -159,6 +177,7 @@ std::vector<std::string> MakeNightProducts(const std::string& folder, int fps, c
   const QImage keogram = MakeKeogram(folder, pictures, review.night, size, cancel);
   if (stopped()) return review.notes;
   review.Save(keogram, "keogram.jpg", 90);
+  review.Chart();
 
   auto bright = BrightPictures(pictures);
   const QImage trails = MakeStarTrails(folder, pictures, bright, review.only_darkest, size, cancel);

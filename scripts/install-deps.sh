@@ -16,6 +16,7 @@ packages=(
   chromium
   dpkg-dev lintian file
   libssh-dev openssh-server openssh-client python3-asyncssh
+  libsep-dev python3-sep
 )
 # Node.js and npm for the page test: the machine's own where it has them, Debian's otherwise.
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)

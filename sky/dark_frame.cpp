@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sky/dark_frame.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "fits/fits_reader.h"
+#include "fits/header_text.h"
+
+namespace {
+
+class KeptError : public HeaderErrorSink {
+ public:
+  void ShowHeaderError(const std::string& message) override { text = message; }
+  std::string text;
+};
+
+}  // namespace
+
+std::optional<double> ExposureOf(const FrameStore& store) {
+  if (store.HeaderCardCount <= 0) return std::nullopt;
+  const std::optional<std::string> text = HeaderValueText(store, "EXPTIME");
+  if (!text) return std::nullopt;
+  char* end = nullptr;
+  const double value = std::strtod(text->c_str(), &end);
+  if (end == text->c_str() || !std::isfinite(value) || value <= 0) return std::nullopt;
+  return value;
+}
+
+Outcome LoadDarkFrame(const std::string& path, DarkFrame& dark) {
+  FrameStore store;
+  store.LiveFilePath = path;
+  store.LargeFrames = true;
+  FrameReader reader;
+  reader.set_colour_planes(true);
+  KeptError error;
+  const ReadResult read = reader.ReadLiveFrame(store, error);
+  if (read.status == ReadStatus::kFileError) return Outcome::Failure(read.message);
+  if (read.status == ReadStatus::kHeaderError) return Outcome::Failure(error.text);
+  if (store.ColourPlaneCount > 0) return Outcome::Failure("a dark of colour planes; a dark has one plane");
+  const FrameExtent extent = WalkableExtent(store);
+  if (extent.width <= 0 || extent.height <= 0) return Outcome::Failure("a dark without pixels");
+  if (!std::isfinite(store.BZero) || !std::isfinite(store.BScale))
+    return Outcome::Failure("a dark whose BZERO or BSCALE is not a number");
+  dark.width = extent.width;
+  dark.height = extent.height;
+  dark.values.assign(static_cast<size_t>(extent.width) * extent.height, 0.0f);
+  for (int y = 0; y < extent.height; ++y)
+    for (int x = 0; x < extent.width; ++x)
+      dark.values[static_cast<size_t>(x) + static_cast<size_t>(extent.width) * y] =
+          static_cast<float>(store.BZero + store.BScale * store.Pixel(x, y));
+  dark.exposure = ExposureOf(store);
+  return Outcome::Success();
+}
+
+double DarkScale(const DarkFrame& dark, const FrameStore& store) {
+  const std::optional<double> frame = ExposureOf(store);
+  return dark.exposure && frame ? *frame / *dark.exposure : 1.0;
+}

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// A master dark (--dark FILE): the sensor's own signal at the frames' exposure, subtracted before
+// the picture and the analysis, so that its warm pixels and glow are neither drawn nor counted.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/outcome.h"
+#include "fits/frame_store.h"
+
+struct DarkFrame {
+  int width = 0;
+  int height = 0;
+  std::vector<float> values;        // physical values (after BZERO and BSCALE), row by row
+  std::optional<double> exposure;   // its EXPTIME, where it has a usable one
+};
+
+/// Reads the dark at `path`: a two-dimensional integer FITS image, as the live frames are. A
+/// missing or unreadable file, a header the station refuses, or a frame of colour planes is
+/// refused with the reason.
+Outcome LoadDarkFrame(const std::string& path, DarkFrame& dark);
+
+/// A frame's usable EXPTIME (finite, above 0), or nothing.
+std::optional<double> ExposureOf(const FrameStore& store);
+
+/// The factor the dark is scaled by for this frame: the ratio of the exposures where both have
+/// one, else 1.
+double DarkScale(const DarkFrame& dark, const FrameStore& store);
