@@ -80,8 +80,10 @@ QImage MakeSkyChart(const std::vector<SkyLogLine>& lines, const QDate& night, in
       painter.drawText(QPointF(kLeft + 10, top + kPanelHeight / 2.0), QStringLiteral("no values"));
       continue;
     }
-    if (!low) low = seen_low;
-    if (!high) high = std::max(seen_high, *low + (s.fixed_low ? 1.0 : 0.1));
+    // A margin above and below what was seen, so that a steady value is not hidden in the frame.
+    const double margin = std::max((seen_high - seen_low) * 0.08, 0.05 * std::max(1.0, std::fabs(seen_high)));
+    if (!low) low = seen_low - margin;
+    if (!high) high = seen_high + margin;
     if (*high <= *low) high = *low + 1;
     const auto y_of = [&](double v) {
       const double share = (v - *low) / (*high - *low);
@@ -112,17 +114,24 @@ QImage MakeSkyChart(const std::vector<SkyLogLine>& lines, const QDate& night, in
     painter.drawPath(path);
   }
 
-  // The hours along the bottom, as on the keogram.
+  // The hours along the bottom, as on the keogram, with a faint line through the panels.
   const int band_top = height - kBand;
-  painter.setPen(Qt::white);
+  const QString date = night.toString(QStringLiteral("yyyy-MM-dd"));
+  const double date_left = width - painter.fontMetrics().horizontalAdvance(date) - 6;
   QDateTime hour = lines.front().time;
   hour.setTime(QTime(hour.time().hour(), 0));
   for (hour = hour.addSecs(3600); hour.toSecsSinceEpoch() <= last; hour = hour.addSecs(3600)) {
     const double x = x_of(hour);
+    painter.setPen(QColor(45, 45, 45));
+    for (int p = 0; p < panels; ++p) {
+      const int top = p * (kTitle + kPanelHeight + kGap) + kTitle;
+      painter.drawLine(QPointF(x, top + 1), QPointF(x, top + kPanelHeight - 1));
+    }
+    painter.setPen(Qt::white);
     painter.drawLine(QPointF(x, band_top), QPointF(x, band_top + 6));
-    painter.drawText(QPointF(x + 2, band_top + 20), hour.toString(QStringLiteral("HH")));
+    if (x + 24 < date_left) painter.drawText(QPointF(x + 2, band_top + 20), hour.toString(QStringLiteral("HH")));
   }
-  const QString date = night.toString(QStringLiteral("yyyy-MM-dd"));
-  painter.drawText(QPointF(width - painter.fontMetrics().horizontalAdvance(date) - 6, band_top + 20), date);
+  painter.setPen(Qt::white);
+  painter.drawText(QPointF(date_left, band_top + 20), date);
   return chart;
 }

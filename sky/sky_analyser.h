@@ -78,7 +78,7 @@ class SkyAnalyser {
   SkyReading last_;
   std::optional<uint64_t> last_digest_;
   bool reference_changed_ = false;
-  bool dark_fits_ = false;
+  bool dark_fits_ = true;  // the last Prepare subtracted the dark, or there is none
   int step_ = 1;  // 2 for a colour mosaic, whose pixels of one colour lie two apart
   std::string night_;
 };

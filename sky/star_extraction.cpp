@@ -45,6 +45,12 @@ bool LonePixel(const SkyImage& image, int x, int y) {
   return around[1] < 0.2f * peak;
 }
 
+float Median(std::vector<float>& values) {
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
 }  // namespace
 
 Outcome ExtractStars(SkyImage& image, const SkyCircle& circle, double sigma, StarField& field) {
@@ -84,15 +90,14 @@ Outcome ExtractStars(SkyImage& image, const SkyCircle& circle, double sigma, Sta
   int status = sep_background(&data, kMeshSide, kMeshSide, 3, 3, 0.0, &made);
   std::unique_ptr<sep_bkg, BackgroundFree> background(made);
   if (status != 0) return Outcome::Failure(SepReason(status));
+  // SEP falls back to a global noise of 1 where the sky has none; its map of the noise tells.
   field.noise = sep_bkg_globalrms(background.get());
-  if (!(field.noise > 0) || !std::isfinite(field.noise))
-    return Outcome::Failure("a flat frame: its sky has no noise (all one value, or saturated)");
 
   // One pass: the signal above the background in units of the local noise, so that one threshold
   // is S times the noise wherever it is; the background's values inside the circle on a sparse
   // grid for its median. Outside the circle, and where the frame had no number, nothing is left.
   std::vector<float> back(static_cast<size_t>(image.width)), rms(static_cast<size_t>(image.width));
-  std::vector<float> sky_levels;
+  std::vector<float> sky_levels, sky_noise;
   for (int y = 0; y < image.height; ++y) {
     float* row = image.pixels.data() + static_cast<size_t>(image.width) * y;
     int first = 0, end = 0;
@@ -107,13 +112,15 @@ Outcome ExtractStars(SkyImage& image, const SkyCircle& circle, double sigma, Sta
       row[x] = std::isfinite(row[x]) ? (row[x] - back[static_cast<size_t>(x)]) / noise : 0.0f;
     }
     if (y % 4 == 0)
-      for (int x = first; x < end; x += 4) sky_levels.push_back(back[static_cast<size_t>(x)]);
+      for (int x = first; x < end; x += 4) {
+        sky_levels.push_back(back[static_cast<size_t>(x)]);
+        sky_noise.push_back(rms[static_cast<size_t>(x)]);
+      }
   }
-  if (!sky_levels.empty()) {
-    const auto middle = sky_levels.begin() + static_cast<std::ptrdiff_t>(sky_levels.size() / 2);
-    std::nth_element(sky_levels.begin(), middle, sky_levels.end());
-    field.background = *middle;
-  }
+  if (sky_levels.empty()) return Outcome::Failure("no sky inside the circle");
+  field.background = Median(sky_levels);
+  if (!(Median(sky_noise) > 0) || !std::isfinite(field.background))
+    return Outcome::Failure("a flat frame: its sky has no noise (all one value, or saturated)");
 
   static const float kKernel[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};  // SEP's and SExtractor's default
   sep_catalog* found = nullptr;

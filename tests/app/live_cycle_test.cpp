@@ -13,6 +13,9 @@
 #include <gtest/gtest.h>
 
 #include "display/clock_texts.h"
+#include "display/overlay_text.h"
+#include "night/night_folder.h"
+#include "tests/support/star_field.h"
 #include "tests/support/files.h"
 #include "tests/support/fits_builder.h"
 #include "tests/support/temp_dir.h"
@@ -387,6 +390,58 @@ void LiveCycleTest::RollingNightUploads(std::chrono::seconds interval) {
   EXPECT_TRUE(uploaded("keogram.jpg"));
   EXPECT_TRUE(uploaded("timelapse.mp4"));
   EXPECT_EQ(publisher_.uploads.back(), "nights/nights.json " + std::string(kNightDirectory) + "/nights.json");
+}
+
+}  // namespace
+
+namespace {
+
+// --sky with a master dark and hot pixels removed: the picture and the analysis see the cleaned
+// frame, the archive keeps the camera's; live2.json, the overlay's keys and the night's sky.csv
+// carry the values; a damaged reference is put aside and learned afresh.
+TEST_F(LiveCycleTest, TheSkysValuesGoOutAndTheArchiveStaysTheCamerasFrame) {
+  StarFieldOptions stars;
+  stars.width = stars.height = 300;
+  stars.stars = 120;
+  StarFieldTruth truth;
+  std::vector<int64_t> samples;
+  for (const uint16_t value : MakeStarField(stars, truth)) samples.push_back(int64_t{value} - 32768);
+  FitsBuilder::Frame(16, 300, 300, {ValueCard("BZERO", "32768"), ValueCard("EXPTIME", "30.")}).Samples(samples, 2).Write("camera/live.fts");
+  FitsBuilder::Frame(16, 300, 300, {ValueCard("EXPTIME", "15.")}).Samples(std::vector<int64_t>(300 * 300, 40), 2).Write("dark.fits");
+  WriteBytes("sky-reference.json", {'{', 'x'});
+  CycleOptions options = cycle_.options();
+  options.sky.enabled = true;
+  options.sky.dark_path = "dark.fits";
+  options.sky.remove_hot_pixels = true;
+  options.archive_every = 1;
+  options.night.enabled = true;
+  std::vector<std::string> notes;
+  cycle_.set_options(options, &notes);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].rfind("Sky NG:sky-reference.json is damaged (", 0), 0u) << notes[0];
+  EXPECT_TRUE(fs::exists("sky-reference.json.damaged"));
+
+  ASSERT_TRUE(cycle_.Run());
+  const std::string report = Report();
+  const size_t sky = report.find("\"sky\":{");
+  ASSERT_NE(sky, std::string::npos) << report;
+  const int found = std::atoi(report.c_str() + report.find("\"stars\":", sky) + 8);
+  EXPECT_GT(found, 60) << report;
+  EXPECT_NE(report.find("\"sqm\":null", sky), std::string::npos) << "no zero point given";
+  EXPECT_NE(report.find("\"clear\":null", sky), std::string::npos) << "not before 50 frames";
+  EXPECT_NE(report.find("\"background_per_s\":"), std::string::npos);
+  EXPECT_EQ(OverlayText("{STARS} stars {SQM} {CLEAR} {EXPTIME}", store_, cycle_.sky().OverlayValues()),
+            QString::number(found) + QStringLiteral(" stars - - 30."));
+  EXPECT_TRUE(fs::exists("sky-reference.json") && !fs::is_empty("sky-reference.json"));
+  const std::string night = "nights/" + NightOf(host_.now).toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+  const std::vector<uint8_t> csv = ReadBytes(night + "/sky.csv");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 2);
+
+  std::string peer;
+  EXPECT_EQ(RunCommand(std::string(kPython) + " " + TestScript("fits_peer.py") + " same camera/02142007_210509.fts camera/live.fts 2>&1",
+                       &peer),
+            0)
+      << peer;
 }
 
 }  // namespace

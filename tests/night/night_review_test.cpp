@@ -21,6 +21,7 @@
 #include "night/night_keeper.h"
 #include "night/night_publisher.h"
 #include "night/night_recorder.h"
+#include "night/sky_log.h"
 #include "publish/ftp_client.h"
 #include "publish/ftp_errors.h"
 #include "tests/support/server_process.h"
@@ -379,6 +380,48 @@ TEST(NightReview, ANightLeftByAnEarlierRunIsReviewedAndPublishedAtTheNextStart) 
   EXPECT_TRUE(morning.Begin(QDateTime(QDate(2026, 12, 11), QTime(8, 0))).empty()) << "tonight's, until noon";
   EXPECT_EQ(morning.Begin(QDateTime(QDate(2026, 12, 11), QTime(12, 1))),
             (std::vector<std::string>{"Night 2026-12-10: cut short, ended at noon, reviewed now"}));
+}
+
+}  // namespace
+
+namespace {
+
+// With --sky each kept picture's values go into sky.csv, and the review draws them as chart.png,
+// listed with the other products. Values that are missing (a frame that could not be analysed)
+// leave a gap, not a zero.
+TEST(NightReview, TheSkysValuesBecomeTheNightsChart) {
+  TempDir dir;
+  NightRecorder recorder(dir.File("nights"));
+  NightOptions options;
+  options.enabled = true;
+  recorder.SetOptions(options, 0);
+  const QDateTime dusk(QDate(2026, 12, 7), QTime(21, 30));
+  for (int i = 0; i < 40; ++i) {
+    double background = 0;
+    const QImage sky = Sky(5, 30, background);
+    ASSERT_TRUE(SaveImageJpeg(sky, dir.File("live2.jpg"), 95).ok);
+    const QDateTime when = dusk.addSecs(i * 600);
+    const std::string line = i == 7 ? IsoLocalTime(when).toStdString() + ",,,,,\n"
+                                    : IsoLocalTime(when).toStdString() + "," + std::to_string(300 + 10 * i) +
+                                          ",1000.00,33.3333,20.50," + (i >= 20 && i < 25 ? "0.250" : "1.000") + "\n";
+    recorder.Record(when, dir.File("live2.jpg"), sky, background, line);
+  }
+  const std::string folder = *recorder.Stop();
+  const std::string csv = Text(folder + "/sky.csv");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 41) << "the header and one line a picture";
+  ASSERT_EQ(ReadSkyLog(folder).size(), 40u);
+  EXPECT_FALSE(ReadSkyLog(folder)[7].stars);
+  MakeNightProducts(folder, 25);
+  const QImage chart(QString::fromStdString(folder + "/chart.png"));
+  ASSERT_FALSE(chart.isNull());
+  EXPECT_NE(Text(folder + "/night.json").find("\"file\": \"chart.png\""), std::string::npos);
+  // Each of the three panels has its line drawn.
+  for (int panel = 0; panel < 3; ++panel) {
+    int bright = 0;
+    for (int y = panel * 194 + 24; y < panel * 194 + 184; ++y)
+      for (int x = 80; x < chart.width() - 20; ++x) bright += qGray(chart.pixel(x, y)) > 120;
+    EXPECT_GT(bright, 200) << "panel " << panel;
+  }
 }
 
 }  // namespace

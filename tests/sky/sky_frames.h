@@ -2,12 +2,23 @@
 #pragma once
 // Synthetic star fields put straight into a frame store, with the header cards the analysis reads.
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "fits/frame_store.h"
 #include "tests/support/star_field.h"
+
+/// Every pixel of the store's frame set to `value`.
+inline void FillAll(FrameStore& store, int32_t value) {
+  for (int y = 0; y < static_cast<int>(store.Naxis2); ++y)
+    for (int x = 0; x < static_cast<int>(store.Naxis1); ++x) store.Pixel(x, y) = value;
+  store.PixelMin = store.PixelMax = value;
+}
 
 inline void PutFrame(FrameStore& store, const std::vector<uint16_t>& frame, int width, int height,
                      std::optional<std::string> exptime = "30.0") {
