@@ -40,15 +40,13 @@ Outcome LoadDarkFrame(const std::string& path, DarkFrame& dark) {
   if (store.ColourPlaneCount > 0) return Outcome::Failure("a dark of colour planes; a dark has one plane");
   const FrameExtent extent = WalkableExtent(store);
   if (extent.width <= 0 || extent.height <= 0) return Outcome::Failure("a dark without pixels");
-  if (!std::isfinite(store.BZero) || !std::isfinite(store.BScale))
-    return Outcome::Failure("a dark whose BZERO or BSCALE is not a number");
   dark.width = extent.width;
   dark.height = extent.height;
   dark.values.assign(static_cast<size_t>(extent.width) * extent.height, 0.0f);
   for (int y = 0; y < extent.height; ++y)
     for (int x = 0; x < extent.width; ++x)
       dark.values[static_cast<size_t>(x) + static_cast<size_t>(extent.width) * y] =
-          static_cast<float>(store.BZero + store.BScale * store.Pixel(x, y));
+          static_cast<float>(store.Pixel(x, y));
   dark.exposure = ExposureOf(store);
   return Outcome::Success();
 }

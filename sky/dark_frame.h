@@ -13,7 +13,7 @@
 struct DarkFrame {
   int width = 0;
   int height = 0;
-  std::vector<float> values;        // physical values (after BZERO and BSCALE), row by row
+  std::vector<float> values;        // physical values, as the reader gives them, row by row
   std::optional<double> exposure;   // its EXPTIME, where it has a usable one
 };
 

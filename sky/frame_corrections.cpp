@@ -28,12 +28,11 @@ Outcome FrameCorrections::SubtractDark(FrameStore& store, const DarkFrame& dark)
   if (extent.width != dark.width || extent.height != dark.height)
     return Outcome::Failure("the dark is " + std::to_string(dark.width) + " x " + std::to_string(dark.height) +
                             ", the frame " + std::to_string(extent.width) + " x " + std::to_string(extent.height));
-  if (!std::isfinite(store.BScale) || store.BScale == 0) return Outcome::Failure("the frame's BSCALE is not usable");
   // The dark goes first, on the frame as read: a second subtraction would be undone only once.
   if (changed()) return Outcome::Failure("the frame was corrected already");
   pixel_min_ = store.PixelMin, pixel_max_ = store.PixelMax;
   dark_ = &dark;
-  dark_factor_ = DarkScale(dark, store) / store.BScale;
+  dark_factor_ = DarkScale(dark, store);
   planes_ = 1 + store.ColourPlaneCount;
   for (int plane = 0; plane < planes_; ++plane) {
     int32_t* cells = store.Plane(plane);

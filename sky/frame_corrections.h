@@ -33,12 +33,12 @@ class FrameCorrections {
     int plane;
     int32_t value;
   };
-  /// The dark's value at a pixel in the frame's sample units; the same on the way back.
+  /// The dark's value at a pixel, scaled and whole; the same on the way back.
   int64_t DarkSample(size_t index) const;
   void Extremes(FrameStore& store);
 
   const DarkFrame* dark_ = nullptr;
-  double dark_factor_ = 0;      // physical dark value to frame samples
+  double dark_factor_ = 0;      // the ratio of the exposures
   int planes_ = 1;
   std::vector<Saved> saved_;    // the dark's clamped pixels, then the replaced hot pixels
   size_t dark_saved_end_ = 0;   // saved_[0, dark_saved_end_) are the dark's

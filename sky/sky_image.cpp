@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sky/sky_image.h"
 
-#include <cmath>
 #include <string>
 
 #include "sky/star_extraction.h"
@@ -14,8 +13,6 @@ int SkyBinFor(int width, int height, bool mosaic) {
 
 Outcome MakeSkyImage(const FrameStore& store, bool mosaic, SkyImage& image) {
   const FrameExtent extent = WalkableExtent(store);
-  if (!std::isfinite(store.BZero) || !std::isfinite(store.BScale) || store.BScale == 0)
-    return Outcome::Failure("the frame's BZERO or BSCALE is not a usable number");
   const int bin = SkyBinFor(extent.width, extent.height, mosaic && store.ColourPlaneCount == 0);
   const int width = extent.width / bin, height = extent.height / bin;
   if (width < kMeshSide || height < kMeshSide)
@@ -26,8 +23,8 @@ Outcome MakeSkyImage(const FrameStore& store, bool mosaic, SkyImage& image) {
   image.bin = bin;
   image.pixels.resize(static_cast<size_t>(width) * height);
   const int planes = 1 + store.ColourPlaneCount;
-  const double scale = store.BScale / (static_cast<double>(bin) * bin * planes);
-  const double zero = store.BZero;
+  // The store holds physical values already: the reader applied BZERO and BSCALE.
+  const double scale = 1.0 / (static_cast<double>(bin) * bin * planes);
   std::vector<double> sums(static_cast<size_t>(width));
   for (int y = 0; y < height; ++y) {
     std::fill(sums.begin(), sums.end(), 0.0);
@@ -42,7 +39,7 @@ Outcome MakeSkyImage(const FrameStore& store, bool mosaic, SkyImage& image) {
         }
       }
     float* out = image.pixels.data() + static_cast<size_t>(width) * y;
-    for (int x = 0; x < width; ++x) out[x] = static_cast<float>(zero + scale * sums[static_cast<size_t>(x)]);
+    for (int x = 0; x < width; ++x) out[x] = static_cast<float>(scale * sums[static_cast<size_t>(x)]);
   }
   return Outcome::Success();
 }

@@ -11,6 +11,7 @@
 
 #include "tests/support/files.h"
 #include "tests/support/fits_builder.h"
+#include "tests/support/star_field.h"
 #include "tests/support/server_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -170,6 +171,40 @@ TEST_F(StationProgramTest, OptionsFileIsReadTheCommandLineWinsAndABadLineStopsTh
   ChildProcess refused = Launch("--headless");
   EXPECT_EQ(refused.WaitForExit(10), 2);
   EXPECT_NE(Output().find("qor_live.conf:2: colour = maybe: colour takes yes or no"), std::string::npos) << Output();
+}
+
+}  // namespace
+
+namespace {
+
+// A dark that is no dark stops the start with the reason; --sqm-calibrate reads the live frame
+// once and prints the zero point that makes it read the meter's figure (sky 1000 in 10 s on
+// 100" pixels: 2.5 log10(1000 / 10 / 100^2) = -5, so a reading of 21 gives 16).
+TEST_F(StationProgramTest, ABadDarkStopsTheStartAndTheMeterCalibratesTheZeroPoint) {
+  FitsBuilder::Frame(16, 64, 48, {ValueCard("NAXIS3", "3")}).Write(dir_.File("colour.fits"));
+  for (const char* dark : {"--dark missing.fits", "--dark colour.fits", "--dark camera"}) {
+    ChildProcess refused = Launch(std::string("--headless --sky ") + dark);
+    EXPECT_EQ(refused.WaitForExit(10), 2) << dark;
+    EXPECT_NE(Output().find("qor_live: --dark "), std::string::npos) << dark << Output();
+  }
+  StarFieldOptions stars;
+  stars.width = stars.height = 400;
+  stars.stars = 200;
+  stars.gradient = 0;
+  StarFieldTruth truth;
+  std::vector<int64_t> samples;
+  for (const uint16_t value : MakeStarField(stars, truth)) samples.push_back(int64_t{value} - 32768);
+  FitsBuilder::Frame(16, 400, 400, {ValueCard("BZERO", "32768"), ValueCard("EXPTIME", "10.0")})
+      .Samples(samples, 2)
+      .Write(dir_.File("camera/live.fts"));
+  WriteBytes(dir_.File("qor_live.ini"), {'c', 'a', 'm', 'e', 'r', 'a', '/', 'l', 'i', 'v', 'e', '.', 'f', 't', 's', '\n'});
+  ChildProcess calibration = Launch("--sqm-calibrate 21 --pixel-scale 100");
+  ASSERT_EQ(calibration.WaitForExit(20), 0) << Output();
+  double zero = 0;
+  ASSERT_EQ(std::sscanf(Output().c_str(), "sqm-zero-point = %lf", &zero), 1) << Output();
+  EXPECT_NEAR(zero, 16.0, 0.01) << Output();
+  ChildProcess unscaled = Launch("--sqm-calibrate 21");
+  EXPECT_EQ(unscaled.WaitForExit(10), 2) << Output();
 }
 
 }  // namespace
