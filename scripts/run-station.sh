@@ -56,11 +56,18 @@ large-frames = yes
 picture = 1920x1280
 archive-floor-mb = 1024
 colour = yes
-overlay = {EXPTIME} s  {CCD-TEMP} C  {FILTER}
+overlay = {EXPTIME} s  {CCD-TEMP} C  {FILTER}  {STARS} stars  clear {CLEAR}  {SQM}
 stale-after = 60
 # The night so far on the page: its keogram, star trails and timelapse remade every minute.
 night = yes
 night-every = 6
+# The sky's condition on every frame: stars, darkness and clear share on the page and in the
+# night's chart; the sensor's hot pixels drawn as their neighbours. The zero point is the demo
+# camera's own (as --sqm-calibrate would find it beside a meter); a pixel spans 324" of its sky.
+sky = yes
+hot-pixels = remove
+pixel-scale = 324
+sqm-zero-point = 13.8
 CONF
 options=(--start)
 if [ -z "${DISPLAY:-}" ]; then

@@ -2,7 +2,8 @@
 """Camera simulator: rewrites a live FITS file every few seconds the way capture software does.
 
 Each frame is a realistic 16-bit sky: a sloped background with noise, stars that drift slowly
-across the field, one hot pixel, and now and then a cosmic-ray hit. Every frame is written to a
+across the field, a few hot pixels that stay where the sensor has them, now and then a cosmic-ray
+hit, and now and then a bank of cloud that drifts across and hides the stars behind it. Every frame is written to a
 temporary file beside the live file and renamed over it, so a reader sees old or new, never half.
 
 With --mosaic the camera is a colour one: the frame is the raw RGGB colour-filter mosaic of a
@@ -20,9 +21,29 @@ import numpy as np
 from astropy.io import fits
 
 
-def add_stars(sky, stars, t, site_tint=None):
+CLOUD_EVERY = 60   # frames from one cloud bank to the next
+CLOUD_FRAMES = 24  # frames a bank takes to cross the field
+
+
+def cloud_cover(t, width, height):
+    """The share of starlight a passing cloud bank lets through at each column and row: 1 in a
+    clear sky; a soft-edged bank a third of the field wide, drifting from left to right, while one
+    passes. None when the sky is clear."""
+    phase = t % CLOUD_EVERY
+    if phase >= CLOUD_FRAMES:
+        return None
+    centre = -width / 6 + (phase + 0.5) / CLOUD_FRAMES * (width * 4 / 3)
+    x = np.arange(width, dtype=np.float32)[None, :]
+    y = np.arange(height, dtype=np.float32)[:, None]
+    # The bank's edge leans, so that it covers some directions of the sky before others.
+    distance = np.abs(x - centre - 0.3 * (y - height / 2))
+    return np.clip((distance - width / 6) / (width / 30), 0.05, 1.0).astype(np.float32)
+
+
+def add_stars(sky, stars, t, site_tint=None, cover=None):
     """Each star as a small Gaussian patch, drifting with the field. With `site_tint`, a function
-    of the patch's rows and columns, each site gets its own colour's share of the star."""
+    of the patch's rows and columns, each site gets its own colour's share of the star; `cover`
+    dims the stars behind a cloud."""
     height, width = sky.shape
     for star in stars:
         (sx, sy, peak, sigma), tint = star if site_tint else (star, None)
@@ -32,6 +53,8 @@ def add_stars(sky, stars, t, site_tint=None):
         y0, y1 = int(max(cy - reach, 0)), int(min(cy + reach + 1, height))
         y, x = np.mgrid[y0:y1, x0:x1]
         light = peak * np.exp(-((x - cx) ** 2 + (y - cy) ** 2) / (2 * sigma**2))
+        if cover is not None:
+            light = light * cover[y0:y1, x0:x1]
         sky[y0:y1, x0:x1] += light * (site_tint(tint, y, x) if site_tint else 1.0)
 
 
@@ -44,9 +67,19 @@ def background(rng, width, height):
     return (1100 + 0.2 * x + 0.1 * y) + rng.standard_normal((height, width), dtype=np.float32) * 22
 
 
+def hot_pixels(width, height):
+    """The sensor's hot pixels: the same ones in every frame, a few dozen on a large sensor."""
+    places = np.random.default_rng(7)
+    count = max(8, min(60, width * height // 400000))
+    return [(int(places.integers(2, height - 2)), int(places.integers(2, width - 2)), 4000 + 20000 * places.random())
+            for _ in range(count)]
+
+
 def blemishes(rng, sky):
     height, width = sky.shape
-    sky[height // 3, width // 4] = 65535  # a hot pixel
+    sky[height // 3, width // 4] = 65535  # a saturated hot pixel
+    for y, x, extra in hot_pixels(width, height):
+        sky[y, x] += extra
     if rng.random() < 0.3:  # a cosmic ray: a short bright streak
         cx, cy = rng.integers(0, width - 8), rng.integers(0, height - 3)
         sky[cy, cx : cx + rng.integers(2, 8)] = 50000 + rng.integers(0, 15000)
@@ -55,7 +88,10 @@ def blemishes(rng, sky):
 
 def make_sky(rng, width, height, stars, t):
     sky = background(rng, width, height)
-    add_stars(sky, stars, t)
+    cover = cloud_cover(t, width, height)
+    add_stars(sky, stars, t, cover=cover)
+    if cover is not None:
+        sky += (1 - cover) * 150  # a cloud lit by the town is brighter than the sky
     return blemishes(rng, sky)
 
 
@@ -73,7 +109,10 @@ def mosaic_of(rng, width, height, stars, t):
         colour = np.where((y % 2 == 0) & (x % 2 == 0), 0, np.where((y % 2 == 1) & (x % 2 == 1), 2, 1))
         return np.asarray(tint, dtype=np.float32)[colour] * SITE_SHARE[colour]
 
-    add_stars(sky, stars, t, site_tint)
+    cover = cloud_cover(t, width, height)
+    add_stars(sky, stars, t, site_tint, cover)
+    if cover is not None:
+        sky += (1 - cover) * 150
     return blemishes(rng, sky)
 
 

@@ -169,6 +169,22 @@ test("live page tells the picture's age and what went quiet", { timeout: 120000 
     report({ updated: 12345 });
     await page.waitForFunction(() => document.getElementById("age").hidden, null, { timeout: 15000 });
 
+    // With --sky: the stars, the darkness, the clear share and the sectors' disc; values the
+    // station could not measure are dashes.
+    const sectors = Array.from({ length: 16 }, (_, i) => (i === 3 ? null : i < 12));
+    report({ sky: { stars: 412, background: 1102.5, background_per_s: 220.5, sqm: 20.41, clear: 0.8, hot_pixels: 3, sectors } });
+    await page.waitForFunction(() => !document.getElementById("sky").hidden, null, { timeout: 15000 });
+    assert.equal(await page.textContent("#sky-values"), "Stars 412Sky 20.41 mag/arcsec\u00B2Clear 80 %");
+    assert.deepEqual(await page.evaluate(() => ["clear", "cloudy", "unknown"].map(
+      (kind) => document.querySelectorAll("#sectors path." + kind).length)), [11, 4, 1]);
+    if (process.env.QOR_SKY_SCREENSHOT) await page.screenshot({ path: process.env.QOR_SKY_SCREENSHOT });
+    report({ sky: { stars: null, background: null, background_per_s: null, sqm: null, clear: null, hot_pixels: 0,
+      sectors: Array(16).fill(null) } });
+    await page.waitForFunction(() => /Stars \u2013/.test(document.getElementById("sky-values").textContent), null,
+      { timeout: 15000 });
+    report({});
+    await page.waitForFunction(() => document.getElementById("sky").hidden, null, { timeout: 15000 });
+
     report({ updated: iso(10), frame_changed: iso(12) });
     await page.waitForFunction(() => !document.getElementById("offline").hidden, null, { timeout: 15000 });
     [ageText, stale, offline] = await shown(page);
@@ -198,6 +214,7 @@ for i, path in enumerate(sys.argv[1:]):
     execFileSync(join(build, "tools", "frametool"), [...frames, "--timelapse", join(night, "2026-12-07-timelapse.mp4")]);
     jpeg(join(night, "2026-12-07-keogram.jpg"), "20, 20, 80");
     jpeg(join(night, "2026-12-07-startrails.jpg"), "10, 10, 10");
+    jpeg(join(night, "2026-12-07-chart.png"), "0, 0, 0");
     await waitForPort(httpPort);
     const page = await browser.newPage({ viewport: { width: 520, height: 900 } });
     await page.goto(`http://127.0.0.1:${httpPort}/index.html?every=1`);
@@ -206,7 +223,7 @@ for i, path in enumerate(sys.argv[1:]):
 
     writeFileSync(join(night, "nights.json"), JSON.stringify({ nights: [
       { date: "2026-12-07", pictures: 4, files: { keogram: "2026-12-07-keogram.jpg",
-        startrails: "2026-12-07-startrails.jpg", timelapse: "2026-12-07-timelapse.mp4" } },
+        startrails: "2026-12-07-startrails.jpg", timelapse: "2026-12-07-timelapse.mp4", chart: "2026-12-07-chart.png" } },
       { date: "2026-12-06", pictures: 300, files: { keogram: "2026-12-06-keogram.jpg",
         timelapse: "2026-12-06-timelapse.mp4" } },
     ] }));
@@ -214,6 +231,7 @@ for i, path in enumerate(sys.argv[1:]):
     assert.equal(await page.textContent("#night-title"), "Last night (2026-12-07)");
     assert.match(await page.textContent("#earlier"), /2026-12-06/);
     await page.waitForFunction(() => document.getElementById("keogram").naturalWidth > 0, null, { timeout: 15000 });
+    await page.waitForFunction(() => document.getElementById("chart").naturalWidth > 0, null, { timeout: 15000 });
     const played = await page.evaluate(async () => {
       const video = document.getElementById("timelapse");
       await video.play();
