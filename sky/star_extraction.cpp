@@ -15,6 +15,8 @@ extern "C" {
 
 namespace {
 
+constexpr int kPixelStackFull = 2;  // SEP's status where its pixel stack overflowed
+
 std::string SepReason(int status) {
   char text[72] = {};
   sep_get_errmsg(status, text);
@@ -111,8 +113,8 @@ Outcome ExtractStars(SkyImage& image, const SkyCircle& circle, double sigma, Sta
       const float noise = rms[static_cast<size_t>(x)] > 0 ? rms[static_cast<size_t>(x)] : static_cast<float>(field.noise);
       row[x] = std::isfinite(row[x]) ? (row[x] - back[static_cast<size_t>(x)]) / noise : 0.0f;
     }
-    if (y % 4 == 0)
-      for (int x = first; x < end; x += 4) {
+    if (y % 8 == 0)
+      for (int x = first; x < end; x += 8) {
         sky_levels.push_back(back[static_cast<size_t>(x)]);
         sky_noise.push_back(rms[static_cast<size_t>(x)]);
       }
@@ -123,10 +125,18 @@ Outcome ExtractStars(SkyImage& image, const SkyCircle& circle, double sigma, Sta
     return Outcome::Failure("a flat frame: its sky has no noise (all one value, or saturated)");
 
   static const float kKernel[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};  // SEP's and SExtractor's default
-  sep_catalog* found = nullptr;
-  status = sep_extract(&data, static_cast<float>(sigma), SEP_THRESH_REL, kLeastStarPixels, kKernel, 3, 3,
-                       SEP_FILTER_CONV, 32, 0.005, 1, 1.0, &found);
-  std::unique_ptr<sep_catalog, CatalogFree> catalog(found);
+  // SEP keeps the pixels of the sources it is following on a stack of a fixed size: a small one
+  // for a night sky at the usual threshold, a larger one only where that overflows (a threshold
+  // near the noise, a bright sky), so that the analysis takes little memory beyond its image.
+  std::unique_ptr<sep_catalog, CatalogFree> catalog;
+  for (const size_t pixels : {size_t{100'000}, size_t{300'000}, size_t{1'000'000}}) {
+    sep_set_extract_pixstack(pixels);
+    sep_catalog* found = nullptr;
+    status = sep_extract(&data, static_cast<float>(sigma), SEP_THRESH_REL, kLeastStarPixels, kKernel, 3, 3,
+                         SEP_FILTER_CONV, 32, 0.005, 1, 1.0, &found);
+    catalog.reset(found);
+    if (status != kPixelStackFull) break;
+  }
   if (status != 0) return Outcome::Failure(SepReason(status));
   for (int i = 0; i < catalog->nobj; ++i) {
     const double x = (catalog->x[i] + 0.5) * bin - 0.5, y = (catalog->y[i] + 0.5) * bin - 0.5;
