@@ -39,12 +39,6 @@ TEST(StarCount, FindsTheKnownStarsAndNoHotPixelOrCosmicRay) {
   EXPECT_EQ(match.on_hot, 0);
   EXPECT_NEAR(field.background, truth.sky_at_centre, 0.01 * truth.sky_at_centre);
 
-  // The lowest threshold allowed follows far more pixels at once than a night sky at 5 sigma.
-  ASSERT_TRUE(MakeSkyImage(store, false, image).ok);
-  StarField faint;
-  const Outcome low = ExtractStars(image, LargestCentredCircle(options.width, options.height), 1.5, faint);
-  ASSERT_TRUE(low.ok) << low.reason;
-  EXPECT_GT(faint.stars.size(), field.stars.size());
 }
 
 }  // namespace
