@@ -32,13 +32,10 @@ TEST(StarCount, FindsTheKnownStarsAndNoHotPixelOrCosmicRay) {
   const Outcome found = ExtractStars(image, LargestCentredCircle(options.width, options.height), 5, field);
   ASSERT_TRUE(found.ok) << found.reason;
   const StarMatch match = MatchStars(truth, Positions(field), options.width);
-  printf("wanted %d found %d spurious %d on_hot %d total %zu bg %.2f truth %.2f\n", match.wanted, match.wanted_found,
-         match.spurious, match.on_hot, field.stars.size(), field.background, truth.sky_at_centre);
   EXPECT_GE(match.wanted_found, 0.95 * match.wanted);
   EXPECT_LT(match.spurious, 0.02 * static_cast<double>(truth.stars.size()));
   EXPECT_EQ(match.on_hot, 0);
   EXPECT_NEAR(field.background, truth.sky_at_centre, 0.01 * truth.sky_at_centre);
-
 }
 
 }  // namespace
@@ -76,7 +73,6 @@ TEST(StarCount, AgreesWithSepRunFromPython) {
   int peer_stars = 0;
   double peer_background = 0;
   ASSERT_EQ(std::sscanf(output.c_str(), "%d %lf", &peer_stars, &peer_background), 2) << output;
-  printf("station %zu peer %d; background %.3f peer %.3f\n", field.stars.size(), peer_stars, field.background, peer_background);
   EXPECT_NEAR(static_cast<double>(field.stars.size()), peer_stars, 0.05 * peer_stars);
   EXPECT_NEAR(field.background, peer_background, 0.005 * peer_background);
 }
