@@ -22,6 +22,7 @@
 #include "app/sqm_calibration.h"
 #include "sky/dark_frame.h"
 #include "sky/sky_circle.h"
+#include "sky/star_extraction.h"
 #include "base/run_lock.h"
 
 namespace {
@@ -94,6 +95,8 @@ int RefuseToStart(char** argv, const std::string& error, bool headless) {
 // What is wrong with the sky's settings, or nothing: a dark that cannot be read or is not one
 // plane of whole numbers, or a sky circle whose centre lies outside the dark's (the frames') size.
 std::string SkyRefusal(const SkySettings& settings) {
+  if (settings.enabled && !StarExtractionAvailable())
+    return "--sky: this build cannot find stars: it was made without SEP's C library (the README says why)";
   if (settings.dark_path.empty()) return {};
   DarkFrame dark;
   if (const Outcome loaded = LoadDarkFrame(settings.dark_path, dark); !loaded.ok)

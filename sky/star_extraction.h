@@ -24,6 +24,9 @@ struct StarField {
   double noise = 0;         // the background's global noise, per image pixel
 };
 
+/// False in a build made without SEP's C library, where ExtractStars only refuses.
+bool StarExtractionAvailable();
+
 /// Finds the stars of `image` inside `circle` (in frame pixels) above `sigma` times the local
 /// noise. The image is used up: it holds the background-subtracted signal in noise units after.
 /// Refused, with the reason, where SEP refuses (a flat frame, no sky inside the circle, a frame
