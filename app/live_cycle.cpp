@@ -60,7 +60,8 @@ void LiveCycle::Steps() {
     picture_.ShowAgain(last_good_);
   } else {
     // A master dark and hot pixels to remove change the frame the picture is drawn from.
-    if (read.status == ReadStatus::kOk) Notes(sky_.Prepare(store_));
+    // A pass over the frame: beside the window, as the drawing is.
+    if (read.status == ReadStatus::kOk && sky_.active()) Notes(Beside(host_, [this] { return sky_.Prepare(store_); }));
     // A large frame's passes take tens of milliseconds: they run beside the window, which shows
     // the last picture until the new one is drawn.
     Beside(host_, [this] { painter_.ComputeRange(store_); });
@@ -123,11 +124,16 @@ void LiveCycle::Notes(const std::vector<std::string>& notes) {
 
 void LiveCycle::AnalyseTheSky(const ReadResult& read, const QDateTime& now) {
   if (!sky_.active()) return;
-  if (read.status == ReadStatus::kOk)
-    Notes(Beside(host_, [&] { return sky_.Analyse(store_, read.data_digest, now); }));
-  else
+  if (read.status == ReadStatus::kOk) {
+    Notes(Beside(host_, [&] {
+      std::vector<std::string> notes = sky_.Analyse(store_, read.data_digest, now);
+      sky_.Restore(store_);
+      return notes;
+    }));
+  } else {
     sky_.NoFrame("no new frame: its header was refused");
-  sky_.Restore(store_);
+    sky_.Restore(store_);
+  }
   host_.SkyAnalysed(sky_.Summary());
 }
 

@@ -3,6 +3,8 @@
 """The sky's stars as a Python job finds them with SEP (Debian's python3-sep): the frame read with
 astropy, the background measured with the pixels outside the sky circle masked, subtracted, and
 sources extracted above S times the local noise with at least 3 pixels, counted inside the circle.
+The settings are the station's: SEP's convolution filter with its default 3 x 3 kernel (Python's
+sep.extract would take the matched filter unless told, which finds some 6 % more faint sources).
 
 usage: sep_peer.py FITS SIGMA CX CY R [--time N]
 prints: the count, the background's median inside the circle, and with --time the best of N runs
@@ -22,7 +24,7 @@ def count(path, sigma, cx, cy, r):
     outside = (xx - cx) ** 2 + (yy - cy) ** 2 > r * r
     background = sep.Background(data, mask=outside)
     subtracted = data - background.back()
-    objects = sep.extract(subtracted, sigma, err=background.rms(), mask=outside, minarea=3)
+    objects = sep.extract(subtracted, sigma, err=background.rms(), mask=outside, minarea=3, filter_type="conv")
     inside = (objects["x"] - cx) ** 2 + (objects["y"] - cy) ** 2 <= r * r
     return int(inside.sum()), float(np.median(background.back()[~outside]))
 

@@ -73,7 +73,7 @@ TEST(StarCount, AgreesWithSepRunFromPython) {
   int peer_stars = 0;
   double peer_background = 0;
   ASSERT_EQ(std::sscanf(output.c_str(), "%d %lf", &peer_stars, &peer_background), 2) << output;
-  EXPECT_NEAR(static_cast<double>(field.stars.size()), peer_stars, 0.05 * peer_stars);
+  EXPECT_NEAR(static_cast<double>(field.stars.size()), peer_stars, 0.02 * peer_stars);
   EXPECT_NEAR(field.background, peer_background, 0.005 * peer_background);
 }
 
