@@ -27,17 +27,17 @@ CLOUD_FRAMES = 24  # frames a bank takes to cross the field
 
 def cloud_cover(t, width, height):
     """The share of starlight a passing cloud bank lets through at each column and row: 1 in a
-    clear sky; a soft-edged bank a third of the field wide, drifting from left to right, while one
+    clear sky; a soft-edged bank half the field wide, drifting from left to right, while one
     passes. None when the sky is clear."""
     phase = t % CLOUD_EVERY
     if phase >= CLOUD_FRAMES:
         return None
-    centre = -width / 6 + (phase + 0.5) / CLOUD_FRAMES * (width * 4 / 3)
+    centre = -width / 4 + (phase + 0.5) / CLOUD_FRAMES * (width * 3 / 2)
     x = np.arange(width, dtype=np.float32)[None, :]
     y = np.arange(height, dtype=np.float32)[:, None]
     # The bank's edge leans, so that it covers some directions of the sky before others.
     distance = np.abs(x - centre - 0.3 * (y - height / 2))
-    return np.clip((distance - width / 6) / (width / 30), 0.05, 1.0).astype(np.float32)
+    return np.clip((distance - width / 4) / (width / 30), 0.02, 1.0).astype(np.float32)
 
 
 def add_stars(sky, stars, t, site_tint=None, cover=None):
