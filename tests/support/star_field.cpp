@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <random>
 #include <unordered_map>
 
@@ -25,7 +26,7 @@ std::vector<uint16_t> MakeStarField(const StarFieldOptions& options, StarFieldTr
       sky[static_cast<size_t>(x) + static_cast<size_t>(w) * y] = SectorOf(circle, x, y) < 0 ? 100 : level;
     }
   for (int i = 0; i < options.stars; ++i) {
-    const double radius = (circle.r - 6) * std::sqrt(unit(layout)), angle = 2 * M_PI * unit(layout);
+    const double radius = (circle.r - 6) * std::sqrt(unit(layout)), angle = 2 * std::numbers::pi * unit(layout);
     double x = circle.cx + radius * std::cos(angle), y = circle.cy + radius * std::sin(angle);
     const double peak = options.least_peak * std::pow(options.most_peak / options.least_peak, unit(layout));
     const double fwhm = 2 + 2 * unit(layout);
