@@ -38,7 +38,11 @@ std::vector<std::string> SkyStation::Prepare(FrameStore& store) {
 
 std::vector<std::string> SkyStation::Analyse(FrameStore& store, uint64_t digest, const QDateTime& now) {
   std::vector<std::string> notes;
-  if (!enabled()) return notes;
+  if (!enabled()) {
+    // Hot pixels to remove are learned from every frame, the sky analysed or not.
+    if (analyser_.settings().remove_hot_pixels) analyser_.LearnHotPixels(store, digest);
+    return notes;
+  }
   reading_ = analyser_.Analyse(store, digest, EveningDate(now));
   if (!reading_.measured() && reading_.failure != last_failure_) notes.push_back("Sky NG:" + reading_.failure);
   if (reading_.measured() && !last_failure_.empty()) notes.push_back("Sky OK:the frame is analysed again");

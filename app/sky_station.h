@@ -24,7 +24,8 @@ class SkyStation {
 
   /// Before the picture is drawn: the corrections it shows. Lines for the log.
   std::vector<std::string> Prepare(FrameStore& store);
-  /// Once the picture is out; runs beside the window. Lines for the log.
+  /// Once the picture is out; runs beside the window: the sky analysed (--sky), or only the hot
+  /// pixels learned (--hot-pixels remove alone). Lines for the log.
   std::vector<std::string> Analyse(FrameStore& store, uint64_t digest, const QDateTime& now);
   /// A cycle without a new readable frame: nothing is said of the sky until the next one.
   void NoFrame(const std::string& why);

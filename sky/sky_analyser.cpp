@@ -52,6 +52,16 @@ const SkyReading& SkyAnalyser::Analyse(FrameStore& store, uint64_t digest, const
   return last_;
 }
 
+void SkyAnalyser::LearnHotPixels(FrameStore& store, uint64_t digest) {
+  if (last_digest_ == digest) return;
+  last_digest_ = digest;
+  const FrameExtent extent = WalkableExtent(store);
+  if (extent.width <= 0 || extent.height <= 0) return;
+  step_ = IsMosaic(store) ? 2 : 1;
+  corrections_.RestoreHotPixels(store);
+  hot_.Learn(store, extent.width, extent.height, step_);
+}
+
 SkyReading SkyAnalyser::Measure(FrameStore& store, bool count) {
   SkyReading reading;
   const FrameExtent extent = WalkableExtent(store);

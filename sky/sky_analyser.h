@@ -58,6 +58,9 @@ class SkyAnalyser {
   /// before (`digest`), adds its counts to the reference of the night `night` (YYYY-MM-DD). A
   /// frame seen before gives the same reading again without counting twice.
   const SkyReading& Analyse(FrameStore& store, uint64_t digest, const std::string& night);
+  /// Learns the hot pixels from the frame alone (--hot-pixels remove without --sky). A frame seen
+  /// before (`digest`) is not learned from twice.
+  void LearnHotPixels(FrameStore& store, uint64_t digest);
   /// The frame back as the camera wrote it.
   void Restore(FrameStore& store) { corrections_.Restore(store); }
 

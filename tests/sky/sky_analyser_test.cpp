@@ -53,37 +53,6 @@ TEST(SkyAnalyser, LearnsHotPixelsRemovesThemForThePictureAndLeavesTheArchiveRaw)
   EXPECT_EQ(analyser.last().hot_pixels, static_cast<int>(truth.hot.size())) << "every hot pixel learned, no star";
 }
 
-// The dark goes from the frame, scaled by the exposures; the frame comes back exactly, even where
-// the subtraction had to clamp at the ends of 32-bit samples.
-TEST(SkyAnalyser, SubtractsTheScaledDarkAndGivesTheRawFrameBack) {
-  TempDir dir;
-  std::vector<int64_t> dark(200 * 200, 100);
-  dark[0] = 5000;
-  FitsBuilder::Frame(16, 200, 200, {ValueCard("EXPTIME", "10.0")}).Samples(dark, 2).Write(dir.File("dark.fits"));
-  SkySettings settings;
-  settings.dark_path = dir.File("dark.fits");
-  SkyAnalyser analyser;
-  ASSERT_TRUE(analyser.Configure(settings).ok);
-  StarFieldOptions options;
-  options.width = options.height = 200;
-  options.stars = 20;
-  StarFieldTruth truth;
-  FrameStore store;
-  PutFrame(store, MakeStarField(options, truth), 200, 200, "30.0");
-  store.Pixel(1, 0) = std::numeric_limits<int32_t>::min() + 10;
-  const std::vector<int32_t> raw = Cells(store, 200, 200);
-  EXPECT_TRUE(analyser.Prepare(store).empty());
-  EXPECT_EQ(store.Pixel(5, 5), raw[5 + 200 * 5] - 300) << "three times the dark's exposure";
-  EXPECT_EQ(store.Pixel(0, 0), raw[0] - 15000);
-  analyser.Restore(store);
-  EXPECT_EQ(Cells(store, 200, 200), raw);
-
-  PutFrame(store, MakeStarField(options, truth), 100, 100);
-  const std::vector<std::string> notes = analyser.Prepare(store);
-  ASSERT_EQ(notes.size(), 1u);
-  EXPECT_EQ(notes[0], "Sky NG:dark not subtracted: the dark is 200 x 200, the frame 100 x 100");
-}
-
 // Darkness in the frame's units, per second, and in mag/arcsec^2 within 0.05 of the truth.
 TEST(SkyAnalyser, MeasuresTheDarknessAndTheSkyMagnitude) {
   StarFieldOptions options;
