@@ -9,7 +9,8 @@
 # --from-source, and for libcurl alone.
 # usage: bash scripts/windows-sysroot-from-source.sh [LIBRARY...]   (qt jpeg mbedtls libssh openssl
 #        curl x264 ffmpeg gtest; without one, all of them; benchmark, Google Benchmark for the
-#        benchmark programs, only by name)
+#        benchmark programs, and sep, SEP for the sky's stars, only by name: windows-sysroot.sh
+#        asks for sep and goes on without it where Debian's source cannot be had)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 sysroot="$root/build-windows/sysroot"
@@ -185,6 +186,21 @@ build_benchmark() {
   cmake_install "$(source_of benchmark)" "$builds/benchmark" -DBENCHMARK_ENABLE_TESTING=OFF \
     -DBENCHMARK_ENABLE_GTEST_TESTS=OFF -DBENCHMARK_ENABLE_WERROR=OFF -DHAVE_STD_REGEX=ON -DHAVE_STEADY_CLOCK=ON \
     -DGIT_VERSION=0.0.0
+}
+
+# SEP, for the sky's stars: its C files into a static library (Debian builds it with CMake beside
+# its Python module, which a MinGW build has no use for).
+build_sep() {
+  fetch sep
+  local source object file
+  source=$(source_of sep)
+  rm -rf "$builds/sep" && mkdir -p "$builds/sep"
+  for file in "$source"/src/*.c; do
+    object="$builds/sep/$(basename "$file" .c).o"
+    "$triple-gcc-posix" -O2 -std=gnu99 -I "$source/src" -c "$file" -o "$object"
+  done
+  "$triple-ar" rcs "$sysroot/lib/libsep.a" "$builds/sep"/*.o
+  install -m 644 "$source/src/sep.h" "$sysroot/include/sep.h"
 }
 
 build_gtest() {

@@ -58,4 +58,11 @@ if [ ! -f "$target/.curl-openssl" ]; then
   bash "$root/scripts/windows-sysroot-from-source.sh" curl
   touch "$target/.curl-openssl"
 fi
+# SEP for the sky's stars, where Debian's source can be had; without it the Windows build refuses
+# --sky (README, "No stars on Windows"). Tried once for each sysroot.
+if [ ! -f "$target/.sep-tried" ]; then
+  bash "$root/scripts/windows-sysroot-from-source.sh" sep >&2 ||
+    echo "SEP could not be built for Windows (see above): the Windows build will refuse --sky" >&2
+  touch "$target/.sep-tried"
+fi
 echo "$target"
