@@ -22,12 +22,12 @@ setup=${made[1]}
 source "$root/scripts/wine-env.sh" "$sysroot" 1280x1024x24
 trap wine_env_end EXIT
 
-cmake --build "$build" --target base_tests fits_tests display_tests publish_tests app_tests program_tests -j "$(nproc)" >/dev/null
+cmake --build "$build" --target base_tests fits_tests sky_tests display_tests publish_tests app_tests program_tests -j "$(nproc)" >/dev/null
 # Each program runs whole in one Wine process (a process a test case would cost seconds each).
 # Its output goes to a file: Wine's background processes may keep a pipe open after it ends. A
 # crash under Wine may still exit 0, so the verdict is GoogleTest's own last line.
 status=0
-for program in base_tests fits_tests display_tests publish_tests app_tests program_tests; do
+for program in base_tests fits_tests sky_tests display_tests publish_tests app_tests program_tests; do
   log="$build/$program.log"
   (cd "$build/tests" && timeout 300 wine "$program.exe" >"$log" 2>&1) || true
   if tail -n 3 "$log" | grep -q '^\[  PASSED  \]' && ! grep -q '^\[  FAILED  \]' "$log"; then
