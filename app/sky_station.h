@@ -43,9 +43,15 @@ class SkyStation {
 
  private:
   SkyAnalyser analyser_;
-  SkyReading reading_;
+  SkyReading reading_ = NotYet();
   std::string reference_path_ = "sky-reference.json";
   std::string last_failure_;  // said once, not every minute
+  /// Before the first analysis there are no values: the overlay and the report must not say 0.
+  static SkyReading NotYet() {
+    SkyReading reading;
+    reading.failure = "no frame analysed yet";
+    return reading;
+  }
 };
 
 /// The night a time belongs to: the date of the evening it began (noon to noon).

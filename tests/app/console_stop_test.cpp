@@ -122,6 +122,34 @@ TEST(ToolArguments, FrametoolReadsAndWritesUnicodeNames) {
   EXPECT_TRUE(fs::exists(picture));
 }
 
+#ifndef QOR_STAR_EXTRACTION
+// A build without SEP (README) says so at start, rather than publish a sky of nulls all night.
+TEST(SkyOnWindows, ABuildWithoutSepRefusesTheSkyAtStart) {
+  TempDir dir;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  const fs::path printed = dir.path() / "printed.txt";
+  const HANDLE output = CreateFileW(printed.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(output, INVALID_HANDLE_VALUE);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = output;
+  std::wstring command = L"\"" + fs::path(QOR_LIVE).wstring() + L"\" --headless --sky";
+  PROCESS_INFORMATION station{};
+  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.path().c_str(), &startup,
+                             &station));
+  CloseHandle(output);
+  CloseHandle(station.hThread);
+  EXPECT_EQ(WaitForSingleObject(station.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD code = 99;
+  GetExitCodeProcess(station.hProcess, &code);
+  CloseHandle(station.hProcess);
+  EXPECT_EQ(code, 2u);
+  EXPECT_NE(Text(printed).find("--sky: this build cannot find stars"), std::string::npos) << Text(printed);
+}
+#endif
+
 // A console's code page is not UTF-8: what the station prints must still show as written.
 TEST(ConsoleLines, AConsoleShowsTheStationsTextAsWritten) {
   FreeConsole();

@@ -422,6 +422,8 @@ TEST_F(LiveCycleTest, TheSkysValuesGoOutAndTheArchiveStaysTheCamerasFrame) {
   EXPECT_EQ(notes[0].rfind("Sky NG:sky-reference.json is damaged (", 0), 0u) << notes[0];
   EXPECT_TRUE(fs::exists("sky-reference.json.damaged"));
 
+  EXPECT_EQ(OverlayText("{STARS} {SQM} {CLEAR}", store_, cycle_.sky().OverlayValues()), QStringLiteral("- - -"))
+      << "nothing analysed yet";
   ASSERT_TRUE(cycle_.Run());
   const std::string report = Report();
   const size_t sky = report.find("\"sky\":{");
