@@ -7,6 +7,8 @@
 //        sky_bench peer DIR                 writes DIR/sky-N.fits and prints "N CX CY R STARS"
 //        sky_bench speed WxH ROUNDS [FITS]  "analysis MS floor MS bin" (medians); with FITS, the frame
 //                                           is also written there for the Python job and memory
+//        sky_bench night PNG                a night of synthetic frames (dusk, a passing cloud bank,
+//                                           dawn) analysed every 5 minutes, drawn as the night's chart
 //        sky_bench memory FITS              "extra-MB frame-MB": the peak memory the analysis adds to
 //                                           a process that has read the frame, and the frame's own
 
@@ -24,7 +26,10 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include <QGuiApplication>
+
 #include "fits/fits_reader.h"
+#include "night/sky_chart.h"
 #include "sky/sky_analyser.h"
 #include "sky/sky_image.h"
 #include "sky/star_extraction.h"
@@ -196,6 +201,48 @@ int Memory(const std::string& fits) {
   return 0;
 }
 
+// Twelve hours from 18:00, a frame every 5 minutes: the sky bright at dusk and dawn, dark between,
+// a cloud bank that covers more and more sectors from 22:00 and clears by 23:40. The station's own
+// analysis of each frame, drawn as the night's chart.
+int Night(const std::string& png) {
+  SkySettings settings;
+  settings.enabled = true;
+  settings.zero_point = 12.5;
+  settings.pixel_scale = 324;
+  SkyAnalyser analyser;
+  analyser.Configure(settings);
+  std::vector<SkyLogLine> lines;
+  const QDateTime dusk(QDate(2026, 12, 8), QTime(18, 0));
+  FrameStore store;
+  for (int i = 0; i <= 144; ++i) {
+    const double hours = i / 12.0;
+    StarFieldOptions options;
+    options.width = options.height = 700;
+    options.stars = 500;
+    options.hot_pixels = 10;
+    options.frame = static_cast<unsigned>(i);
+    options.drift = 0;  // stars that drift out of the circle would read as clouds in its edge
+    options.sky = 800 + 30000 * (std::exp(-hours / 0.35) + std::exp(-(12 - hours) / 0.35));
+    const double cloud = hours < 4 || hours > 5.7 ? 0 : std::sin((hours - 4) / 1.7 * 3.14159);
+    for (int sector = 0; sector < static_cast<int>(std::lround(cloud * 12)); ++sector)
+      options.clouded_sectors.push_back((sector * 5) % 16);
+    StarFieldTruth truth;
+    PutFrame(store, MakeStarField(options, truth), options.width, options.height, "30.0");
+    const SkyReading reading = analyser.Analyse(store, static_cast<uint64_t>(i) + 1, "2026-12-08");
+    SkyLogLine line;
+    line.time = dusk.addSecs(i * 300);
+    if (reading.measured()) {
+      line.stars = reading.stars;
+      line.background = reading.background;
+      line.background_per_s = reading.background_per_s;
+      line.sqm = reading.sqm;
+      line.clear = reading.clear;
+    }
+    lines.push_back(line);
+  }
+  return MakeSkyChart(lines, dusk.date()).save(QString::fromStdString(png)) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -203,9 +250,14 @@ int main(int argc, char** argv) {
   if (mode == "accuracy") return Accuracy();
   if (mode == "peer" && argc > 2) return Peer(argv[2]);
   if (mode == "memory" && argc > 2) return Memory(argv[2]);
+  if (mode == "night" && argc > 2) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);  // the chart's lettering wants the fonts
+    return Night(argv[2]);
+  }
   int width = 0, height = 0;
   if (mode == "speed" && argc > 3 && std::sscanf(argv[2], "%dx%d", &width, &height) == 2)
     return Speed(width, height, std::stoi(argv[3]), argc > 4 ? argv[4] : "");
-  std::fprintf(stderr, "usage: sky_bench accuracy | peer DIR | speed WxH ROUNDS [FITS] | memory FITS\n");
+  std::fprintf(stderr, "usage: sky_bench accuracy | peer DIR | speed WxH ROUNDS [FITS] | memory FITS | night PNG\n");
   return 2;
 }

@@ -14,6 +14,6 @@
 inline constexpr const char* kSkyChartName = "chart.png";
 
 /// The chart of `lines` (in time order) of the night `night`, `width` pixels wide; null without
-/// lines. Brightness is in mag/arcsec^2 where the lines have it (brighter sky lower), else the
-/// background per second, else the background.
+/// lines. Brightness is in mag/arcsec^2 where the lines have it, else the
+/// background per second, else the background; a brighter sky is drawn higher either way.
 QImage MakeSkyChart(const std::vector<SkyLogLine>& lines, const QDate& night, int width = 1200);

@@ -94,7 +94,7 @@ TEST(SkyAnalyser, TellsTheCloudedSectorAfterLearningTheClearSky) {
     analyser.Analyse(store, frame + 1, "2026-12-07");
   }
   EXPECT_EQ(analyser.last().clear, 1.0);
-  options.clouded_sector = 11;
+  options.clouded_sectors = {11};
   for (unsigned frame = 50; frame < 60; ++frame) {
     options.frame = frame;
     PutFrame(store, MakeStarField(options, truth), options.width, options.height);

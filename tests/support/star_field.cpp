@@ -32,7 +32,9 @@ std::vector<uint16_t> MakeStarField(const StarFieldOptions& options, StarFieldTr
     const double fwhm = 2 + 2 * unit(layout);
     x += options.drift * options.frame;
     if (SectorOf(circle, x, y) < 0) continue;
-    if (options.clouded_sector && SectorOf(circle, x, y) == *options.clouded_sector) continue;
+    if (std::find(options.clouded_sectors.begin(), options.clouded_sectors.end(), SectorOf(circle, x, y)) !=
+        options.clouded_sectors.end())
+      continue;
     truth.stars.push_back({x, y, peak});
     const double s = fwhm / 2.3548, amplitude = peak * truth.noise;
     const int reach = static_cast<int>(std::ceil(4 * s + 1));

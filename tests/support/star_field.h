@@ -21,7 +21,7 @@ struct StarFieldOptions {
   unsigned seed = 1;           // the stars, hot pixels and dark corners; the noise adds `frame`
   unsigned frame = 0;          // a later frame: new noise and cosmic rays, stars moved by `drift`
   double drift = 0;            // pixels the stars move per frame (along x)
-  std::optional<int> clouded_sector;  // the stars of this sector hidden (a cloud bank)
+  std::vector<int> clouded_sectors;  // the stars of these sectors hidden (a cloud bank)
 };
 
 struct StarFieldTruth {
