@@ -2,18 +2,15 @@
 #include "app/sky_station.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "app/sky_reference_file.h"
+#include "base/plain_numbers.h"
 #include "display/clock_texts.h"
 
 namespace {
 
 std::string Fixed(std::optional<double> value, int decimals) {
-  if (!value || !std::isfinite(*value)) return {};
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, *value);
-  return text;
+  return value && std::isfinite(*value) ? PlainFixed(*value, decimals) : std::string();
 }
 
 }  // namespace

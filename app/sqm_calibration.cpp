@@ -4,6 +4,7 @@
 #include "app/platform/console_lines.h"
 #include "app/platform/settings_path.h"
 #include "app/settings_file.h"
+#include "base/plain_numbers.h"
 #include "fits/fits_reader.h"
 #include "sky/sky_analyser.h"
 #include "sky/sky_brightness.h"
@@ -49,7 +50,9 @@ int CalibrateSqm(const CommandLine& options, std::FILE* out, std::FILE* err) {
   const std::optional<double> zero =
       ZeroPointFor(*options.sqm_reading, reading.background.value_or(0), *exposure, *sky.pixel_scale);
   if (!zero) return Refuse(err, "the sky's background is not above 0: a dark subtracted too much, or no sky");
-  std::fprintf(out, "sqm-zero-point = %.3f\n", *zero);
-  std::fprintf(out, "# background %.3f in %.3f s, %d stars\n", *reading.background, *exposure, reading.stars);
+  const std::string line = "sqm-zero-point = " + PlainFixed(*zero, 3) + "\n# background " +
+                           PlainFixed(reading.background.value_or(0), 3) + " in " + PlainFixed(*exposure, 3) + " s, " +
+                           std::to_string(reading.stars) + " stars\n";
+  std::fputs(line.c_str(), out);
   return 0;
 }

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sky/dark_frame.h"
 
-#include <cmath>
-#include <cstdlib>
 
+#include "base/plain_numbers.h"
 #include "fits/fits_reader.h"
 #include "fits/header_text.h"
 
@@ -20,10 +19,8 @@ class KeptError : public HeaderErrorSink {
 std::optional<double> ExposureOf(const FrameStore& store) {
   if (store.HeaderCardCount <= 0) return std::nullopt;
   const std::optional<std::string> text = HeaderValueText(store, "EXPTIME");
-  if (!text) return std::nullopt;
-  char* end = nullptr;
-  const double value = std::strtod(text->c_str(), &end);
-  if (end == text->c_str() || !std::isfinite(value) || value <= 0) return std::nullopt;
+  const std::optional<double> value = text ? ParsePlainNumber(*text) : std::nullopt;
+  if (!value || *value <= 0) return std::nullopt;
   return value;
 }
 

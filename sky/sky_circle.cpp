@@ -1,21 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sky/sky_circle.h"
 
+#include "base/plain_numbers.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <numbers>
 
 namespace {
 
-std::optional<double> FiniteNumber(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  // strtod reads the C locale's point here: the station never sets a numeric locale.
-  if (end != text.c_str() + text.size() || !std::isfinite(value)) return std::nullopt;
-  return value;
-}
+std::optional<double> FiniteNumber(const std::string& text) { return ParsePlainNumber(text); }
 
 }  // namespace
 

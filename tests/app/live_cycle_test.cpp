@@ -449,3 +449,44 @@ TEST_F(LiveCycleTest, TheSkysValuesGoOutAndTheArchiveStaysTheCamerasFrame) {
 
 }  // namespace
 #endif
+
+#if defined(QOR_STAR_EXTRACTION) && !defined(_WIN32)  // a POSIX locale built with localedef
+namespace {
+
+// Qt takes the system's locale for the C library's numbers: in a German one, "12.5" would read as
+// 12 and 1000.5 be written "1000,5", a field too many in sky.csv.
+TEST(SkyStationLocale, NumbersAreReadAndWrittenWithAPointInAGermanLocale) {
+  TempDir locales;
+  ScopedWorkingDirectory working_directory(locales.path());  // for its sky-reference.json
+  ASSERT_EQ(RunCommand("localedef -i de_DE -f UTF-8 " + ShellQuote(locales.File("de_DE.UTF-8")) + " 2>&1"), 0);
+  setenv("LOCPATH", locales.path().c_str(), 1);
+  const std::string before = setlocale(LC_NUMERIC, nullptr);
+  ASSERT_NE(setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
+  StarFieldOptions stars;
+  stars.width = stars.height = 300;
+  StarFieldTruth truth;
+  FrameStore store;
+  store.MakeRoom(300, 300, false);
+  const std::vector<uint16_t> frame = MakeStarField(stars, truth);
+  store.Naxis1 = store.Naxis2 = 300;
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 300; ++x) store.Pixel(x, y) = frame[static_cast<size_t>(x + 300 * y)];
+  store.HeaderCards[1] = ValueCard("EXPTIME", "12.5");
+  store.HeaderCards[2] = RawCard("END");
+  store.HeaderCardCount = 2;
+  SkySettings settings;
+  settings.enabled = true;
+  SkyStation sky;
+  std::vector<std::string> notes;
+  ASSERT_TRUE(sky.Configure(settings, notes).ok);
+  sky.Analyse(store, 1, QDateTime(QDate(2026, 12, 8), QTime(22, 0)));
+  const std::string line = sky.CsvLine(QDateTime(QDate(2026, 12, 8), QTime(22, 0)));
+  setlocale(LC_NUMERIC, before.c_str());
+  ASSERT_TRUE(sky.Reading() && sky.Reading()->background && sky.Reading()->background_per_s);
+  EXPECT_NEAR(*sky.Reading()->background_per_s, *sky.Reading()->background / 12.5, 1e-9);
+  EXPECT_EQ(std::count(line.begin(), line.end(), ','), 5) << line;
+  EXPECT_NE(line.find('.'), std::string::npos) << line;
+}
+
+}  // namespace
+#endif
