@@ -19,6 +19,8 @@
 #include "app/main_window.h"
 #include "app/platform/program_start.h"
 #include "app/platform/stop_signals.h"
+#include "app/platform/settings_path.h"
+#include "app/settings_file.h"
 #include "app/sqm_calibration.h"
 #include "sky/dark_frame.h"
 #include "sky/sky_circle.h"
@@ -101,6 +103,14 @@ std::string SkyRefusal(const SkySettings& settings) {
   DarkFrame dark;
   if (const Outcome loaded = LoadDarkFrame(settings.dark_path, dark); !loaded.ok)
     return "--dark " + settings.dark_path + ": " + loaded.reason;
+  // The live frame as it is now, where there is one: a dark of another size is a mistake to say
+  // at once, not a line in the log at the first frame of the night.
+  const SettingsBytes ini = LoadSettingsBytes(kSettingsFileName);
+  if (const std::optional<std::string> live = FilePathFromSettings(ini.lines[0].value_or(kDefaultSettingsTexts[0])))
+    if (const std::optional<FitsSize> frame = FitsFrameSize(*live); frame && (frame->width != dark.width || frame->height != dark.height))
+      return "--dark " + settings.dark_path + ": the dark is " + std::to_string(dark.width) + " x " +
+             std::to_string(dark.height) + ", the live frame " + std::to_string(frame->width) + " x " +
+             std::to_string(frame->height);
   if (settings.circle && !CentreInFrame(*settings.circle, dark.width, dark.height))
     return "--sky-circle: its centre lies outside the frames (" + std::to_string(dark.width) + " x " +
            std::to_string(dark.height) + ", the dark's size)";

@@ -2,7 +2,12 @@
 #include "sky/dark_frame.h"
 
 
+#include <algorithm>
+#include <string_view>
+
 #include "base/plain_numbers.h"
+#include "base/regular_file.h"
+#include "fits/fits_format.h"
 #include "fits/fits_reader.h"
 #include "fits/header_text.h"
 
@@ -15,6 +20,32 @@ class KeptError : public HeaderErrorSink {
 };
 
 }  // namespace
+
+std::optional<FitsSize> FitsFrameSize(const std::string& path) {
+  RegularFile file;
+  if (!file.Open(path).ok) return std::nullopt;
+  std::optional<double> width, height;
+  std::string block(fits_format::kHeaderBlockBytes, ' ');
+  // A header of up to 36 blocks (the reader's limit of 500 cards and more); a FIFO is refused by
+  // Open, never waited on.
+  for (uint64_t at = 0; at < 36 * block.size(); at += block.size()) {
+    if (!file.ReadAt(at, block.data(), block.size()).ok) return std::nullopt;
+    for (size_t card = 0; card < block.size(); card += fits_format::kCardLength) {
+      const std::string_view text(block.data() + card, fits_format::kCardLength);
+      if (text.substr(0, 8) == "END     ") {
+        if (!width || !height || *width < 1 || *height < 1 || *width > 1e6 || *height > 1e6) return std::nullopt;
+        return FitsSize{static_cast<int>(*width), static_cast<int>(*height)};
+      }
+      if (text.substr(8, 2) != "= ") continue;
+      std::string_view value = text.substr(10, 20);
+      value.remove_prefix(std::min(value.find_first_not_of(' '), value.size()));
+      value = value.substr(0, value.find(' '));
+      if (text.substr(0, 8) == "NAXIS1  ") width = ParsePlainNumber(value);
+      if (text.substr(0, 8) == "NAXIS2  ") height = ParsePlainNumber(value);
+    }
+  }
+  return std::nullopt;
+}
 
 std::optional<double> ExposureOf(const FrameStore& store) {
   if (store.HeaderCardCount <= 0) return std::nullopt;

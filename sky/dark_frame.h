@@ -22,6 +22,14 @@ struct DarkFrame {
 /// refused with the reason.
 Outcome LoadDarkFrame(const std::string& path, DarkFrame& dark);
 
+/// The width and height a FITS file's first header gives (NAXIS1, NAXIS2), read from its header
+/// alone; nothing where the file cannot be read or says no size.
+struct FitsSize {
+  int width = 0;
+  int height = 0;
+};
+std::optional<FitsSize> FitsFrameSize(const std::string& path);
+
 /// A frame's usable EXPTIME (finite, above 0), or nothing.
 std::optional<double> ExposureOf(const FrameStore& store);
 

@@ -182,11 +182,14 @@ namespace {
 // 100" pixels: 2.5 log10(1000 / 10 / 100^2) = -5, so a reading of 21 gives 16).
 TEST_F(StationProgramTest, ABadDarkStopsTheStartAndTheMeterCalibratesTheZeroPoint) {
   FitsBuilder::Frame(16, 64, 48, {ValueCard("NAXIS3", "3")}).Write(dir_.File("colour.fits"));
-  for (const char* dark : {"--dark missing.fits", "--dark colour.fits", "--dark camera"}) {
+  FitsBuilder::Frame(16, 32, 32).Samples(std::vector<int64_t>(32 * 32, 100), 2).Write(dir_.File("small.fits"));
+  WriteBytes(dir_.File("qor_live.ini"), {'c', 'a', 'm', 'e', 'r', 'a', '/', 'l', 'i', 'v', 'e', '.', 'f', 't', 's', '\n'});
+  for (const char* dark : {"--dark missing.fits", "--dark colour.fits", "--dark camera", "--dark small.fits"}) {
     ChildProcess refused = Launch(std::string("--headless --sky ") + dark);
     EXPECT_EQ(refused.WaitForExit(10), 2) << dark;
     EXPECT_NE(Output().find("qor_live: --dark "), std::string::npos) << dark << Output();
   }
+  EXPECT_NE(Output().find("the dark is 32 x 32, the live frame 64 x 48"), std::string::npos) << Output();
   StarFieldOptions stars;
   stars.width = stars.height = 400;
   stars.stars = 200;
@@ -197,7 +200,6 @@ TEST_F(StationProgramTest, ABadDarkStopsTheStartAndTheMeterCalibratesTheZeroPoin
   FitsBuilder::Frame(16, 400, 400, {ValueCard("BZERO", "32768"), ValueCard("EXPTIME", "10.0")})
       .Samples(samples, 2)
       .Write(dir_.File("camera/live.fts"));
-  WriteBytes(dir_.File("qor_live.ini"), {'c', 'a', 'm', 'e', 'r', 'a', '/', 'l', 'i', 'v', 'e', '.', 'f', 't', 's', '\n'});
   ChildProcess calibration = Launch("--sqm-calibrate 21 --pixel-scale 100");
   ASSERT_EQ(calibration.WaitForExit(20), 0) << Output();
   double zero = 0;
