@@ -37,7 +37,8 @@ def cloud_cover(t, width, height):
     y = np.arange(height, dtype=np.float32)[:, None]
     # The bank's edge leans, so that it covers some directions of the sky before others.
     distance = np.abs(x - centre - 0.3 * (y - height / 2))
-    return np.clip((distance - width / 4) / (width / 30), 0.02, 1.0).astype(np.float32)
+    # A bank thick enough to hide even the brightest stars (a thin one would let them through).
+    return np.clip((distance - width / 4) / (width / 30), 0.0, 1.0).astype(np.float32)
 
 
 def add_stars(sky, stars, t, site_tint=None, cover=None):
