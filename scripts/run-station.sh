@@ -42,6 +42,12 @@ printf '%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n' "$work/camera/live.fts" "Tam
 chmod 600 "$work/qor_live.ini"
 
 for _ in $(seq 50); do [ -f "$work/camera/live.fts" ] && break; sleep 0.1; done
+# Start connects once: the demo's FTP server must be listening by then (on a busy machine Python
+# takes a few seconds to start it).
+for _ in $(seq 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$ftp_port") 2>/dev/null && break
+  sleep 0.1
+done
 
 # The demo's options, in qor_live.conf as an observer would keep them. A newcomer should see the
 # page change within seconds: a cycle every 10 s instead of every minute. The simulated camera is
