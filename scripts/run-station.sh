@@ -62,7 +62,7 @@ large-frames = yes
 picture = 1920x1280
 archive-floor-mb = 1024
 colour = yes
-overlay = {EXPTIME} s  {CCD-TEMP} C  {STARS} stars  {CLEAR} clear
+overlay = {EXPTIME}s {CCD-TEMP}C {STARS} stars {CLEAR} clear
 stale-after = 60
 # The night so far on the page: its keogram, star trails and timelapse remade every minute.
 night = yes
