@@ -52,7 +52,7 @@ Outcome FrameCorrections::SubtractDark(FrameStore& store, const DarkFrame& dark)
 
 int FrameCorrections::ReplaceHotPixels(FrameStore& store, const HotPixelMap& map, int step) {
   const FrameExtent extent = WalkableExtent(store);
-  if (map.hot().empty() || extent.width <= 0) return 0;
+  if (map.hot().empty() || extent.width <= 0 || !map.Fits(store, extent.width, extent.height)) return 0;
   if (!changed()) pixel_min_ = store.PixelMin, pixel_max_ = store.PixelMax;
   const int planes = 1 + store.ColourPlaneCount;
   // The medians come from the frame as it was: a hot pixel beside another is not judged by a

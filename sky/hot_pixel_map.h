@@ -24,6 +24,11 @@ class HotPixelMap {
   /// The hot pixels' cell indices (x + Stride * y) in the store as laid out when learned, sorted.
   const std::vector<uint32_t>& hot() const { return hot_; }
   bool IsHot(uint32_t cell) const;
+  /// True when the map was learned on frames laid out as `store`'s is now for a `width` x
+  /// `height` frame: a map of another size names other pixels.
+  bool Fits(const FrameStore& store, int width, int height) const {
+    return width == width_ && height == height_ && store.Stride == stride_;
+  }
 
  private:
   std::unordered_map<uint32_t, uint16_t> history_;  // cell -> one bit per remembered frame, newest lowest

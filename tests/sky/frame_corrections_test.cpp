@@ -72,6 +72,14 @@ TEST(SkyAnalyser, RemovesHotPixelsWithoutTheSkysAnalysis) {
   analyser.Prepare(store);
   for (const uint32_t hot : truth.hot)
     EXPECT_LT(store.Pixel(static_cast<int>(hot % 400), static_cast<int>(hot / 400)), 2500) << hot;  // 3000 and more above the sky before
+  analyser.Restore(store);
+
+  // A frame of another size: the map names other pixels, and none of them is touched.
+  options.width = options.height = 300;
+  PutFrame(store, MakeStarField(options, truth), 300, 300);
+  const std::vector<int32_t> raw = Cells(store, 300, 300);
+  analyser.Prepare(store);
+  EXPECT_EQ(Cells(store, 300, 300), raw);
 }
 
 }  // namespace
