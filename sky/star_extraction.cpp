@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sky/star_extraction.h"
 
-// SEP's header declares C functions without saying so to a C++ compiler.
-extern "C" {
-#include <sep.h>
-}
+#include "sky/sep_sources.h"
 
 #include <algorithm>
 #include <array>
@@ -15,8 +12,6 @@ extern "C" {
 
 namespace {
 
-constexpr int kPixelStackFull = 2;  // SEP's status where its pixel stack overflowed
-
 std::string SepReason(int status) {
   char text[72] = {};
   sep_get_errmsg(status, text);
@@ -25,9 +20,6 @@ std::string SepReason(int status) {
 
 struct BackgroundFree {
   void operator()(sep_bkg* background) const { sep_bkg_free(background); }
-};
-struct CatalogFree {
-  void operator()(sep_catalog* catalog) const { sep_catalog_free(catalog); }
 };
 
 // A single bright pixel among neighbours near the sky: a cosmic ray or a hot pixel. A star's
@@ -126,26 +118,14 @@ Outcome ExtractStars(SkyImage& image, const SkyCircle& circle, double sigma, Sta
   if (!(Median(sky_noise) > 0) || !std::isfinite(field.background))
     return Outcome::Failure("a flat frame: its sky has no noise (all one value, or saturated)");
 
-  static const float kKernel[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};  // SEP's and SExtractor's default
-  // SEP keeps the pixels of the sources it is following on a stack of a fixed size: a small one
-  // for a night sky at the usual threshold, a larger one only where that overflows (a threshold
-  // near the noise, a bright sky), so that the analysis takes little memory beyond its image.
-  std::unique_ptr<sep_catalog, CatalogFree> catalog;
-  for (const size_t pixels : {size_t{100'000}, size_t{300'000}, size_t{1'000'000}}) {
-    sep_set_extract_pixstack(pixels);
-    sep_catalog* found = nullptr;
-    status = sep_extract(&data, static_cast<float>(sigma), SEP_THRESH_REL, kLeastStarPixels, kKernel, 3, 3,
-                         SEP_FILTER_CONV, 32, 0.005, 1, 1.0, &found);
-    catalog.reset(found);
-    if (status != kPixelStackFull) break;
-  }
-  if (status != 0) return Outcome::Failure(SepReason(status));
-  for (int i = 0; i < catalog->nobj; ++i) {
-    const double x = (catalog->x[i] + 0.5) * bin - 0.5, y = (catalog->y[i] + 0.5) * bin - 0.5;
+  std::vector<SepSource> sources;
+  if (const Outcome found = ExtractSepSources(data, static_cast<float>(sigma), sources); !found.ok) return found;
+  for (const SepSource& source : sources) {
+    const double x = (source.x + 0.5) * bin - 0.5, y = (source.y + 0.5) * bin - 0.5;
     if (SectorOf(circle, x, y) < 0) continue;
     // At bin 1 a star spans pixels; binned, even a star can be one pixel.
-    if (image.bin == 1 && LonePixel(image, catalog->xpeak[i], catalog->ypeak[i])) continue;
-    field.stars.push_back({x, y, catalog->peak[i]});
+    if (image.bin == 1 && LonePixel(image, source.xpeak, source.ypeak)) continue;
+    field.stars.push_back({x, y, source.peak});
   }
   return Outcome::Success();
 }

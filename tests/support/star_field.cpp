@@ -73,7 +73,8 @@ StarMatch MatchStars(const StarFieldTruth& truth, const std::vector<std::pair<do
   for (size_t i = 0; i < truth.stars.size(); ++i) grid[key(truth.stars[i].x, truth.stars[i].y)].push_back(i);
   std::vector<bool> matched(truth.stars.size(), false);
   StarMatch result;
-  for (const auto& [fx, fy] : found) {
+  for (const auto& position : found) {
+    const double fx = position.first, fy = position.second;  // lambdas take no structured bindings in clang 14
     bool near = false;
     for (int dy = -8; dy <= 8; dy += 8)
       for (int dx = -8; dx <= 8; dx += 8) {
