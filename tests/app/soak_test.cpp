@@ -67,6 +67,8 @@ TEST_F(SoakTest, ThreeHundredCyclesWithFaults) {
   Control("Text6")->setText("secret");
   Window().SetCycleOptions({std::chrono::seconds(60), std::chrono::seconds(600), 0});  // archive whatever the disk
   QTest::mouseClick(Control<QPushButton>("Command1"), Qt::LeftButton);
+  // Start's own cycle counts towards the ninth unless its read was torn (a busy machine, Wine).
+  const int counted_by_start = Window().FrameCounter();
 
   // Every message box is answered, as the observer would; the texts are checked below.
   std::vector<std::string> boxes;
@@ -156,7 +158,7 @@ TEST_F(SoakTest, ThreeHundredCyclesWithFaults) {
 #endif
   EXPECT_LE(torn_reads, kMostTornReads) << "most cycles must publish";
   EXPECT_EQ(uploads, 300 - 6 - torn_reads);
-  EXPECT_EQ(archives, uploads / 9);
+  EXPECT_EQ(archives, (uploads + counted_by_start) / 9);
   EXPECT_EQ(boxes.size(), 1u) << "only the bad header is a message box";
   EXPECT_EQ(server.Count("LOGIN"), 2) << "one login per server life: the first, then after its restart";
   const long growth = ResidentKilobytes() - memory_after_warmup;
