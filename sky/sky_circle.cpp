@@ -7,19 +7,13 @@
 #include <cmath>
 #include <numbers>
 
-namespace {
-
-std::optional<double> FiniteNumber(const std::string& text) { return ParsePlainNumber(text); }
-
-}  // namespace
-
 std::optional<SkyCircle> ParseSkyCircle(const std::string& text) {
   const size_t first = text.find(',');
   const size_t second = first == std::string::npos ? first : text.find(',', first + 1);
   if (second == std::string::npos || text.find(',', second + 1) != std::string::npos) return std::nullopt;
-  const auto cx = FiniteNumber(text.substr(0, first));
-  const auto cy = FiniteNumber(text.substr(first + 1, second - first - 1));
-  const auto r = FiniteNumber(text.substr(second + 1));
+  const auto cx = ParsePlainNumber(text.substr(0, first));
+  const auto cy = ParsePlainNumber(text.substr(first + 1, second - first - 1));
+  const auto r = ParsePlainNumber(text.substr(second + 1));
   if (!cx || !cy || !r || *r <= 0) return std::nullopt;
   return SkyCircle{*cx, *cy, *r};
 }

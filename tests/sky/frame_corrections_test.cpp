@@ -11,13 +11,6 @@
 
 namespace {
 
-std::vector<int32_t> Cells(const FrameStore& store, int width, int height) {
-  std::vector<int32_t> cells;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) cells.push_back(store.Pixel(x, y));
-  return cells;
-}
-
 // The dark goes from the frame, scaled by the exposures; the frame comes back exactly, even where
 // the subtraction had to clamp at the ends of 32-bit samples.
 TEST(SkyAnalyser, SubtractsTheScaledDarkAndGivesTheRawFrameBack) {

@@ -8,17 +8,8 @@
 #include "sky/sky_analyser.h"
 #include "sky/sky_brightness.h"
 #include "tests/sky/sky_frames.h"
-#include "tests/support/fits_builder.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
-
-std::vector<int32_t> Cells(const FrameStore& store, int width, int height) {
-  std::vector<int32_t> cells;
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) cells.push_back(store.Pixel(x, y));
-  return cells;
-}
 
 // Sixteen frames with the stars drifting: the hot pixels are learned, drawn as their neighbours
 // in the picture, never counted, and the frame goes back to the archive as the camera wrote it.

@@ -13,6 +13,14 @@
 #include "fits/frame_store.h"
 #include "tests/support/star_field.h"
 
+/// The frame's cells row by row, to compare a frame before and after.
+inline std::vector<int32_t> Cells(const FrameStore& store, int width, int height) {
+  std::vector<int32_t> cells;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) cells.push_back(store.Pixel(x, y));
+  return cells;
+}
+
 /// Every pixel of the store's frame set to `value`.
 inline void FillAll(FrameStore& store, int32_t value) {
   for (int y = 0; y < static_cast<int>(store.Naxis2); ++y)
