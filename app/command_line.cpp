@@ -254,10 +254,92 @@ constexpr ValueOption kSkyOptions[] = {
      }},
 };
 
+// Alerts and the channels that carry them; --alert, --notify and --notify-to may be given again.
+constexpr ValueOption kAlertOptions[] = {
+    {"--events", "--events needs meteors or all",
+     [](const std::string& v, CommandLine& r) {
+       if (v != "meteors" && v != "all") return NotA("--events takes meteors or all", v);
+       r.cycle.events.enabled = r.cycle.sky.enabled = true;
+       r.cycle.events.all = v == "all";
+       return std::string();
+     }},
+    {"--event-sigma", "--event-sigma needs a number",
+     [](const std::string& v, CommandLine& r) {
+       std::optional<double> sigma;
+       std::string error = TakeNumber("--event-sigma takes a number from 2 to 100", v, 2, 100, sigma);
+       if (sigma) r.cycle.events.sigma = *sigma;
+       return error;
+     }},
+    {"--event-length", "--event-length needs a number of pixels",
+     [](const std::string& v, CommandLine& r) {
+       return TakeWhole("--event-length takes a whole number of pixels from 5 to 10000", v, 5, 10000, r.cycle.events.length);
+     }},
+    {"--alert", "--alert needs a rule",
+     [](const std::string& v, CommandLine& r) {
+       std::string why;
+       std::optional<AlertRule> rule = ParseAlertRule(v, why);
+       if (rule) r.cycle.alerts.rules.push_back(std::move(*rule));
+       return why;
+     }},
+    {"--alert-quiet", "--alert-quiet needs minutes",
+     [](const std::string& v, CommandLine& r) {
+       int minutes = 0;
+       std::string error = TakeWhole("--alert-quiet takes whole minutes from 0 to 1440", v, 0, 1440, minutes);
+       r.cycle.alerts.quiet = std::chrono::minutes(minutes);
+       return error;
+     }},
+    {"--notify", "--notify needs an address",
+     [](const std::string& v, CommandLine& r) {
+       std::string why;
+       std::optional<NotifyAddress> address = ParseNotifyAddress(v, why);
+       if (address) r.cycle.alerts.notify.push_back(std::move(*address));
+       return why;
+     }},
+    {"--notify-user", "--notify-user needs a name",
+     [](const std::string& v, CommandLine& r) { r.cycle.alerts.channels.user = v; return std::string(); }},
+    {"--notify-password", "--notify-password needs a password",
+     [](const std::string& v, CommandLine& r) { r.cycle.alerts.channels.password = v; return std::string(); }},
+    {"--notify-to", "--notify-to needs an address",
+     [](const std::string& v, CommandLine& r) {
+       if (v.find('@') == std::string::npos || v.find_first_of(std::string("\r\n<> ,\0", 7)) != std::string::npos)
+         return NotA("--notify-to takes a mail address", v);
+       r.cycle.alerts.channels.to.push_back(v);
+       return std::string();
+     }},
+    {"--notify-from", "--notify-from needs an address",
+     [](const std::string& v, CommandLine& r) {
+       if (v.find('@') == std::string::npos || v.find_first_of(std::string("\r\n<> ,\0", 7)) != std::string::npos)
+         return NotA("--notify-from takes a mail address", v);
+       r.cycle.alerts.channels.from = v;
+       return std::string();
+     }},
+};
+
+// What one alert option asks of the others, said as the error; empty where all is there.
+std::string AlertsWant(const CommandLine& result) {
+  const AlertSettings& alerts = result.cycle.alerts;
+  for (const AlertRule& rule : alerts.rules) {
+    if (rule.kind == AlertRule::Kind::kStale && result.cycle.stale_after.count() == 0)
+      return "--alert stale needs --stale-after: it says how long without a new frame is stale";
+    if (rule.kind == AlertRule::Kind::kDiskLow && result.cycle.archive_floor_mb == 0)
+      return "--alert disk-low needs --archive-floor-mb: it says how low is low";
+    if ((rule.kind == AlertRule::Kind::kClear || rule.kind == AlertRule::Kind::kCloudy) && !result.cycle.sky.enabled)
+      return "--alert " + rule.name + " needs --sky: the clear share is the sky's";
+    if (rule.kind == AlertRule::Kind::kMeteor && !result.cycle.events.enabled)
+      return "--alert meteor needs --events";
+  }
+  for (const NotifyAddress& address : alerts.notify)
+    if (address.kind == NotifyAddress::Kind::kMail && alerts.channels.to.empty())
+      return "--notify " + address.text + " needs --notify-to ADDRESS";
+  return {};
+}
+
 const ValueOption* FindValueOption(const std::string& name) {
   for (const ValueOption& option : kValueOptions)
     if (name == option.name) return &option;
   for (const ValueOption& option : kSkyOptions)
+    if (name == option.name) return &option;
+  for (const ValueOption& option : kAlertOptions)
     if (name == option.name) return &option;
   return nullptr;
 }
@@ -289,6 +371,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       name = name.substr(0, name.find('='));
     }
     if (!inline_value && TakeFlag(name, result)) continue;
+    // --events alone, or --events all.
+    if (name == "--events" && !inline_value && (i + 1 >= arguments.size() || (arguments[i + 1] != "all" && arguments[i + 1] != "meteors"))) {
+      result.cycle.events.enabled = result.cycle.sky.enabled = true;
+      continue;
+    }
     const ValueOption* option = FindValueOption(name);
     if (!option) return Error("unknown option \"" + arguments[i] + "\"");
     if (!inline_value) {
@@ -297,6 +384,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (std::string error = option->take(value, result); !error.empty()) return Error(std::move(error));
   }
+  if (std::string wanted = AlertsWant(result); !wanted.empty() && result.action == CommandLine::Action::kRun)
+    return Error(std::move(wanted));
   // --help and --version answer before a calibration is asked what it needs.
   if (result.action == CommandLine::Action::kCalibrate && !result.cycle.sky.pixel_scale)
     return Error("--sqm-calibrate needs --pixel-scale: the zero point is per square arc second");

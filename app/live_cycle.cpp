@@ -13,6 +13,8 @@
 #include "fits/header_text.h"
 #include "app/start_stop.h"
 
+#include <QFile>
+
 void LiveCycleHost::RunAttempt(const std::function<void()>& attempt) {
   Beside(*this, [&attempt] { attempt(); });
 }
@@ -48,6 +50,7 @@ void LiveCycle::Steps() {
     // time stamp would mislead, so this cycle ends here and the next tick tries again.
     Status(QStringLiteral("Read live file NG:") + QString::fromUtf8(read.message));
     sky_.NoFrame("no frame read");
+    Notes(events_.NoFrame(&alerts_));
     Report(host_.Now(), last_status_);
     return;
   }
@@ -82,7 +85,7 @@ void LiveCycle::Steps() {
   // lettering below turns into the surface's own.
   const QImage plain = night_.enabled() && !refused ? picture_.Image() : QImage();
   const QString overlay =
-      options_.overlay.empty() ? QString() : OverlayText(options_.overlay, store_, sky_.OverlayValues());
+      options_.overlay.empty() ? QString() : OverlayText(options_.overlay, store_, StationValues());
   LetterPicture(picture_, host_.SiteCaption(), DateTimeStamp(now), stale_line, overlay);
   host_.Breathe();
 
@@ -93,7 +96,9 @@ void LiveCycle::Steps() {
     Status(QStringLiteral("FTP Live picture"));
     if (Beside(host_, [this] { return publisher_.FtpPutBin(kSnapshotJpeg, kSnapshotJpeg); }) == -1) {
       Status(QStringLiteral("Put bin OK"));
+      uploads_failed_in_row_ = 0;
     } else {
+      ++uploads_failed_in_row_;
       Status(QStringLiteral("Put bin NG:") + QString::number(publisher_.FtpGetLastError()));
       connection_failed = publisher_.ConnectionFailed();
     }
@@ -125,16 +130,35 @@ void LiveCycle::Notes(const std::vector<std::string>& notes) {
 void LiveCycle::AnalyseTheSky(const ReadResult& read, const QDateTime& now) {
   if (!sky_.active()) return;
   if (read.status == ReadStatus::kOk) {
+    EventFrame frame;
+    if (events_.enabled()) {
+      frame.digest = read.data_digest;
+      frame.picture = picture_.Image();
+      const FrameExtent extent = WalkableExtent(store_);
+      frame.picture_scale = painter_.SizeFor(store_).design() || extent.width <= 0
+                                ? 1.0 : static_cast<double>(frame.picture.width()) / extent.width;
+      frame.when = now;
+      frame.night_folder = night_.current_folder();
+    }
     Notes(Beside(host_, [&] {
       std::vector<std::string> notes = sky_.Analyse(store_, read.data_digest, now);
       sky_.Restore(store_);
+      frame.signal = sky_.signal();
+      for (std::string& note : events_.Frame(frame, &alerts_)) notes.push_back(std::move(note));
       return notes;
     }));
   } else {
     sky_.NoFrame("no new frame: its header was refused");
     sky_.Restore(store_);
+    Notes(events_.NoFrame(&alerts_));
   }
   host_.SkyAnalysed(sky_.Summary());
+}
+
+std::map<std::string, std::string> LiveCycle::StationValues() const {
+  std::map<std::string, std::string> values = sky_.OverlayValues();
+  if (events_.enabled()) values["METEORS"] = events_.OverlayValue();
+  return values;
 }
 
 void LiveCycle::KeepForTheNight(const QDateTime& now, const QImage& plain, bool saved) {
@@ -179,6 +203,33 @@ void LiveCycle::Archive() {
   if (!archived.ok) Status(QStringLiteral("Picture saving NG:") + QString::fromUtf8(archived.reason));
 }
 
+void LiveCycle::Alert(const QDateTime& when, const QByteArray& report) {
+  if (!options_.alerts.any()) return;
+  AlertMoment moment;
+  moment.conditions.now = host_.Monotonic();
+  moment.conditions.stale = Stale() || frame_refused_;
+  moment.conditions.uploads_failed_in_row = uploads_failed_in_row_;
+  if (options_.archive_floor_mb > 0) {
+    const std::string directory = ArchiveDirectoryBytes(host_.LiveFileText(), static_cast<char>(kPathSeparator));
+    const std::optional<uint64_t> free = FreeBytes(directory);
+    moment.conditions.disk_low = free && *free < options_.archive_floor_mb * (uint64_t{1} << 20);
+  }
+  if (const std::optional<SkyReading> sky = sky_.Reading(); sky && sky->measured()) moment.conditions.clear = sky->clear;
+  moment.conditions.meteors = events_.new_meteors();
+  moment.time = when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODate).toStdString();
+  moment.station = host_.SiteCaption().toStdString();
+  if (const std::optional<QDateTime> changed = freshness_.last_change())
+    moment.stale_since = changed->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+  moment.log = host_.RecentLog();
+  moment.picture = [] {
+    QFile picture(QString::fromUtf8(kSnapshotJpeg));
+    return picture.open(QIODevice::ReadOnly) ? picture.read(16 << 20) : QByteArray();
+  };
+  alerts_.Observe(moment);
+  alerts_.State(report);
+  Notes(alerts_.TakeNotes());
+}
+
 void LiveCycle::Report(const QDateTime& when, const QString& status, bool connection_failed) {
   StationReport report;
   report.updated = when;
@@ -189,6 +240,7 @@ void LiveCycle::Report(const QDateTime& when, const QString& status, bool connec
   if (store_.HeaderCardCount > 0) report.frame_time = HeaderValueText(store_, "DATE-OBS");
   report.sky = sky_.Reading();
   const QByteArray json = StationReportJson(report);
+  Alert(when, json);
   const Outcome written = WriteFileAtomically(kReportFileName, json.constData(), static_cast<size_t>(json.size()), 0644,
                                             Durability::kReplaceOnly);
   if (!written.ok) {

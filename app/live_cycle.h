@@ -9,10 +9,13 @@
 
 #include <QDateTime>
 #include <QImage>
+#include <QStringList>
 #include <QString>
 
 #include "app/frame_freshness.h"
 #include "app/sky_station.h"
+#include "app/event_station.h"
+#include "app/station_alerts.h"
 #include "night/night_keeper.h"
 #include "display/picture_painter.h"
 #include "display/picture_surface.h"
@@ -48,6 +51,8 @@ class LiveCycleHost : public HeaderErrorSink {
   void RunAttempt(const std::function<void()>& attempt) override;
   /// The sky's analysis of the frame, in one line for a tooltip (empty without --sky).
   virtual void SkyAnalysed(const QString& summary) { (void)summary; }
+  /// The last lines of the station's log, for an alert about the station.
+  virtual QStringList RecentLog() const { return {}; }
   /// The monotonic clock, for "how long since": it never steps when the wall clock is set.
   virtual std::chrono::steady_clock::time_point Monotonic() const { return std::chrono::steady_clock::now(); }
 };
@@ -66,6 +71,8 @@ struct CycleOptions {
   std::string overlay{};                   // --overlay: a third line with the frame's {KEY}s
   NightOptions night{};                    // --night, --site, --sun-altitude, --keep-nights
   SkySettings sky{};                       // --sky, --dark, --hot-pixels and the sky's numbers
+  AlertSettings alerts{};                  // --alert, --notify and the channels' login
+  EventSettings events{};                  // --events, --event-sigma, --event-length
 };
 
 class LiveCycle {
@@ -96,6 +103,8 @@ class LiveCycle {
     NightOptions night = options.night;
     night.sky = options.sky.enabled;
     night_.SetOptions(night, options.archive_floor_mb);
+    alerts_.Configure(options.alerts);
+    events_.Configure(options.events);
   }
   /// Publishing stops: the night being kept ends.
   void EndNight();
@@ -115,10 +124,14 @@ class LiveCycle {
   /// The sky's analysis of a frame just read, once its picture is out; the frame is then the
   /// camera's again, for the archive.
   void AnalyseTheSky(const ReadResult& read, const QDateTime& now);
+  /// The overlay's {KEY}s that the station itself knows: the sky's and the night's meteors.
+  std::map<std::string, std::string> StationValues() const;
   /// Uploads the reviewed nights' products that are due, in what is left of the cycle's interval:
   /// they never hold back the next live picture.
   void PublishNights(bool connection_failed);
   void Notes(const std::vector<std::string>& notes);
+  /// The cycle's conditions to the alerts, and the station's state to MQTT.
+  void Alert(const QDateTime& when, const QByteArray& report);
   /// True when the stale line is asked for and no new frame has come for that long.
   bool Stale() const;
 
@@ -130,6 +143,9 @@ class LiveCycle {
   PicturePainter painter_;
   NightKeeper night_;
   SkyStation sky_;
+  StationAlerts alerts_;
+  EventStation events_;
+  int uploads_failed_in_row_ = 0;
   std::chrono::steady_clock::time_point started_{};  // this cycle's start
   bool first_since_start_ = true;  // the cycle that Start runs before it starts the timer
   FrameFreshness freshness_;

@@ -20,7 +20,7 @@ std::string Trimmed(const std::string& text) {
 // The options that take no value.
 bool IsSwitch(const std::string& name) {
   return name == "start" || name == "headless" || name == "colour" || name == "night" ||
-         name == "large-frames" || name == "sky";
+         name == "large-frames" || name == "sky" || name == "events";
 }
 
 // The arguments of one line, or why it is not understood.
@@ -36,7 +36,9 @@ bool LineArguments(const std::string& line, std::vector<std::string>& arguments,
     why = "not an option of the file";
     return false;
   }
-  if (IsSwitch(name)) {
+  if (name == "events" && (value == "all" || value == "meteors")) {
+    arguments.push_back("--events=" + value);
+  } else if (IsSwitch(name)) {
     if (value == "yes" || value == "true" || value == "1") arguments.push_back("--" + name);
     else if (value != "no" && value != "false" && value != "0") {
       why = name + " takes yes or no";

@@ -32,6 +32,8 @@ class SkyStation {
   /// Before the archive: the frame as the camera wrote it.
   void Restore(FrameStore& store) { analyser_.Restore(store); }
 
+  /// The last analysed frame's sky signal, where its analysis succeeded; nothing otherwise.
+  const SkyImage* signal() const { return reading_.measured() ? &analyser_.signal() : nullptr; }
   /// The last frame's reading for live2.json; nothing without --sky.
   std::optional<SkyReading> Reading() const;
   /// {STARS}, {SQM} and {CLEAR} for the overlay; empty without --sky.

@@ -84,6 +84,7 @@ class StationCore : public LiveCycleHost, public StationControls {
   QDateTime Now() const override { return QDateTime::currentDateTime(); }
   void ShowHeaderError(const std::string& message) override;
   void SkyAnalysed(const QString& summary) override { face_.ShowSky(summary); }
+  QStringList RecentLog() const override { return log_.Recent(); }
 
   // StationControls
   std::string StatusText() const override { return status_.toUtf8().toStdString(); }

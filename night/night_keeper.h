@@ -24,6 +24,8 @@ class NightKeeper {
 
   void SetOptions(const NightOptions& options, uint64_t floor_mb);
   bool enabled() const { return recorder_.enabled(); }
+  /// The folder of the night being kept, if one is.
+  std::optional<std::string> current_folder() const { return recorder_.current_folder(); }
 
   /// A cycle at `now`: the first after a start finishes what earlier runs left, the first after a
   /// noon reviews a night that ended without its station. Lines for the log.

@@ -17,6 +17,7 @@ packages=(
   dpkg-dev lintian file
   libssh-dev openssh-server openssh-client python3-asyncssh
   libsep-dev python3-sep
+  libmosquitto-dev mosquitto mosquitto-clients python3-aiosmtpd
 )
 # Node.js and npm for the page test: the machine's own where it has them, Debian's otherwise.
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)

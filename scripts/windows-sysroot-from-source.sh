@@ -2,7 +2,7 @@
 # Builds the Windows x86-64 sysroot from Debian 12's own source packages with Debian's MinGW-w64
 # (posix threads), into build-windows/sysroot: Qt 6 (Core, Gui, Widgets, Test; the windows and
 # offscreen platforms), libjpeg-turbo (TurboJPEG), mbedTLS and libssh, OpenSSL, libcurl on OpenSSL
-# (FTP, FTPS), x264, FFmpeg (only what an H.264 MP4 writer and reader need) and GoogleTest.
+# (FTP, FTPS, SMTP for the alerts), x264, FFmpeg (only what an H.264 MP4 writer and reader need) and GoogleTest.
 # It takes half an hour on two idle cores (27 minutes here, Qt 19 of them), an hour or more on
 # busy ones. Each library leaves a stamp in build-windows/sysroot-work/stamps and is not built
 # again; a run that stopped goes on where it stopped. scripts/windows-sysroot.sh calls this with
@@ -150,7 +150,7 @@ build_curl() {
     -DCURL_USE_LIBSSH=OFF -DCURL_USE_LIBPSL=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
     -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DCURL_DISABLE_LDAP=ON -DCURL_DISABLE_LDAPS=ON -DCURL_DISABLE_RTSP=ON \
     -DCURL_DISABLE_DICT=ON -DCURL_DISABLE_TELNET=ON -DCURL_DISABLE_TFTP=ON -DCURL_DISABLE_POP3=ON \
-    -DCURL_DISABLE_IMAP=ON -DCURL_DISABLE_SMB=ON -DCURL_DISABLE_SMTP=ON -DCURL_DISABLE_GOPHER=ON \
+    -DCURL_DISABLE_IMAP=ON -DCURL_DISABLE_SMB=ON -DCURL_DISABLE_GOPHER=ON \
     -DCURL_DISABLE_MQTT=ON -DENABLE_MANUAL=OFF -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none
 }
 

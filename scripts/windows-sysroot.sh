@@ -54,9 +54,11 @@ if [ ! -f "$target/.unpacked" ] || [ "$shared/sysroot.tar.zst" -nt "$target/.unp
 fi
 
 # libcurl on OpenSSL, from the same Debian source as the Schannel one it replaces.
-if [ ! -f "$target/.curl-openssl" ]; then
+# With SMTP for the alerts' mail: a curl built before that is built again.
+if [ ! -f "$target/.curl-openssl-smtp" ]; then
+  rm -f "$root/build-windows/sysroot-work/stamps/curl"
   bash "$root/scripts/windows-sysroot-from-source.sh" curl
-  touch "$target/.curl-openssl"
+  touch "$target/.curl-openssl-smtp"
 fi
 # SEP for the sky's stars, where Debian's source can be had; without it the Windows build refuses
 # --sky (README, "No stars on Windows"). Tried once for each sysroot.

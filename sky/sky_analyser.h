@@ -65,6 +65,9 @@ class SkyAnalyser {
   void Restore(FrameStore& store) { corrections_.Restore(store); }
 
   const SkyReading& last() const { return last_; }
+  /// The last measured frame's sky: its signal in units of the local noise, NaN outside the
+  /// circle (for the streaks of the night's events).
+  const SkyImage& signal() const { return image_; }
   ClearReference& reference() { return reference_; }
   /// True when the last Analyse added to the reference (it wants saving).
   bool reference_changed() const { return reference_changed_; }

@@ -31,12 +31,18 @@ std::vector<uint16_t> MakeStarField(const StarFieldOptions& options, StarFieldTr
     const double peak = options.least_peak * std::pow(options.most_peak / options.least_peak, unit(layout));
     const double fwhm = 2 + 2 * unit(layout);
     x += options.drift * options.frame;
+    if (options.turn != 0) {
+      const double a = options.turn * options.frame, dx = x - circle.cx, dy = y - circle.cy;
+      x = circle.cx + dx * std::cos(a) - dy * std::sin(a);
+      y = circle.cy + dx * std::sin(a) + dy * std::cos(a);
+    }
     if (SectorOf(circle, x, y) < 0) continue;
     if (std::find(options.clouded_sectors.begin(), options.clouded_sectors.end(), SectorOf(circle, x, y)) !=
         options.clouded_sectors.end())
       continue;
     truth.stars.push_back({x, y, peak});
-    const double s = fwhm / 2.3548, amplitude = peak * truth.noise;
+    std::uniform_real_distribution<double> flicker(-options.twinkle, options.twinkle);
+    const double s = fwhm / 2.3548, amplitude = peak * truth.noise * (1 + (options.twinkle > 0 ? flicker(noise) : 0));
     const int reach = static_cast<int>(std::ceil(4 * s + 1));
     for (int py = std::max(0, static_cast<int>(y) - reach); py <= std::min(h - 1, static_cast<int>(y) + reach); ++py)
       for (int px = std::max(0, static_cast<int>(x) - reach); px <= std::min(w - 1, static_cast<int>(x) + reach); ++px) {
@@ -44,6 +50,25 @@ std::vector<uint16_t> MakeStarField(const StarFieldOptions& options, StarFieldTr
         sky[static_cast<size_t>(px) + static_cast<size_t>(w) * py] += amplitude * std::exp(-d2 / (2 * s * s));
       }
   }
+  for (const StarFieldOptions::Line& line : options.lines)
+    for (const double offset : {0.0, line.twin}) {
+      const double length = std::hypot(line.x2 - line.x1, line.y2 - line.y1);
+      if (length <= 0) continue;
+      const double ux = (line.x2 - line.x1) / length, uy = (line.y2 - line.y1) / length;
+      const double ox = -uy * offset, oy = ux * offset, s = 2.5 / 2.3548;
+      const int x0 = static_cast<int>(std::min(line.x1, line.x2) + std::min(ox, 0.0)) - 5, x9 = static_cast<int>(std::max(line.x1, line.x2) + std::max(ox, 0.0)) + 5;
+      const int y0 = static_cast<int>(std::min(line.y1, line.y2) + std::min(oy, 0.0)) - 5, y9 = static_cast<int>(std::max(line.y1, line.y2) + std::max(oy, 0.0)) + 5;
+      for (int py = std::max(0, y0); py <= std::min(h - 1, y9); ++py)
+        for (int px = std::max(0, x0); px <= std::min(w - 1, x9); ++px) {
+          const double dx = px - line.x1 - ox, dy = py - line.y1 - oy;
+          const double along = std::clamp(dx * ux + dy * uy, 0.0, length);
+          if (line.dash > 0 && std::fmod(along, line.dash) >= line.dash / 2) continue;
+          const double d2 = std::pow(dx - along * ux, 2) + std::pow(dy - along * uy, 2);
+          const size_t i = static_cast<size_t>(px) + static_cast<size_t>(w) * py;
+          if (SectorOf(circle, px, py) >= 0) sky[i] += line.peak_sigma * std::sqrt(sky[i]) * std::exp(-d2 / (2 * s * s));
+        }
+      if (line.twin == 0) break;
+    }
   std::vector<uint16_t> frame(sky.size());
   std::normal_distribution<double> gauss(0, 1);
   for (size_t i = 0; i < sky.size(); ++i) {

@@ -22,6 +22,15 @@ struct StarFieldOptions {
   unsigned frame = 0;          // a later frame: new noise and cosmic rays, stars moved by `drift`
   double drift = 0;            // pixels the stars move per frame (along x)
   std::vector<int> clouded_sectors;  // the stars of these sectors hidden (a cloud bank)
+  double turn = 0;             // radians the sky turns per frame about the circle's centre
+  double twinkle = 0;          // each star's peak varies by up to this part of itself, frame to frame
+  struct Line {
+    double x1, y1, x2, y2;
+    double peak_sigma;
+    double dash = 0;  // a blinking light: lit for half of each `dash` pixels along the line
+    double twin = 0;  // a second light this many pixels beside the line
+  };
+  std::vector<Line> lines;     // streaks drawn into this frame (FWHM 2.5)
 };
 
 struct StarFieldTruth {
