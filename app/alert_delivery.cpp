@@ -69,7 +69,6 @@ AlertChannel* AlertDelivery::Channel(const std::string& name) {
 }
 
 void AlertDelivery::Run() {
-  // A failure is said once until that channel succeeds again, not at every try.
   while (true) {
     std::optional<std::string> state;
     {
@@ -83,7 +82,10 @@ void AlertDelivery::Run() {
     if (state) {
       for (const auto& channel : channels_) {
         const Outcome published = channel->PublishState(*state);
-        if (!published.ok) Note("State NG:" + published.reason);
+        // Said once while it fails, not every cycle; said again once it has worked.
+        std::string& said = state_failures_[channel->name()];
+        if (!published.ok && published.reason != said) Note("State NG:" + published.reason);
+        said = published.ok ? std::string() : published.reason;
       }
     }
     for (const auto& channel : channels_) channel->Keep();

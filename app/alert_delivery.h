@@ -6,6 +6,7 @@
 // then. The newest station state goes to the channels that keep one.
 
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -46,5 +47,6 @@ class AlertDelivery {
   bool queued_ = true;  // what waited at the start is looked at at once
   std::optional<std::string> state_;
   std::vector<std::string> notes_;
+  std::map<std::string, std::string> state_failures_;  // the delivery thread's own
   std::thread thread_;
 };
