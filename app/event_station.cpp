@@ -87,7 +87,7 @@ std::vector<std::string> EventStation::Frame(const EventFrame& frame, StationAle
   std::vector<Streak> streaks = finder_.Find(*frame.signal, settings_.sigma, settings_.length);
   const uint64_t number = ++number_;
   std::vector<TrailEvent> decided =
-      classifier_.Next(number, streaks, [this](const Streak& streak) { return finder_.MeanAlong(streak); });
+      classifier_.Next(number, streaks, [this](const Streak& streak) { return finder_.LevelAlong(streak); });
   std::vector<std::string> notes = Keep(decided, alerts);
   waiting_.clear();
   if (!streaks.empty()) waiting_.push_back({number, frame.picture, frame.picture_scale, frame.when, frame.night_folder});

@@ -15,13 +15,12 @@
 #include <QImage>
 #include <QJsonObject>
 
+#include "night/night_folder.h"
 #include "sky/streak_finder.h"
 #include "sky/trail_classifier.h"
 
 class StationAlerts;
 
-inline constexpr const char* kEventsFile = "events.json";
-inline constexpr const char* kEventsFolder = "events";
 
 /// What the cycle knows of the frame just analysed.
 struct EventFrame {

@@ -151,7 +151,7 @@ int Accuracy(int frames, int side, unsigned seed) {
       continue;
     }
     const std::vector<Streak> streaks = finder.Find(analyser.signal(), 5, 15);
-    judge(classifier.Next(static_cast<uint64_t>(f), streaks, [&](const Streak& s) { return finder.MeanAlong(s); }));
+    judge(classifier.Next(static_cast<uint64_t>(f), streaks, [&](const Streak& s) { return finder.LevelAlong(s); }));
   }
   judge(classifier.Break());
   std::map<std::string, std::array<int, 4>> totals;  // injected, found, called meteor, called right

@@ -20,6 +20,9 @@ inline constexpr const char* kNightMarker = ".qor-night";
 inline constexpr const char* kPublishedMarker = ".published";
 /// A night whose products could not all be published after every try holds this file.
 inline constexpr const char* kGivenUpMarker = ".given-up";
+/// The night's meteors and other streaks (--events): their list, and the folder of their pictures.
+inline constexpr const char* kEventsFile = "events.json";
+inline constexpr const char* kEventsFolder = "events";
 
 /// The night a local time belongs to: the date of the evening on which it began.
 QDate NightOf(const QDateTime& local);

@@ -28,9 +28,39 @@ constexpr const char* kForgotten = ".remote-deletions";
 // still listed, with what is up.
 constexpr const char* kUpPrefix = ".up-";
 
-std::string UpMarker(const std::string& product) { return kUpPrefix + product; }
+// A product in the folder's events/ keeps its folder in its name on the server and in its marker.
+std::string Flat(std::string product) {
+  std::replace(product.begin(), product.end(), '/', '-');
+  return product;
+}
+
+std::string UpMarker(const std::string& product) { return kUpPrefix + Flat(product); }
 
 std::string DateOf(const std::string& folder) { return Utf8Text(Utf8Path(folder).filename()); }
+
+std::string RemoteName(const std::string& folder, const std::string& product) { return DateOf(folder) + "-" + Flat(product); }
+
+// The night's events (--events): events.json and the pictures it names, as the station wrote them.
+std::vector<std::string> EventProducts(const std::string& folder) {
+  std::vector<std::string> products;
+  std::string text;
+  if (!ReadRegularFile(folder + "/" + kEventsFile, size_t{16} << 20, text).ok) return products;
+  products.push_back(kEventsFile);
+  for (const QJsonValue& event : QJsonDocument::fromJson(QByteArray::fromStdString(text)).array()) {
+    const std::string picture = event.toObject()[QStringLiteral("picture")].toString().toStdString();
+    // Only a name the station gives: events/ and digits, a dash, ".jpg".
+    const bool ours = picture.rfind(std::string(kEventsFolder) + "/", 0) == 0 && picture.size() > 11 &&
+                      picture.compare(picture.size() - 4, 4, ".jpg") == 0 &&
+                      std::all_of(picture.begin() + 7, picture.end() - 4, [](char c) { return (c >= '0' && c <= '9') || c == '-'; });
+    std::error_code error;
+    if (ours && fs::is_regular_file(Utf8Path(folder + "/" + picture), error)) products.push_back(picture);
+  }
+  return products;
+}
+
+// What of a night's events is on the server, kept beside the nights so that it can be deleted
+// there once the night's folder is gone.
+std::string EventsOnServer(const std::string& root, const std::string& date) { return root + "/.events-" + date; }
 
 void Mark(const std::string& folder, const char* marker) {
   WriteFileAtomically(folder + "/" + marker, "", 0, 0644, Durability::kReplaceOnly);
@@ -53,11 +83,21 @@ void NightPublisher::Add(const std::string& folder) {
   fs::remove(Utf8Path(folder + "/" + kGivenUpMarker), error);
   bool any = false;
   for (const char* product : kProducts) fs::remove(Utf8Path(folder + "/" + UpMarker(product)), error);
+  std::vector<std::string> products;
   for (const char* product : kProducts)
-    if (fs::is_regular_file(Utf8Path(folder + "/" + product), error)) {
-      waiting_.push_back({folder, product, {}, false, false});
-      any = true;
-    }
+    if (fs::is_regular_file(Utf8Path(folder + "/" + product), error)) products.push_back(product);
+  const std::vector<std::string> events = EventProducts(folder);
+  if (!events.empty()) {
+    std::string names;
+    for (const std::string& event : events) names += RemoteName(folder, event) + "\n";
+    WriteFileAtomically(EventsOnServer(root_, DateOf(folder)), names.data(), names.size(), 0644, Durability::kReplaceOnly);
+  }
+  products.insert(products.end(), events.begin(), events.end());
+  for (const std::string& product : products) {
+    fs::remove(Utf8Path(folder + "/" + UpMarker(product)), error);
+    waiting_.push_back({folder, product, {}, false, false});
+    any = true;
+  }
   if (!any) {  // nothing to send: the night is complete on the server as it is
     Mark(folder, kPublishedMarker);
     list_.due = true;
@@ -116,7 +156,7 @@ std::vector<std::string> NightPublisher::Publish(const Peer& peer) {
   for (Upload& upload : waiting_) {
     if (connection_lost) break;
     if (upload.sent || upload.given_up || upload.retry.due > round_) continue;
-    if (send(upload.folder + "/" + upload.product, DateOf(upload.folder) + "-" + upload.product, upload.retry)) {
+    if (send(upload.folder + "/" + upload.product, RemoteName(upload.folder, upload.product), upload.retry)) {
       upload.sent = true;
       Mark(upload.folder, UpMarker(upload.product).c_str());
     } else
@@ -197,6 +237,22 @@ void NightPublisher::DeleteForgotten(const Remove& remove, std::vector<std::stri
       failed = true;
       gone = false;
     }
+    // The night's events, by the names it had on the server.
+    std::string events;
+    if (!failed && ReadRegularFile(EventsOnServer(root_, date), size_t{1} << 20, events).ok) {
+      for (size_t start = 0; start < events.size() && !failed;) {
+        const size_t end = std::min(events.find('\n', start), events.size());
+        const std::string remote = events.substr(start, end - start);
+        start = end + 1;
+        int32_t error = 0;
+        if (remote.rfind(date + "-events", 0) != 0 || remove(remote, error) || error == 550) continue;
+        notes.push_back("Night NG:" + std::to_string(error) + " (" + remote + " not deleted on the server)");
+        failed = true;
+        gone = false;
+      }
+      std::error_code removed;
+      if (gone) fs::remove(Utf8Path(EventsOnServer(root_, date)), removed);
+    }
     if (gone) notes.push_back("Night " + date + ": deleted on the server");
     else left.push_back(date);
   }
@@ -268,6 +324,9 @@ std::string NightPublisher::WriteNightsJson() const {
         if (file == QLatin1String(known) && (all_up || HasMarker(folder, UpMarker(known).c_str())))
           files[file.section(QLatin1Char('.'), 0, 0)] = QString::fromStdString(date) + QLatin1Char('-') + file;
     }
+    std::error_code error;
+    if (fs::is_regular_file(Utf8Path(folder + "/" + kEventsFile), error) && (all_up || HasMarker(folder, UpMarker(kEventsFile).c_str())))
+      files[QStringLiteral("events")] = QString::fromStdString(RemoteName(folder, kEventsFile));
     if (files.isEmpty()) continue;  // nothing of it is up
     entry[QStringLiteral("files")] = files;
     list.append(entry);

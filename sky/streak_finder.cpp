@@ -13,6 +13,7 @@ constexpr float kLow = 1.0f;             // smoothed noise is a third of a pixel
 constexpr double kSeedShare = 0.45;      // a seed: 0.45 S smoothed, where a line of peak S gives 0.76 S
 constexpr double kMostWidth = 2.0;       // a faint line's spread across itself, image pixels
 constexpr double kLeastPieceLength = 4;  // a piece that gives a direction
+constexpr double kSureDirection = 10;    // a piece whose direction is known to a few degrees
 constexpr double kOffLine = 2.0;         // how far a piece may lie from its line
 constexpr double kMostGap = 16;          // between pieces along one line
 constexpr int kReach = 3;              // how far a star may have moved since the frame before
@@ -139,7 +140,8 @@ bool OnLine(const Piece& line, const Piece& other) {
   const double dx = other.cx - line.cx, dy = other.cy - line.cy;
   const double off = std::abs(-dx * line.uy + dy * line.ux);
   if (off > kOffLine + other.spread) return false;
-  if (other.length() >= kLeastPieceLength && std::abs(other.ux * line.ux + other.uy * line.uy) < std::cos(5 * std::numbers::pi / 180))
+  // A short piece's own direction is too rough to judge by: only where it lies counts.
+  if (other.length() >= kSureDirection && std::abs(other.ux * line.ux + other.uy * line.uy) < std::cos(5 * std::numbers::pi / 180))
     return false;
   const double along = dx * line.ux + dy * line.uy;
   const double half = other.length() / 2;
@@ -303,27 +305,27 @@ std::vector<Streak> StreakFinder::Find(const SkyImage& image, double sigma, int 
     streak.peak = line.peak;
     streak.dashed = dashed[k];
     streak.doubled = line.doubled;
-    streak.mean = MeanAlong(streak);
+    streak.level = LevelAlong(streak);
     streaks.push_back(streak);
   }
   return streaks;
 }
 
-float StreakFinder::MeanAlong(const Streak& streak) const {
+float StreakFinder::LevelAlong(const Streak& streak) const {
   if (smooth_.empty()) return 0;
   const auto image = [&](double v) { return (v + 0.5) / bin_ - 0.5; };
   const double x1 = image(streak.x1), y1 = image(streak.y1), x2 = image(streak.x2), y2 = image(streak.y2);
   const int steps = std::max(1, static_cast<int>(std::ceil(std::hypot(x2 - x1, y2 - y1))));
-  double sum = 0;
-  int n = 0;
+  std::vector<float> values;
   for (int s = 0; s <= steps; ++s) {
     const int x = static_cast<int>(std::lround(x1 + (x2 - x1) * s / steps));
     const int y = static_cast<int>(std::lround(y1 + (y2 - y1) * s / steps));
     if (x < 0 || y < 0 || x >= width_ || y >= height_) continue;
     const float value = smooth_[static_cast<size_t>(y) * width_ + x];
-    if (std::isnan(value)) continue;
-    sum += value;
-    ++n;
+    if (!std::isnan(value)) values.push_back(value);
   }
-  return n > 0 ? static_cast<float>(sum / n) : 0;
+  if (values.empty()) return 0;
+  // The median: stars it crosses, or that a cloud uncovers along it, do not count.
+  std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
+  return values[values.size() / 2];
 }

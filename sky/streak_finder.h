@@ -26,7 +26,7 @@ struct Streak {
   float peak = 0;                         // its brightest pixel, in units of the noise
   bool dashed = false;                    // pieces along one line with gaps between
   bool doubled = false;                   // a line beside a parallel twin
-  float mean = 0;                         // the smoothed signal along it, for what comes after
+  float level = 0;                        // the smoothed signal along it (its median), for what comes after
 };
 
 class StreakFinder {
@@ -34,8 +34,9 @@ class StreakFinder {
   /// The new streaks of `image` (the sky's signal in noise units, NaN outside the circle) against
   /// the last image given; none for the first, or after one of another size.
   std::vector<Streak> Find(const SkyImage& image, double sigma, int least_length);
-  /// The smoothed signal along `streak` in the last image given: how much of it is still there.
-  float MeanAlong(const Streak& streak) const;
+  /// The smoothed signal along `streak` in the last image given (its median): how much of it is
+  /// still there.
+  float LevelAlong(const Streak& streak) const;
   void Forget();
 
  private:

@@ -29,6 +29,17 @@ const char* TrailClassName(TrailClass kind) {
   return "trail";
 }
 
+bool SideBySide(const Streak& a, const Streak& b) {
+  const double ax = a.x2 - a.x1, ay = a.y2 - a.y1, bx = b.x2 - b.x1, by = b.y2 - b.y1;
+  const double la = std::hypot(ax, ay), lb = std::hypot(bx, by);
+  if (la <= 0 || lb <= 0 || std::abs(ax * bx + ay * by) / (la * lb) < std::cos(4 * std::numbers::pi / 180)) return false;
+  // Both of b's ends near a's line, and their stretches along it overlapping.
+  if (OffLine(a, b.x1, b.y1) > 16 || OffLine(a, b.x2, b.y2) > 16) return false;
+  const auto along = [&](double x, double y) { return ((x - a.x1) * ax + (y - a.y1) * ay) / la; };
+  const double low = std::min(along(b.x1, b.y1), along(b.x2, b.y2)), high = std::max(along(b.x1, b.y1), along(b.x2, b.y2));
+  return std::min(high, la) - std::max(low, 0.0) > 0.3 * std::min(la, lb);
+}
+
 bool OnOneLine(const Streak& a, const Streak& b) {
   const double ax = a.x2 - a.x1, ay = a.y2 - a.y1, bx = b.x2 - b.x1, by = b.y2 - b.y1;
   const double la = std::hypot(ax, ay), lb = std::hypot(bx, by);
@@ -44,7 +55,7 @@ bool OnOneLine(const Streak& a, const Streak& b) {
   const double half = std::max(la, lb) / 2;
   for (const auto& [x, y] : {std::pair{other.x1, other.y1}, std::pair{other.x2, other.y2}}) {
     const double distance = std::max(0.0, std::hypot(x - mx, y - my) - half);
-    if (OffLine(line, x, y) > 6 + distance * 0.02) return false;  // a twin's light lies a few pixels aside
+    if (OffLine(line, x, y) > 10 + distance * 0.02) return false;  // a twin's light lies a few pixels aside
   }
   return true;
 }
@@ -81,7 +92,8 @@ std::vector<TrailEvent> TrailClassifier::Decide(const std::vector<Streak>* next,
       for (const Streak& other : *around) {
         if (&other == &streak) continue;
         if (around == &waiting_) {
-          if (OnOneLine(streak, other) && (other.dashed || other.doubled)) lights = true;
+          // Two lights side by side, or a piece of a dashed line found apart.
+          if (SideBySide(streak, other) || (OnOneLine(streak, other) && (other.dashed || other.doubled))) lights = true;
           continue;
         }
         if (OnOneLine(streak, other)) {
@@ -92,7 +104,7 @@ std::vector<TrailEvent> TrailClassifier::Decide(const std::vector<Streak>* next,
     }
     if (lights) event.kind = TrailClass::kAeroplane;
     else if (goes_on) event.kind = TrailClass::kSatellite;
-    else if (!next || (*still_there)(streak) >= kStillThere * streak.mean) event.kind = TrailClass::kTrail;
+    else if (!next || (*still_there)(streak) >= kStillThere * streak.level) event.kind = TrailClass::kTrail;
     decided.push_back(event);
   }
   return decided;

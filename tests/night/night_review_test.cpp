@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -425,3 +426,39 @@ TEST(NightReview, TheSkysValuesBecomeTheNightsChart) {
 }
 
 }  // namespace
+
+// The night's meteors go up with its products, the page's list names them, and once the night is
+// deleted here its events go from the server too, though its folder is gone.
+TEST(NightReview, TheNightsEventsArePublishedListedAndDeletedWithTheNight) {
+  TempDir dir;
+  const std::string folder = KeepNight(dir, Range(3, 7), 30, QDateTime(QDate(2026, 12, 7), QTime(22, 0)), 60);
+  MakeNightProducts(folder, 25);
+  fs::create_directories(folder + "/events");
+  std::ofstream(folder + "/events/221500.jpg") << "jpeg";
+  std::ofstream(folder + "/events/221500-2.jpg") << "jpeg";
+  // A name the station never gives is not sent, wherever it points.
+  std::ofstream(folder + "/events.json") << R"([{"class":"meteor","picture":"events/221500.jpg"},
+    {"class":"meteor","picture":"events/221500-2.jpg"},{"class":"meteor","picture":"../../secret.txt"}])";
+  NightPublisher publisher(dir.File("nights"));
+  publisher.Add(folder);
+  std::vector<std::string> sent, deleted;
+  publisher.Publish({[&](const std::string&, const std::string& remote, int32_t&) {
+    sent.push_back(remote);
+    return NightPublisher::Sent::kAll;
+  }});
+  for (const char* remote : {"2026-12-07-events.json", "2026-12-07-events-221500.jpg", "2026-12-07-events-221500-2.jpg"})
+    EXPECT_NE(std::find(sent.begin(), sent.end(), remote), sent.end()) << remote;
+  EXPECT_EQ(sent.size(), 7u);  // keogram, star trails, timelapse, the events and nights.json
+  const QJsonObject nights = QJsonDocument::fromJson(QByteArray::fromStdString(Text(dir.File("nights/nights.json")))).object();
+  EXPECT_EQ(nights["nights"].toArray()[0].toObject()["files"].toObject()["events"].toString(), "2026-12-07-events.json");
+
+  fs::remove_all(folder);
+  publisher.Forget("2026-12-07");
+  publisher.Publish({[](const std::string&, const std::string&, int32_t&) { return NightPublisher::Sent::kAll; }, {},
+                     [&](const std::string& remote, int32_t&) {
+                       deleted.push_back(remote);
+                       return true;
+                     }});
+  for (const char* remote : {"2026-12-07-events.json", "2026-12-07-events-221500.jpg", "2026-12-07-events-221500-2.jpg"})
+    EXPECT_NE(std::find(deleted.begin(), deleted.end(), remote), deleted.end()) << remote;
+}

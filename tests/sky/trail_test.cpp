@@ -45,7 +45,7 @@ TEST(TrailTest, MeteorSatelliteAndAeroplaneAreToldApartAndStarsCosmicRaysAndTwin
     analyser.Prepare(store);
     ASSERT_TRUE(analyser.Analyse(store, f + 1, "").measured());
     const std::vector<Streak> streaks = finder.Find(analyser.signal(), 5, 15);
-    keep(classifier.Next(f, streaks, [&](const Streak& s) { return finder.MeanAlong(s); }));
+    keep(classifier.Next(f, streaks, [&](const Streak& s) { return finder.LevelAlong(s); }));
   }
   keep(classifier.Break());
   const std::vector<std::pair<uint64_t, std::string>> expected = {

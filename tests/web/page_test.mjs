@@ -215,6 +215,13 @@ for i, path in enumerate(sys.argv[1:]):
     jpeg(join(night, "2026-12-07-keogram.jpg"), "20, 20, 80");
     jpeg(join(night, "2026-12-07-startrails.jpg"), "10, 10, 10");
     jpeg(join(night, "2026-12-07-chart.png"), "0, 0, 0");
+    jpeg(join(night, "2026-12-07-events-221500.jpg"), "30, 30, 30");
+    // One meteor, one aeroplane (not shown), and a picture name the station never gives.
+    writeFileSync(join(night, "2026-12-07-events.json"), JSON.stringify([
+      { class: "meteor", time: "2026-12-07T22:15:00+01:00", length: 120.4, peak_sigma: 12.2, picture: "events/221500.jpg" },
+      { class: "aeroplane", time: "2026-12-07T22:30:00+01:00", length: 300, peak_sigma: 40, picture: "events/223000.jpg" },
+      { class: "meteor", time: "2026-12-07T23:00:00+01:00", length: 40, peak_sigma: 6, picture: "../index.html" },
+    ]));
     await waitForPort(httpPort);
     const page = await browser.newPage({ viewport: { width: 520, height: 900 } });
     await page.goto(`http://127.0.0.1:${httpPort}/index.html?every=1`);
@@ -223,7 +230,8 @@ for i, path in enumerate(sys.argv[1:]):
 
     writeFileSync(join(night, "nights.json"), JSON.stringify({ nights: [
       { date: "2026-12-07", pictures: 4, files: { keogram: "2026-12-07-keogram.jpg",
-        startrails: "2026-12-07-startrails.jpg", timelapse: "2026-12-07-timelapse.mp4", chart: "2026-12-07-chart.png" } },
+        startrails: "2026-12-07-startrails.jpg", timelapse: "2026-12-07-timelapse.mp4", chart: "2026-12-07-chart.png",
+        events: "2026-12-07-events.json" } },
       { date: "2026-12-06", pictures: 300, files: { keogram: "2026-12-06-keogram.jpg",
         timelapse: "2026-12-06-timelapse.mp4" } },
     ] }));
@@ -232,6 +240,11 @@ for i, path in enumerate(sys.argv[1:]):
     assert.match(await page.textContent("#earlier"), /2026-12-06/);
     await page.waitForFunction(() => document.getElementById("keogram").naturalWidth > 0, null, { timeout: 15000 });
     await page.waitForFunction(() => document.getElementById("chart").naturalWidth > 0, null, { timeout: 15000 });
+    await page.waitForFunction(() => !document.getElementById("events").hidden, null, { timeout: 15000 });
+    assert.equal(await page.locator("#meteors figure").count(), 2, "the meteors only");
+    assert.equal(await page.locator("#meteors img").count(), 1, "no picture under a name the station never gives");
+    await page.waitForFunction(() => document.querySelector("#meteors img").naturalWidth > 0, null, { timeout: 15000 });
+    assert.match(await page.textContent("#meteors figcaption"), /120 px · 12 σ/);
     const played = await page.evaluate(async () => {
       const video = document.getElementById("timelapse");
       await video.play();
