@@ -156,7 +156,11 @@ int Accuracy(int frames, int side, unsigned seed) {
   judge(classifier.Break());
   std::map<std::string, std::array<int, 4>> totals;  // injected, found, called meteor, called right
   for (const Injected& i : injected) {
-    if (i.first_frame + 1 >= static_cast<unsigned>(frames)) continue;
+    // The first frame has none before it to be compared with, the last none after it to decide it.
+    if (i.first_frame == 0 || i.first_frame + 1 >= static_cast<unsigned>(frames)) continue;
+    if (i.found == 0 && std::getenv("EVENT_BENCH_DEBUG"))
+      std::fprintf(stderr, "missed %s in frame %u: (%.0f,%.0f)-(%.0f,%.0f) %.1f sigma\n", i.kind.c_str(), i.first_frame,
+                   i.line.x1, i.line.y1, i.line.x2, i.line.y2, i.line.peak_sigma);
     auto& t = totals[i.kind];
     ++t[0];
     t[1] += i.found > 0;

@@ -259,7 +259,8 @@ std::vector<Streak> StreakFinder::Find(const SkyImage& image, double sigma, int 
       dark += is_dark;
       dark_runs += is_dark && (i == 0 || along[i - 1] >= 0.35f * bright);
     }
-    dashed[k] = dark_runs >= 3 && dark >= static_cast<int>(along.size() / 6);
+    const bool patchy = dark >= static_cast<int>(along.size() / 6);
+    dashed[k] = patchy && dark_runs >= 3;
     std::array<float, 25> across{};
     for (const int32_t i : line.pixels) {
       const double dx = i % w - line.cx, dy = i / w - line.cy;
@@ -275,8 +276,9 @@ std::vector<Streak> StreakFinder::Find(const SkyImage& image, double sigma, int 
         line.doubled = dip < 0.6f * std::min(across[a], across[b]);
       }
     }
-    // Pieces with gaps are a line only when there are several: two blobs are no line.
-    kept[k] = line.peak >= sigma && (line.pieces < 2 || line.pieces >= 3 || !dashed[k]);
+    // A line dark in places is a line only as a row of several dashes: blobs that happen to lie
+    // in a row (stars moved since the frame before) are none.
+    kept[k] = line.peak >= sigma && (!patchy || (dashed[k] && line.pieces >= 3));
   }
   // Two lines side by side, parallel and overlapping: one aeroplane's two lights.
   for (size_t a = 0; a < lines.size(); ++a)
