@@ -375,7 +375,7 @@ bool TakeFlag(const std::string& name, CommandLine& result) {
 
 }  // namespace
 
-CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments, bool whole) {
   CommandLine result;
   for (size_t i = 0; i < arguments.size(); ++i) {
     std::string name = arguments[i];
@@ -399,7 +399,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (std::string error = option->take(value, result); !error.empty()) return Error(std::move(error));
   }
-  if (std::string wanted = AlertsWant(result); !wanted.empty() && result.action == CommandLine::Action::kRun)
+  if (std::string wanted = whole ? AlertsWant(result) : std::string();
+      !wanted.empty() && result.action == CommandLine::Action::kRun)
     return Error(std::move(wanted));
   // --help and --version answer before a calibration is asked what it needs.
   if (result.action == CommandLine::Action::kCalibrate && !result.cycle.sky.pixel_scale)

@@ -21,7 +21,9 @@ struct CommandLine {
 };
 
 /// Reads the arguments after the program name. "--interval 30" and "--interval=30" are the same.
-CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+/// `whole`: these are all the options, so what one asks of another is checked too (a line of the
+/// options file alone is not).
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments, bool whole = true);
 
 /// The usage text printed by --help and after a bad command line.
 extern const char* const kUsage;

@@ -47,7 +47,7 @@ bool LineArguments(const std::string& line, std::vector<std::string>& arguments,
   } else {
     arguments.insert(arguments.end(), {"--" + name, value});
   }
-  const CommandLine alone = ParseCommandLine(arguments);
+  const CommandLine alone = ParseCommandLine(arguments, false);
   if (alone.action == CommandLine::Action::kError) {
     why = alone.error;
     return false;

@@ -6,7 +6,8 @@
 // usage: event_bench accuracy FRAMES SIDE [SEED]   "kind injected found called-meteor" lines,
 //                                                  then "false-meteors N frames F"
 //        event_bench speed SIDE ROUNDS             "analysis MS streaks MS" (medians)
-//        event_bench picture JPG                   a found meteor boxed on its frame's picture
+//        event_bench files FITS...                 a camera's frames in order: each streak decided,
+//                                                  "frame class x1 y1 x2 y2 length peak"
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "fits/fits_reader.h"
 #include "sky/sky_analyser.h"
 #include "sky/streak_finder.h"
 #include "sky/trail_classifier.h"
@@ -92,7 +94,7 @@ int Accuracy(int frames, int side, unsigned seed) {
       part.y1 = path.y1 + (path.y2 - path.y1) * k / 4.0;
       part.x2 = path.x1 + (path.x2 - path.x1) * (k + 0.8) / 4.0;
       part.y2 = path.y1 + (path.y2 - path.y1) * (k + 0.8) / 4.0;
-      if (round % 2 == 0) part.dash = 8 + 6 * unit(random);
+      if (round % 2 == 0) part.dash = 6 + 4 * unit(random);
       else part.twin = 4 + 6 * unit(random);
       injected.push_back({"aeroplane", part, base + 8 + k});
       by_frame[base + 8 + k].push_back(injected.size() - 1);
@@ -205,6 +207,45 @@ int Speed(int side, int rounds) {
   return 0;
 }
 
+int Files(const std::vector<std::string>& paths) {
+  SkySettings settings;
+  settings.enabled = true;
+  settings.remove_hot_pixels = true;
+  SkyAnalyser analyser;
+  analyser.Configure(settings);
+  StreakFinder finder;
+  TrailClassifier classifier;
+  const auto say = [&](const std::vector<TrailEvent>& events) {
+    for (const TrailEvent& e : events)
+      std::printf("%s %s %.0f %.0f %.0f %.0f %.0f %.1f%s%s\n", paths[e.frame].c_str(), TrailClassName(e.kind), e.streak.x1,
+                  e.streak.y1, e.streak.x2, e.streak.y2, e.streak.length, e.streak.peak, e.streak.dashed ? " dashed" : "",
+                  e.streak.doubled ? " doubled" : "");
+  };
+  for (size_t i = 0; i < paths.size(); ++i) {
+    static FrameStore store;
+    store.LargeFrames = true;
+    store.LiveFilePath = paths[i];
+    FrameReader reader;
+    struct : HeaderErrorSink {
+      void ShowHeaderError(const std::string&) override {}
+    } sink;
+    if (reader.ReadLiveFrame(store, sink).status != ReadStatus::kOk) {
+      say(classifier.Break());
+      finder.Forget();
+      continue;
+    }
+    analyser.Prepare(store);
+    if (!analyser.Analyse(store, i + 1, "").measured()) {
+      say(classifier.Break());
+      finder.Forget();
+      continue;
+    }
+    say(classifier.Next(i, finder.Find(analyser.signal(), 5, 15), [&](const Streak& s) { return finder.LevelAlong(s); }));
+  }
+  say(classifier.Break());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -212,6 +253,7 @@ int main(int argc, char** argv) {
   if (mode == "accuracy" && argc >= 4)
     return Accuracy(std::stoi(argv[2]), std::stoi(argv[3]), argc > 4 ? static_cast<unsigned>(std::stoul(argv[4])) : 1);
   if (mode == "speed" && argc >= 4) return Speed(std::stoi(argv[2]), std::stoi(argv[3]));
-  std::fprintf(stderr, "usage: event_bench accuracy FRAMES SIDE [SEED] | speed SIDE ROUNDS\n");
+  if (mode == "files" && argc >= 3) return Files(std::vector<std::string>(argv + 2, argv + argc));
+  std::fprintf(stderr, "usage: event_bench accuracy FRAMES SIDE [SEED] | speed SIDE ROUNDS | files FITS...\n");
   return 2;
 }

@@ -2,7 +2,7 @@
 # Installs what is missing, builds, and starts a complete station on loopback: a camera simulator
 # rewriting a live FITS file, a local FTP server with "/homepage" and a web server showing it, a
 # working directory with its own qor_live.ini, and the station: its window with Start pressed, or
-# headless where there is no display. Everything started here listens on 127.0.0.1 only and is stopped when the station
+# headless where there is no display; an MQTT broker for its state and alerts. Everything started here listens on 127.0.0.1 only and is stopped when the station
 # closes or on Ctrl-C.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,6 +21,7 @@ cp web/index.html "$work/web-host/homepage/index.html"
 free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 ftp_port=$(free_port)
 http_port=$(free_port)
+mqtt_port=$(free_port)
 
 pids=()
 cleanup() {
@@ -34,6 +35,10 @@ trap 'exit 130' INT TERM
 /usr/bin/python3 tools/camera_simulator.py "$work/camera/live.fts" --size 6248x4176 --every 5 --mosaic &
 pids+=($!)
 /usr/bin/python3 scripts/demo_servers.py "$work/web-host" "$ftp_port" "$http_port" observer demo-password &
+pids+=($!)
+# An MQTT broker of the demo's own, on loopback, for the station's state, alerts and events.
+printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nlog_dest none\n' "$mqtt_port" > "$work/mosquitto.conf"
+/usr/sbin/mosquitto -c "$work/mosquitto.conf" &
 pids+=($!)
 
 # The demo's own settings: live file, caption, server, account, password, Range, Background.
@@ -62,7 +67,7 @@ large-frames = yes
 picture = 1920x1280
 archive-floor-mb = 1024
 colour = yes
-overlay = {EXPTIME}s {CCD-TEMP}C {STARS} stars {CLEAR} clear
+overlay = {EXPTIME}s {CCD-TEMP}C {STARS} stars {CLEAR} clear {METEORS} meteors
 stale-after = 60
 # The night so far on the page: its keogram, star trails and timelapse remade every minute.
 night = yes
@@ -74,13 +79,21 @@ sky = yes
 hot-pixels = remove
 pixel-scale = 324
 sqm-zero-point = 13.8
+# Meteors, satellites and aeroplanes (the simulator draws a round of them every 90 s): the night
+# keeps every streak it finds, and the alerts and the station's state go to the demo's broker.
+events = all
+alert = meteor
+alert = cloudy 0.3 1
+alert-quiet = 2
 CONF
+echo "notify = mqtt://127.0.0.1:$mqtt_port/qor-demo" >> "$work/qor_live.conf"
 options=(--start)
 if [ -z "${DISPLAY:-}" ]; then
   echo "No display: the station runs headless and prints its status lines here."
   options=(--headless)
 fi
 echo "The live page: http://127.0.0.1:$http_port/index.html (the station publishes every 10 seconds)"
+echo "Its state, alerts and events: mosquitto_sub -h 127.0.0.1 -p $mqtt_port -t 'qor-demo/#' -v"
 # In the background and waited for, so that a signal to this script stops everything at once.
 (cd "$work" && exec "$root/build/app/qor_live" "${options[@]}") &
 station=$!

@@ -12,10 +12,12 @@ namespace {
 constexpr float kLow = 1.0f;             // smoothed noise is a third of a pixel's: 3 of its sigmas
 constexpr double kSeedShare = 0.45;      // a seed: 0.45 S smoothed, where a line of peak S gives 0.76 S
 constexpr double kMostWidth = 2.0;       // a faint line's spread across itself, image pixels
+constexpr double kMostBrightWidth = 4.0; // a fireball's: wider is a cloud's edge, not a streak
 constexpr double kLeastPieceLength = 4;  // a piece that gives a direction
 constexpr double kSureDirection = 10;    // a piece whose direction is known to a few degrees
 constexpr double kOffLine = 2.0;         // how far a piece may lie from its line
 constexpr double kMostGap = 16;          // between pieces along one line
+constexpr float kBrighterBy = 1.5f;
 constexpr int kReach = 3;              // how far a star may have moved since the frame before
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
@@ -133,7 +135,20 @@ void Fit(Piece& piece, int w) {
 }
 
 // Narrow for its length: a bright line is wider than a faint one, a star as wide as it is long.
-bool Thin(const Piece& piece) { return piece.spread <= std::max(kMostWidth, piece.length() / 12); }
+bool Thin(const Piece& piece) {
+  return piece.spread <= std::max(kMostWidth, std::min(piece.length() / 12, kMostBrightWidth));
+}
+
+// True when the stretches begin at a steady beat: four or more (three stars in a row may happen
+// to stand evenly), their spacing within 30 % of its mean.
+bool Even(const std::vector<double>& starts) {
+  if (starts.size() < 4) return false;
+  double sum = 0, squares = 0;
+  for (size_t i = 1; i < starts.size(); ++i) sum += starts[i] - starts[i - 1];
+  const double n = static_cast<double>(starts.size() - 1), mean = sum / n;
+  for (size_t i = 1; i < starts.size(); ++i) squares += std::pow(starts[i] - starts[i - 1] - mean, 2);
+  return std::sqrt(squares / n) <= 0.3 * mean;
+}
 
 // Where `other` lies against `line`: its distance off the line and the gap along it.
 bool OnLine(const Piece& line, const Piece& other) {
@@ -176,7 +191,9 @@ std::vector<Streak> StreakFinder::Find(const SkyImage& image, double sigma, int 
   const auto fresh = [&](size_t i) {
     const float now = smooth_[i];
     if (!(now >= kLow)) return 0.0f;
-    const float before = std::max(last[i], 0.0f);
+    // A star's brightest pixel changes by a third when it moves by part of a pixel, and more when
+    // it twinkles: only what is half as bright again as before, and brighter by the low mark, is new.
+    const float before = std::max(last[i], 0.0f) * kBrighterBy;
     return now - before;
   };
   std::vector<Piece> pieces;
@@ -192,7 +209,6 @@ std::vector<Streak> StreakFinder::Find(const SkyImage& image, double sigma, int 
       const int32_t i = stack.back();
       stack.pop_back();
       piece.pixels.push_back(i);
-      if (!std::isnan(image.pixels[static_cast<size_t>(i)])) piece.peak = std::max(piece.peak, image.pixels[static_cast<size_t>(i)]);
       const int x = i % w, y = i / w;
       for (int dy = -1; dy <= 1; ++dy)
         for (int dx = -1; dx <= 1; ++dx) {
@@ -224,7 +240,6 @@ std::vector<Streak> StreakFinder::Find(const SkyImage& image, double sigma, int 
         if (used[other] || !OnLine(line, pieces[other])) continue;
         used[other] = true;
         line.pixels.insert(line.pixels.end(), pieces[other].pixels.begin(), pieces[other].pixels.end());
-        line.peak = std::max(line.peak, pieces[other].peak);
         ++line.pieces;
         Fit(line, w);
         grown = true;
@@ -239,28 +254,38 @@ std::vector<Streak> StreakFinder::Find(const SkyImage& image, double sigma, int 
   std::vector<bool> dashed(lines.size(), false), kept(lines.size(), true);
   for (size_t k = 0; k < lines.size(); ++k) {
     Piece& line = lines[k];
-    std::vector<float> along;
+    std::vector<float> along, brightest;
     for (double t = line.low; t <= line.high; t += 1) {
       const int x = static_cast<int>(std::lround(line.cx + t * line.ux)), y = static_cast<int>(std::lround(line.cy + t * line.uy));
-      float most = 0;  // the ridge, wherever it lies within a pixel of the fitted line
+      float most = 0, pixel = 0;  // the ridge, wherever it lies within a pixel of the fitted line
       for (int o = -1; o <= 1; ++o) {
         const int px = static_cast<int>(std::lround(x - o * line.uy)), py = static_cast<int>(std::lround(y + o * line.ux));
-        if (px >= 0 && py >= 0 && px < w && py < h && !std::isnan(smooth_[static_cast<size_t>(py) * w + px]))
-          most = std::max(most, smooth_[static_cast<size_t>(py) * w + px]);
+        const size_t at = static_cast<size_t>(py) * w + px;
+        if (px < 0 || py < 0 || px >= w || py >= h || std::isnan(smooth_[at])) continue;
+        most = std::max(most, smooth_[at]);
+        pixel = std::max(pixel, image.pixels[at]);
       }
       along.push_back(most);
+      brightest.push_back(pixel);
     }
     std::vector<float> sorted = along;
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() * 3 / 4), sorted.end());
     const float bright = sorted[sorted.size() * 3 / 4];
     int dark_runs = 0, dark = 0;
+    std::vector<double> lit_starts;  // where each lit stretch begins
     for (size_t i = 0; i < along.size(); ++i) {
       const bool is_dark = along[i] < 0.35f * bright;
       dark += is_dark;
       dark_runs += is_dark && (i == 0 || along[i - 1] >= 0.35f * bright);
+      if (!is_dark && (i == 0 || along[i - 1] < 0.35f * bright)) lit_starts.push_back(static_cast<double>(i));
     }
     const bool patchy = dark >= static_cast<int>(along.size() / 6);
-    dashed[k] = patchy && dark_runs >= 3;
+    // Its brightest pixel, as one in ten along it: a star it crosses is not the streak's light.
+    std::nth_element(brightest.begin(), brightest.begin() + static_cast<long>(brightest.size() * 9 / 10), brightest.end());
+    line.peak = brightest[brightest.size() * 9 / 10];
+    // A blinking light flashes at a steady beat: its dashes come evenly. Stars in a row that a
+    // cloud's edge uncovers do not.
+    dashed[k] = patchy && dark_runs >= 3 && Even(lit_starts);
     std::array<float, 25> across{};
     for (const int32_t i : line.pixels) {
       const double dx = i % w - line.cx, dy = i / w - line.cy;

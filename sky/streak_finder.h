@@ -23,7 +23,7 @@ struct EventSettings {
 struct Streak {
   double x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // its ends, in frame pixels
   double length = 0;                      // in frame pixels
-  float peak = 0;                         // its brightest pixel, in units of the noise
+  float peak = 0;                         // its brightest pixels (one in ten along it), in noise units
   bool dashed = false;                    // pieces along one line with gaps between
   bool doubled = false;                   // a line beside a parallel twin
   float level = 0;                        // the smoothed signal along it (its median), for what comes after

@@ -44,8 +44,9 @@ bool OnOneLine(const Streak& a, const Streak& b) {
   const double ax = a.x2 - a.x1, ay = a.y2 - a.y1, bx = b.x2 - b.x1, by = b.y2 - b.y1;
   const double la = std::hypot(ax, ay), lb = std::hypot(bx, by);
   if (la <= 0 || lb <= 0) return false;
-  // Four degrees, or more for a short piece whose direction is known only to a pixel or two.
-  const double tolerance = std::max(4 * std::numbers::pi / 180, std::atan2(3.0, std::min(la, lb)));
+  // Four degrees, or more for a short piece whose direction is known only to a pixel or two (of
+  // a binned sky: several of the frame's).
+  const double tolerance = std::max(4 * std::numbers::pi / 180, std::atan2(8.0, std::min(la, lb)));
   if (std::abs(ax * bx + ay * by) / (la * lb) < std::cos(tolerance)) return false;
   // The longer one gives the line; its angle is known to about a pixel over its length, so the
   // allowance grows with the distance.
@@ -82,28 +83,36 @@ std::vector<TrailEvent> TrailClassifier::Decide(const std::vector<Streak>* next,
                                                 const std::function<float(const Streak&)>* still_there) {
   std::vector<TrailEvent> decided;
   if (!has_waiting_) return decided;
-  for (const Streak& streak : waiting_) {
-    TrailEvent event{streak, TrailClass::kMeteor, waiting_frame_};
-    bool goes_on = false, lights = streak.dashed || streak.doubled;
-    // The frames around it, and its own: a piece of a dashed line found apart is the aeroplane's.
-    for (const std::vector<Streak>* around : {static_cast<const std::vector<Streak>*>(&before_), next,
-                                              static_cast<const std::vector<Streak>*>(&waiting_)}) {
+  const size_t count = waiting_.size();
+  // What each streak shows itself, and what the frames before and after show on its line.
+  std::vector<bool> goes_on(count, false), lights(count, false);
+  for (size_t i = 0; i < count; ++i) {
+    const Streak& streak = waiting_[i];
+    lights[i] = streak.dashed || streak.doubled;
+    for (const std::vector<Streak>* around : {static_cast<const std::vector<Streak>*>(&before_), next}) {
       if (!around) continue;
-      for (const Streak& other : *around) {
-        if (&other == &streak) continue;
-        if (around == &waiting_) {
-          // Two lights side by side, or a piece of a dashed line found apart.
-          if (SideBySide(streak, other) || (OnOneLine(streak, other) && (other.dashed || other.doubled))) lights = true;
-          continue;
-        }
+      for (const Streak& other : *around)
         if (OnOneLine(streak, other)) {
-          goes_on = true;
-          lights = lights || other.dashed || other.doubled;
+          goes_on[i] = true;
+          lights[i] = lights[i] || other.dashed || other.doubled;
         }
-      }
     }
-    if (lights) event.kind = TrailClass::kAeroplane;
-    else if (goes_on) event.kind = TrailClass::kSatellite;
+  }
+  // Pieces of one frame on one line are one thing, and two lines side by side an aeroplane's lights.
+  std::vector<bool> goes_on_too = goes_on, lights_too = lights;
+  for (size_t i = 0; i < count; ++i)
+    for (size_t j = 0; j < count; ++j) {
+      if (i == j) continue;
+      if (SideBySide(waiting_[i], waiting_[j])) lights_too[i] = true;
+      if (!OnOneLine(waiting_[i], waiting_[j])) continue;
+      goes_on_too[i] = goes_on_too[i] || goes_on[j];
+      lights_too[i] = lights_too[i] || lights[j];
+    }
+  for (size_t i = 0; i < count; ++i) {
+    const Streak& streak = waiting_[i];
+    TrailEvent event{streak, TrailClass::kMeteor, waiting_frame_};
+    if (lights_too[i]) event.kind = TrailClass::kAeroplane;
+    else if (goes_on_too[i]) event.kind = TrailClass::kSatellite;
     else if (!next || (*still_there)(streak) >= kStillThere * streak.level) event.kind = TrailClass::kTrail;
     decided.push_back(event);
   }

@@ -3,7 +3,9 @@
 
 Each frame is a realistic 16-bit sky: a sloped background with noise, stars that drift slowly
 across the field, a few hot pixels that stay where the sensor has them, now and then a cosmic-ray
-hit, and now and then a bank of cloud that drifts across and hides the stars behind it. Every frame is written to a
+hit, now and then a bank of cloud that drifts across and hides the stars behind it, and now and
+then a meteor (one frame), a satellite (a line going on over four frames) or an aeroplane (its
+blinking lights dashed, over four frames). Every frame is written to a
 temporary file beside the live file and renamed over it, so a reader sees old or new, never half.
 
 With --mosaic the camera is a colour one: the frame is the raw RGGB colour-filter mosaic of a
@@ -39,6 +41,57 @@ def cloud_cover(t, width, height):
     distance = np.abs(x - centre - 0.3 * (y - height / 2))
     # A bank thick enough to hide even the brightest stars (a thin one would let them through).
     return np.clip((distance - width / 4) / (width / 30), 0.0, 1.0).astype(np.float32)
+
+
+EVENTS_EVERY = 18  # frames a round of meteors, a satellite and an aeroplane takes; two rounds
+                   # follow each cloud bank, in the clear sky
+
+
+def line_light(sky, x1, y1, x2, y2, peak, sigma, dash=0.0):
+    """Adds a straight streak of Gaussian profile; with `dash`, lit for half of each `dash`
+    pixels along it."""
+    height, width = sky.shape
+    reach = 4 * sigma
+    x0, x9 = int(max(min(x1, x2) - reach, 0)), int(min(max(x1, x2) + reach + 1, width))
+    y0, y9 = int(max(min(y1, y2) - reach, 0)), int(min(max(y1, y2) + reach + 1, height))
+    if x0 >= x9 or y0 >= y9:
+        return
+    y, x = np.mgrid[y0:y9, x0:x9].astype(np.float32)
+    length = max(np.hypot(x2 - x1, y2 - y1), 1e-6)
+    ux, uy = (x2 - x1) / length, (y2 - y1) / length
+    along = np.clip((x - x1) * ux + (y - y1) * uy, 0, length)
+    d2 = (x - x1 - along * ux) ** 2 + (y - y1 - along * uy) ** 2
+    light = peak * np.exp(-d2 / (2 * sigma**2))
+    if dash:
+        light *= (np.mod(along, dash) < dash / 2)
+    sky[y0:y9, x0:x9] += light
+
+
+def add_events(sky, t, scale):
+    """Frame t's share of its round: two meteors in frames 3 and 4 of it (a station that reads
+    every other frame sees one), a satellite over frames 7 to 10, an aeroplane over 12 to 15."""
+    height, width = sky.shape
+    clear = t % CLOUD_EVERY - CLOUD_FRAMES
+    if clear < 0:
+        return
+    phase, round_ = clear % EVENTS_EVERY, t // CLOUD_EVERY * 2 + clear // EVENTS_EVERY
+    place = np.random.default_rng(1000 + round_)
+    cx, cy = width / 2, height / 2
+    if phase in (3, 4):
+        spot = np.random.default_rng(2000 + t)
+        angle, length = spot.uniform(0, np.pi), spot.uniform(20, 60) * scale
+        x, y = cx + spot.uniform(-0.3, 0.3) * height, cy + spot.uniform(-0.3, 0.3) * height
+        line_light(sky, x, y, x + length * np.cos(angle), y + length * np.sin(angle), 250, 1.2 * scale**0.5)
+    for first, dash in ((7, 0.0), (12, 4.0 * scale)):
+        k = phase - first
+        if not 0 <= k < 4:
+            continue
+        angle = place.uniform(0, np.pi) + first  # the satellite's path, then the aeroplane's
+        step = 25 * scale
+        sx, sy = cx - 2 * step * np.cos(angle), cy - 2 * step * np.sin(angle)
+        line_light(sky, sx + k * step * np.cos(angle), sy + k * step * np.sin(angle),
+                   sx + (k + 0.8) * step * np.cos(angle), sy + (k + 0.8) * step * np.sin(angle),
+                   300 if dash else 150, 1.2 * scale**0.5, dash)
 
 
 def add_stars(sky, stars, t, site_tint=None, cover=None):
@@ -91,6 +144,7 @@ def make_sky(rng, width, height, stars, t):
     sky = background(rng, width, height)
     cover = cloud_cover(t, width, height)
     add_stars(sky, stars, t, cover=cover)
+    add_events(sky, t, max(1.0, width / 640))
     if cover is not None:
         sky += (1 - cover) * 150  # a cloud lit by the town is brighter than the sky
     return blemishes(rng, sky)
@@ -112,6 +166,7 @@ def mosaic_of(rng, width, height, stars, t):
 
     cover = cloud_cover(t, width, height)
     add_stars(sky, stars, t, site_tint, cover)
+    add_events(sky, t, max(1.0, width / 640))
     if cover is not None:
         sky += (1 - cover) * 150
     return blemishes(rng, sky)
