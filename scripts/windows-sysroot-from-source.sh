@@ -8,7 +8,7 @@
 # again; a run that stopped goes on where it stopped. scripts/windows-sysroot.sh calls this with
 # --from-source, and for libcurl alone.
 # usage: bash scripts/windows-sysroot-from-source.sh [LIBRARY...]   (qt jpeg mbedtls libssh openssl
-#        curl x264 ffmpeg gtest; without one, all of them; benchmark, Google Benchmark for the
+#        curl x264 ffmpeg gtest mosquitto; without one, all of them; benchmark, Google Benchmark for the
 #        benchmark programs, and sep, SEP for the sky's stars, only by name: windows-sysroot.sh
 #        asks for sep and goes on without it where Debian's source cannot be had)
 set -euo pipefail
@@ -203,6 +203,17 @@ build_sep() {
   install -m 644 "$source/src/sep.h" "$sysroot/include/sep.h"
 }
 
+# libmosquitto for the alerts' MQTT: the client library alone, on the sysroot's OpenSSL.
+build_mosquitto() {
+  fetch mosquitto
+  cmake_install "$(source_of mosquitto)" "$builds/mosquitto" -DOPENSSL_ROOT_DIR="$sysroot" -DWITH_TLS=ON \
+    -DWITH_TLS_PSK=OFF -DWITH_BROKER=OFF -DWITH_APPS=OFF -DWITH_CLIENTS=OFF -DWITH_PLUGINS=OFF -DDOCUMENTATION=OFF \
+    -DWITH_LIB_CPP=OFF -DWITH_STATIC_LIBRARIES=OFF -DWITH_CJSON=OFF -DWITH_SRV=OFF -DWITH_THREADING=OFF
+  # Its install leaves out the import library and puts in the C++ binding's pkg-config file.
+  install -m 644 "$builds/mosquitto/lib/libmosquitto.dll.a" "$sysroot/lib/libmosquitto.dll.a"
+  rm -f "$sysroot/lib/pkgconfig/libmosquittopp.pc"
+}
+
 build_gtest() {
   fetch googletest
   cmake_install "$(source_of googletest)" "$builds/gtest" -DBUILD_GMOCK=ON -DBUILD_SHARED_LIBS=OFF -DINSTALL_GTEST=ON
@@ -213,6 +224,6 @@ if [ $# -gt 0 ]; then
   for library in "$@"; do step "$library"; done
   exit
 fi
-for library in qt jpeg mbedtls libssh openssl curl x264 ffmpeg gtest; do step "$library"; done
+for library in qt jpeg mbedtls libssh openssl curl x264 ffmpeg gtest mosquitto; do step "$library"; done
 touch "$sysroot/.from-source"  # the whole sysroot, libcurl on OpenSSL included
 echo "$sysroot"

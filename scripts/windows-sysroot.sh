@@ -6,7 +6,8 @@
 #   builds libcurl again from Debian's source with OpenSSL for its TLS (about two minutes): Wine's
 #   Schannel took a certificate from an unknown authority and refused one from the authority it
 #   was given, so FTPS could not be proven under Wine with it (the README says more). On Windows
-#   curl takes the system's certificate store through OpenSSL (CURLSSLOPT_NATIVE_CA).
+#   curl takes the system's certificate store through OpenSSL (CURLSSLOPT_NATIVE_CA). It builds
+#   libmosquitto too, for MQTT (half a minute).
 # - With --from-source it builds the whole sysroot from Debian's source packages
 #   (scripts/windows-sysroot-from-source.sh): half an hour on two idle cores, an hour or more on
 #   busy ones.
@@ -59,6 +60,11 @@ if [ ! -f "$target/.curl-openssl-smtp" ]; then
   rm -f "$root/build-windows/sysroot-work/stamps/curl"
   bash "$root/scripts/windows-sysroot-from-source.sh" curl
   touch "$target/.curl-openssl-smtp"
+fi
+# libmosquitto for the alerts' MQTT, from Debian's source (half a minute).
+if [ ! -f "$target/.mosquitto" ]; then
+  bash "$root/scripts/windows-sysroot-from-source.sh" mosquitto
+  touch "$target/.mosquitto"
 fi
 # SEP for the sky's stars, where Debian's source can be had; without it the Windows build refuses
 # --sky (README, "No stars on Windows"). Tried once for each sysroot.

@@ -16,6 +16,8 @@
 #include "app/alert_delivery.h"
 #include "app/alert_rules.h"
 #include "publish/mail_sender.h"
+#include "publish/mqtt_link.h"
+#include "publish/notify_address.h"
 #include "tests/support/files.h"
 #include "tests/support/server_process.h"
 #include "tests/support/temp_dir.h"
@@ -172,6 +174,26 @@ TEST(AlertDeliveryTest, AnAlertWaitsInTheOutboxWhileTheBrokerIsAwayAndARestartDe
   const std::string received = ReadAll(dir.File("received.txt"));
   EXPECT_NE(received.find("kiso/alert {"), std::string::npos) << received;
   EXPECT_NE(received.find("No new frame since 21:03:00"), std::string::npos);
+}
+
+TEST(MqttLinkTest, OverTlsTheBrokerMustShowACertificateOfAKnownAuthority) {
+  TempDir dir;
+  MakeTestCertificates(dir.path().string());
+  const int port = FreePort();
+  std::ofstream(dir.File("mosquitto.conf")) << "allow_anonymous true\nlistener " << port << " 127.0.0.1\ncafile "
+                                           << ShellPath(dir.File("ca.pem")) << "\ncertfile " << ShellPath(dir.File("server.pem"))
+                                           << "\nkeyfile " << ShellPath(dir.File("server.key")) << "\npersistence false\nuser root\n";
+  ChildProcess broker({"/usr/sbin/mosquitto", "-c", ShellPath(dir.File("mosquitto.conf"))});
+  ASSERT_TRUE(WaitForListener(port, 20));
+  std::string why;
+  MqttServer server = ParseNotifyAddress("mqtts://127.0.0.1:" + std::to_string(port) + "/kiso", why)->mqtt;
+  server.ca_file = dir.File("ca.pem");
+  MqttLink trusted(server);
+  const Outcome sent = trusted.Publish("alert", "{}", false);
+  EXPECT_TRUE(sent.ok) << sent.reason;
+  server.ca_file.clear();  // the system's authorities do not know the tests' own
+  MqttLink stranger(server);
+  EXPECT_FALSE(stranger.Publish("alert", "{}", false).ok);
 }
 #endif
 

@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -177,6 +178,33 @@ TEST_F(StationProgramTest, OptionsFileIsReadTheCommandLineWinsAndABadLineStopsTh
 }  // namespace
 
 namespace {
+
+// The station's state stands on the broker while it runs; a frame that stops changing starts the
+// stale alert; a station that vanishes (killed, no goodbye) is marked offline by its last will.
+TEST_F(StationProgramTest, TheBrokerHasTheStateTheStaleAlertAndTheWillOfAStationThatVanished) {
+  PyFtpServer server(dir_.File("root"));
+  WriteSettings(server);
+  const int port = FreePort();
+  ASSERT_EQ(RunCommand("mosquitto_passwd -b -c " + ShellQuote(dir_.File("passwords")) + " observer s3cret"), 0);
+  std::ofstream(dir_.File("mosquitto.conf")) << "allow_anonymous false\npassword_file " << dir_.File("passwords")
+                                            << "\nlistener " << port << " 127.0.0.1\npersistence false\nuser root\n";
+  ChildProcess broker({"/usr/sbin/mosquitto", "-c", dir_.File("mosquitto.conf")});
+  ASSERT_TRUE(WaitForListener(port, 20));
+  ChildProcess subscriber({"/usr/bin/mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-u", "observer", "-P",
+                           "s3cret", "-t", "kiso/#", "-v"}, dir_.File("received.txt"));
+  const auto received = [&] {
+    if (!fs::exists(dir_.File("received.txt"))) return std::string();
+    const std::vector<uint8_t> bytes = ReadBytes(dir_.File("received.txt"));
+    return std::string(bytes.begin(), bytes.end());
+  };
+  ChildProcess station = Launch("--headless --interval 1 --stale-after 2 --alert stale --notify-user observer "
+                                "--notify-password s3cret --notify mqtt://127.0.0.1:" + std::to_string(port) + "/kiso");
+  EXPECT_TRUE(WaitFor([&] { return received().find("kiso/state {\"online\":true,") != std::string::npos; })) << Output();
+  EXPECT_TRUE(WaitFor([&] { return received().find("\"rule\":\"stale\",\"state\":\"start\"") != std::string::npos; }))
+      << received() << Output();
+  station.Signal(SIGKILL);
+  EXPECT_TRUE(WaitFor([&] { return received().find("kiso/state {\"online\":false}") != std::string::npos; })) << received();
+}
 
 // A dark that is no dark stops the start with the reason; --sqm-calibrate reads the live frame
 // once and prints the zero point that makes it read the meter's figure (sky 1000 in 10 s on
