@@ -192,15 +192,20 @@ void LiveCycle::Archive() {
   const std::string directory = ArchiveDirectoryBytes(host_.LiveFileText(), static_cast<char>(kPathSeparator));
   store_.ArchiveFilePath = directory + ArchiveFileName(host_.Now()).toStdString();
   // A disk filled with archives would take the pictures and the settings down with it.
-  if (options_.archive_floor_mb > 0) {
-    const std::optional<uint64_t> free = FreeBytes(directory);
-    if (free && *free < options_.archive_floor_mb * (uint64_t{1} << 20)) {
-      Status(QStringLiteral("Picture saving NG:only %1 MB free").arg(*free >> 20));
-      return;
-    }
+  if (const std::optional<uint64_t> free = SpaceBelowFloor()) {
+    Status(QStringLiteral("Picture saving NG:only %1 MB free").arg(*free >> 20));
+    return;
   }
   const Outcome archived = Beside(host_, [this] { return WriteArchiveFrame(store_); });
   if (!archived.ok) Status(QStringLiteral("Picture saving NG:") + QString::fromUtf8(archived.reason));
+}
+
+std::optional<uint64_t> LiveCycle::SpaceBelowFloor() const {
+  if (options_.archive_floor_mb == 0) return std::nullopt;
+  const std::string directory = ArchiveDirectoryBytes(host_.LiveFileText(), static_cast<char>(kPathSeparator));
+  const std::optional<uint64_t> free = FreeBytes(directory);
+  if (free && *free < options_.archive_floor_mb * (uint64_t{1} << 20)) return free;
+  return std::nullopt;
 }
 
 void LiveCycle::Alert(const QDateTime& when, const QByteArray& report) {
@@ -209,14 +214,10 @@ void LiveCycle::Alert(const QDateTime& when, const QByteArray& report) {
   moment.conditions.now = host_.Monotonic();
   moment.conditions.stale = Stale() || frame_refused_;
   moment.conditions.uploads_failed_in_row = uploads_failed_in_row_;
-  if (options_.archive_floor_mb > 0) {
-    const std::string directory = ArchiveDirectoryBytes(host_.LiveFileText(), static_cast<char>(kPathSeparator));
-    const std::optional<uint64_t> free = FreeBytes(directory);
-    moment.conditions.disk_low = free && *free < options_.archive_floor_mb * (uint64_t{1} << 20);
-  }
+  moment.conditions.disk_low = SpaceBelowFloor().has_value();
   if (const std::optional<SkyReading> sky = sky_.Reading(); sky && sky->measured()) moment.conditions.clear = sky->clear;
   moment.conditions.meteors = events_.new_meteors();
-  moment.time = when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODate).toStdString();
+  moment.time = IsoLocalTime(when).toStdString();
   moment.station = host_.SiteCaption().toStdString();
   if (const std::optional<QDateTime> changed = freshness_.last_change())
     moment.stale_since = changed->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();

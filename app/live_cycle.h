@@ -132,6 +132,8 @@ class LiveCycle {
   void Notes(const std::vector<std::string>& notes);
   /// The cycle's conditions to the alerts, and the station's state to MQTT.
   void Alert(const QDateTime& when, const QByteArray& report);
+  /// The archive's free bytes where a floor is set and they are below it.
+  std::optional<uint64_t> SpaceBelowFloor() const;
   /// True when the stale line is asked for and no new frame has come for that long.
   bool Stale() const;
 
