@@ -121,6 +121,29 @@ TEST(AlertMailTest, GoesThroughStartTlsAndALoginWithItsPictureAndNeverToAnUnknow
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "mail" / "mail-2.eml"));
 }
 
+// A server that takes the connection and never answers holds a delivery for its bound, no longer.
+TEST(AlertMailTest, AServerThatNeverAnswersEndsTheDeliveryAtItsBound) {
+  SilentListener silent;
+  MailServer mail;
+  mail.url = "smtp://127.0.0.1:" + std::to_string(silent.port());
+  mail.to = {"observer@example.org"};
+  mail.bound = 2s;
+  const auto started = std::chrono::steady_clock::now();
+  const Outcome sent = SendMail(mail, MailMessage{"subject", "text"});
+  EXPECT_EQ(sent.code, Outcome::Code::kConnection) << sent.reason;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+#ifdef QOR_MQTT
+  MqttServer broker;
+  broker.host = "127.0.0.1";
+  broker.port = silent.port();
+  broker.prefix = "kiso";
+  broker.bound = 2s;
+  MqttLink link(broker);
+  EXPECT_EQ(link.Publish("alert", "{}", false).code, Outcome::Code::kConnection);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
+#endif
+}
+
 #ifdef QOR_MQTT  // a Windows sysroot without libmosquitto builds a station without MQTT
 TEST(AlertDeliveryTest, AnAlertWaitsInTheOutboxWhileTheBrokerIsAwayAndARestartDeliversItWithTheState) {
   TempDir dir;
