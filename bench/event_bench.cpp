@@ -32,6 +32,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 double Milliseconds(Clock::time_point since) { return std::chrono::duration<double, std::milli>(Clock::now() - since).count(); }
 
+// The sky's analysis as a station with --events runs it.
+void StationAnalysis(SkyAnalyser& analyser, bool remove_hot_pixels) {
+  SkySettings settings;
+  settings.enabled = true;
+  settings.remove_hot_pixels = remove_hot_pixels;
+  analyser.Configure(settings);
+}
+
 struct Injected {
   std::string kind;  // meteor, satellite, aeroplane
   StarFieldOptions::Line line;
@@ -100,11 +108,8 @@ int Accuracy(int frames, int side, unsigned seed) {
       by_frame[base + 8 + k].push_back(injected.size() - 1);
     }
   }
-  SkySettings settings;
-  settings.enabled = true;
-  settings.remove_hot_pixels = true;
   SkyAnalyser analyser;
-  analyser.Configure(settings);
+  StationAnalysis(analyser, true);
   StreakFinder finder;
   TrailClassifier classifier;
   int false_meteors = 0, false_other = 0;
@@ -175,10 +180,8 @@ int Accuracy(int frames, int side, unsigned seed) {
 }
 
 int Speed(int side, int rounds) {
-  SkySettings settings;
-  settings.enabled = true;
   SkyAnalyser analyser;
-  analyser.Configure(settings);
+  StationAnalysis(analyser, false);
   StreakFinder finder;
   std::vector<double> analysis, streaks;
   for (int r = 0; r < rounds + 1; ++r) {
@@ -208,11 +211,8 @@ int Speed(int side, int rounds) {
 }
 
 int Files(const std::vector<std::string>& paths) {
-  SkySettings settings;
-  settings.enabled = true;
-  settings.remove_hot_pixels = true;
   SkyAnalyser analyser;
-  analyser.Configure(settings);
+  StationAnalysis(analyser, true);
   StreakFinder finder;
   TrailClassifier classifier;
   const auto say = [&](const std::vector<TrailEvent>& events) {

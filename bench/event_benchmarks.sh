@@ -5,14 +5,14 @@
 # usage: bash bench/event_benchmarks.sh [BUILD_DIR] [FRAMES] [SIDE]   (a build with -DQOR_BENCH=ON)
 set -euo pipefail
 build=${1:-build}
-frames=${2:-300}
+frames=${2:-1200}
 side=${3:-1025}
 
 echo "### Accuracy: $frames frames of $side x $side, a turning, twinkling star field, hot pixels, cosmic rays, a cloud bank every hour"
 echo
 echo "| drawn in | how many | found | called a meteor | called what it is |"
 echo "|---|---|---|---|---|"
-"$build/bench/event_bench" accuracy "$frames" "$side" 3 | while read -r kind count found meteor right rest; do
+"$build/bench/event_bench" accuracy "$frames" "$side" 5 | while read -r kind count found meteor right rest; do
   if [ "$kind" = false-meteors ]; then
     echo
     echo "False meteors (a meteor where nothing was drawn): $count in $frames frames; other false streaks: $meteor."

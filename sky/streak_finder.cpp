@@ -335,6 +335,18 @@ std::vector<Streak> StreakFinder::Find(const SkyImage& image, double sigma, int 
     streak.level = LevelAlong(streak);
     streaks.push_back(streak);
   }
+  // Pieces of one line that a star or a gap wider than the pieces' own split: one streak.
+  for (bool joined = true; joined;) {
+    joined = false;
+    for (size_t a = 0; a < streaks.size() && !joined; ++a)
+      for (size_t b = a + 1; b < streaks.size() && !joined; ++b) {
+        if (!OnOneLine(streaks[a], streaks[b]) || SideBySide(streaks[a], streaks[b])) continue;  // twins stay two
+        streaks[a] = Joined(streaks[a], streaks[b]);
+        streaks[a].level = LevelAlong(streaks[a]);
+        streaks.erase(streaks.begin() + static_cast<long>(b));
+        joined = true;
+      }
+  }
   return streaks;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sky/sky_image.h"
+#include "sky/streak_geometry.h"
 
 struct EventSettings {
   bool enabled = false;  // --events: meteors, satellites and aeroplanes in the night's frames
@@ -20,14 +21,6 @@ struct EventSettings {
   int length = 15;       // --event-length PX: in frame pixels
 };
 
-struct Streak {
-  double x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // its ends, in frame pixels
-  double length = 0;                      // in frame pixels
-  float peak = 0;                         // its brightest pixels (one in ten along it), in noise units
-  bool dashed = false;                    // pieces along one line with gaps between
-  bool doubled = false;                   // a line beside a parallel twin
-  float level = 0;                        // the smoothed signal along it (its median), for what comes after
-};
 
 class StreakFinder {
  public:

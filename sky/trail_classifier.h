@@ -23,10 +23,6 @@ struct TrailEvent {
   uint64_t frame = 0;  // the caller's number for the frame it was in
 };
 
-/// True when `b` runs beside `a`, parallel and a few pixels from it, along the same stretch.
-bool SideBySide(const Streak& a, const Streak& b);
-/// True when `b` lies on the line of `a` (either way along it, however far).
-bool OnOneLine(const Streak& a, const Streak& b);
 
 class TrailClassifier {
  public:
