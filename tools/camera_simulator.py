@@ -81,7 +81,7 @@ def add_events(sky, t, scale):
         spot = np.random.default_rng(2000 + t)
         angle, length = spot.uniform(0, np.pi), spot.uniform(20, 60) * scale
         x, y = cx + spot.uniform(-0.3, 0.3) * height, cy + spot.uniform(-0.3, 0.3) * height
-        line_light(sky, x, y, x + length * np.cos(angle), y + length * np.sin(angle), 250, 1.2 * scale**0.5)
+        line_light(sky, x, y, x + length * np.cos(angle), y + length * np.sin(angle), 3000, 1.2 * scale**0.5)
     for first, dash in ((7, 0.0), (12, 4.0 * scale)):
         k = phase - first
         if not 0 <= k < 4:
@@ -91,7 +91,7 @@ def add_events(sky, t, scale):
         sx, sy = cx - 2 * step * np.cos(angle), cy - 2 * step * np.sin(angle)
         line_light(sky, sx + k * step * np.cos(angle), sy + k * step * np.sin(angle),
                    sx + (k + 0.8) * step * np.cos(angle), sy + (k + 0.8) * step * np.sin(angle),
-                   300 if dash else 150, 1.2 * scale**0.5, dash)
+                   3000 if dash else 1200, 1.2 * scale**0.5, dash)
 
 
 def add_stars(sky, stars, t, site_tint=None, cover=None):

@@ -129,7 +129,9 @@ TEST(AlertMailTest, AServerThatNeverAnswersEndsTheDeliveryAtItsBound) {
   mail.to = {"observer@example.org"};
   mail.bound = 2s;
   const auto started = std::chrono::steady_clock::now();
-  const Outcome sent = SendMail(mail, MailMessage{"subject", "text"});
+  MailMessage message;
+  message.subject = "subject";
+  const Outcome sent = SendMail(mail, message);
   EXPECT_EQ(sent.code, Outcome::Code::kConnection) << sent.reason;
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
 #ifdef QOR_MQTT
