@@ -67,7 +67,7 @@ large-frames = yes
 picture = 1920x1280
 archive-floor-mb = 1024
 colour = yes
-overlay = {EXPTIME}s {CCD-TEMP}C {STARS} stars {CLEAR} clear {METEORS} meteors
+overlay = {EXPTIME}s {STARS} stars {CLEAR} clear {METEORS} meteors
 stale-after = 60
 # The night so far on the page: its keogram, star trails and timelapse remade every minute.
 night = yes
