@@ -66,8 +66,9 @@ class ProgramChannel : public AlertChannel {
   Outcome Deliver(const QJsonObject& message, const QByteArray&) override {
     QProcess process;
     process.setProgram(QString::fromUtf8(program_.c_str()));
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // What it prints is its own business: nobody reads it, and a full pipe must not stop it.
     process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
     process.start(QIODevice::WriteOnly);  // no shell: the path is the program, it has no arguments
     if (!process.waitForStarted(5000))
       return Outcome::Failure(name_ + ": " + process.errorString().toStdString(), Outcome::Code::kNotFound);

@@ -49,5 +49,5 @@ class AlertOutbox {
  private:
   std::string Path(const std::string& id, const char* extension) const;
   std::string folder_, undelivered_;
-  mutable uint32_t sequence_ = 0;
+  uint32_t sequence_ = 0;
 };
