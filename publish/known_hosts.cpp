@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "publish/known_hosts.h"
 
+#include "publish/base64.h"
+
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
@@ -14,38 +16,6 @@
 #include "base/utf8_path.h"
 
 namespace {
-
-constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-bool DecodeBase64(const std::string& text, std::string& bytes) {
-  bytes.clear();
-  uint32_t bits = 0;
-  int count = 0;
-  size_t padding = 0;
-  for (const char c : text) {
-    if (c == '=') {
-      ++padding;
-      continue;
-    }
-    const char* at = std::find(kBase64, kBase64 + 64, c);
-    if (at == kBase64 + 64 || padding > 0) return false;
-    bits = (bits << 6) | static_cast<uint32_t>(at - kBase64);
-    if (++count == 4) {
-      bytes += static_cast<char>(bits >> 16);
-      bytes += static_cast<char>(bits >> 8);
-      bytes += static_cast<char>(bits);
-      bits = 0;
-      count = 0;
-    }
-  }
-  if (count == 1 || padding > 2) return false;
-  if (count == 2) bytes += static_cast<char>(bits >> 4);
-  if (count == 3) {
-    bytes += static_cast<char>(bits >> 10);
-    bytes += static_cast<char>(bits >> 2);
-  }
-  return true;
-}
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -94,20 +64,6 @@ std::vector<std::string> Words(const std::string& line) {
 }
 
 }  // namespace
-
-std::string EncodeBase64(const std::string& bytes) {
-  std::string text;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t bits = static_cast<uint8_t>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) bits |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) bits |= static_cast<uint8_t>(bytes[i + 2]);
-    text += kBase64[(bits >> 18) & 63];
-    text += kBase64[(bits >> 12) & 63];
-    text += i + 1 < bytes.size() ? kBase64[(bits >> 6) & 63] : '=';
-    text += i + 2 < bytes.size() ? kBase64[bits & 63] : '=';
-  }
-  return text;
-}
 
 HostKey HostKey::FromBase64(const std::string& text) {
   HostKey key;

@@ -57,8 +57,5 @@ class KnownHosts {
   std::vector<Entry> entries_;
 };
 
-/// Standard base64 with padding, as known_hosts writes keys.
-std::string EncodeBase64(const std::string& bytes);
-
 /// True when `host` (lower case) matches the host field of a known_hosts line.
 bool HostFieldMatches(const std::string& field, const std::string& host);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "publish/mail_sender.h"
 
+#include "publish/base64.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -10,21 +12,12 @@
 
 namespace {
 
-std::string Base64(const std::string& bytes) {
-  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4 + bytes.size() / 57 * 2 + 2);
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    const auto byte = [&](size_t k) { return k < bytes.size() ? static_cast<unsigned char>(bytes[k]) : 0u; };
-    const unsigned triple = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
-    out += kDigits[triple >> 18 & 63];
-    out += kDigits[triple >> 12 & 63];
-    out += i + 1 < bytes.size() ? kDigits[triple >> 6 & 63] : '=';
-    out += i + 2 < bytes.size() ? kDigits[triple & 63] : '=';
-    if ((i + 3) % 57 == 0) out += "\r\n";  // lines of 76 characters
-  }
-  if (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0) out += "\r\n";
-  return out;
+// Base64 in lines of 76 characters, as MIME wants it.
+std::string Base64Lines(const std::string& bytes) {
+  const std::string encoded = EncodeBase64(bytes);
+  std::string lines;
+  for (size_t at = 0; at < encoded.size(); at += 76) lines += encoded.substr(at, 76) + "\r\n";
+  return lines.empty() ? std::string("\r\n") : lines;
 }
 
 // A header's text: plain where it is printable ASCII, else an encoded word, so that no byte of
@@ -33,10 +26,7 @@ std::string HeaderText(const std::string& text) {
   bool plain = true;
   for (const char c : text) plain = plain && c >= 0x20 && c < 0x7f;
   if (plain) return text;
-  std::string encoded = Base64(text);
-  encoded.erase(std::remove_if(encoded.begin(), encoded.end(), [](char c) { return c == '\r' || c == '\n'; }),
-                encoded.end());
-  return "=?UTF-8?B?" + encoded + "?=";
+  return "=?UTF-8?B?" + EncodeBase64(text) + "?=";
 }
 
 // An address without anything that could end a header or an SMTP command.
@@ -95,12 +85,12 @@ std::string MailBytes(const MailServer& server, const MailMessage& message, long
                      "\r\nSubject: " + HeaderText(message.subject) + "\r\nMessage-ID: <" + token + "." +
                      std::to_string(epoch_seconds) + "@qor-live>\r\nMIME-Version: 1.0\r\n";
   const std::string text_part =
-      "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" + Base64(message.text);
+      "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" + Base64Lines(message.text);
   if (message.picture.empty()) return mail + text_part;
   mail += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n--" + boundary + "\r\n" + text_part;
   mail += "--" + boundary + "\r\nContent-Type: image/jpeg\r\nContent-Transfer-Encoding: base64\r\n" +
           "Content-Disposition: attachment; filename=\"" + Address(message.picture_name) + "\"\r\n\r\n" +
-          Base64(message.picture) + "--" + boundary + "--\r\n";
+          Base64Lines(message.picture) + "--" + boundary + "--\r\n";
   return mail;
 }
 

@@ -2,6 +2,7 @@
 // known_hosts as OpenSSH writes and users keep it: markers, patterns, hashed names, long lines,
 // CR LF, and files that are not files.
 
+#include "publish/base64.h"
 #include "publish/known_hosts.h"
 
 
