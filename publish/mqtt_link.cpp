@@ -80,6 +80,7 @@ Outcome MqttLink::Keep(std::chrono::milliseconds wait) {
   const auto until = Clock::now() + server_.bound;
   while (!impl.connected && impl.refused < 0 && Clock::now() < until) {
     const int looped = mosquitto_loop(impl.mosq, 50, 1);
+    if (impl.refused > 0) break;  // the broker answered the login with a no (its CONNACK's code)
     if (looped != MOSQ_ERR_SUCCESS && looped != MOSQ_ERR_CONN_PENDING) {
       impl.Drop();
       // A TLS handshake that failed (an unknown authority, a wrong name) ends here too.

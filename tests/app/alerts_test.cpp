@@ -194,6 +194,12 @@ TEST(AlertDeliveryTest, AnAlertWaitsInTheOutboxWhileTheBrokerIsAwayAndARestartDe
     ASSERT_TRUE(WaitFor([&] { return std::filesystem::is_empty(outbox); }, 20));
     ASSERT_TRUE(WaitFor([&] { return ReadAll(dir.File("received.txt")).find("kiso/state {\"online\":true") != std::string::npos; }, 20));
   }
+  // A wrong password is the broker's refusal, said as such.
+  MqttServer wrong = address->mqtt;
+  wrong.user = "observer";
+  wrong.password = "wrong";
+  const Outcome refused = MqttLink(wrong).Publish("alert", "{}", false);
+  EXPECT_EQ(refused.code, Outcome::Code::kRefused) << refused.reason;
   // A clean stop leaves the station marked offline.
   ASSERT_TRUE(WaitFor([&] { return ReadAll(dir.File("received.txt")).find("kiso/state {\"online\":false}") != std::string::npos; }, 20));
   const std::string received = ReadAll(dir.File("received.txt"));
