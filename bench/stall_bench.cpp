@@ -4,7 +4,8 @@
 // cycles so that two are archive cycles.
 // With "sky" the cycle also analyses the sky (--sky --hot-pixels remove) on a frame that changes a
 // little before every cycle, and the longest cycle is given too: the analysis must not stretch it.
-// usage: stall_bench [CYCLES [WxH [sky]]]
+// With "events" the streaks are looked for too (--events, which brings the sky's analysis).
+// usage: stall_bench [CYCLES [WxH [sky|events]]]
 //   prints "longest MS archive-cycle MS other-cycles MS" and with sky " longest-cycle MS"
 
 #include <unistd.h>
@@ -75,8 +76,10 @@ int main(int argc, char** argv) {
   LiveCycle cycle(store, picture, ftp, host);
   CycleOptions options{std::chrono::seconds(60), std::chrono::seconds(600), 0};
   options.large_frames = width > FrameStore::kSide || height > FrameStore::kSide;
-  const bool sky = argc > 3 && std::string(argv[3]) == "sky";
+  const bool events = argc > 3 && std::string(argv[3]) == "events";
+  const bool sky = events || (argc > 3 && std::string(argv[3]) == "sky");
   options.sky.enabled = sky;
+  options.events.enabled = events;
   options.sky.remove_hot_pixels = sky;
   cycle.set_options(options);
   // A new frame for every cycle: the last sample's low byte changes (a frame seen before is not
