@@ -3,9 +3,11 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 
 #include "sky/sky_circle.h"
+#include "camera/indi_address.h"
 
 const char* const kUsage =
     "usage: qor_live [--start] [--headless] [--interval SECONDS] [--stale-after SECONDS]\n"
@@ -18,7 +20,9 @@ const char* const kUsage =
     "                [--events [all]] [--event-sigma S] [--event-length PX] [--alert RULE]...\n"
     "                [--alert-quiet MINUTES] [--notify URL]... [--notify-user NAME]\n"
     "                [--notify-password PASSWORD] [--notify-to ADDRESS]... [--notify-from ADDRESS]\n"
-    "                [--version] [--help]\n"
+    "                [--camera indi://HOST[:PORT]/DEVICE] [--exposure SECONDS|auto]\n"
+    "                [--target-level F] [--exposure-min S] [--exposure-max S] [--gain G]\n"
+    "                [--binning N] [--version] [--help]\n"
     "  --start             press Start as soon as the window has loaded its settings\n"
     "  --headless          run without a window or display; Start is pressed at launch, every\n"
     "                      status text goes to standard output, qor_live.ini is only read\n"
@@ -71,6 +75,15 @@ const char* const kUsage =
     "                      mqtt://host[:port]/PREFIX, mqtts://..., exec:/path/to/program\n"
     "  --notify-user NAME, --notify-password PASSWORD  the mail server's or broker's login\n"
     "  --notify-to ADDRESS, --notify-from ADDRESS      the mail's recipients and sender\n"
+    "  --camera indi://HOST[:PORT]/DEVICE  take the frames with a camera of an INDI server (Linux;\n"
+    "                      port 7624 unless given; %20 or a space in the device's name): each\n"
+    "                      interval one exposure, written to the live file, then the cycle\n"
+    "  --exposure SECONDS  the camera's exposure, shorter than the interval (default 1); auto: chosen\n"
+    "                      frame by frame so that the background lands near --target-level\n"
+    "  --target-level F    auto's background as a share of full scale (default 0.25)\n"
+    "  --exposure-min S, --exposure-max S  auto's bounds (default 0.0001 and 60; at most nine\n"
+    "                      tenths of the interval)\n"
+    "  --gain G, --binning N  the camera's gain and N x N binning, where it has them\n"
     "  --version           print the version and exit\n"
     "  --help              print this text and exit\n"
     "Options may also stand in qor_live.conf in the working directory, one \"name = value\" a line\n"
@@ -330,6 +343,88 @@ constexpr ValueOption kAlertOptions[] = {
      }},
 };
 
+// The station's own camera and its exposure.
+constexpr ValueOption kCameraOptions[] = {
+    {"--camera", "--camera needs indi://HOST[:PORT]/DEVICE",
+     [](const std::string& v, CommandLine& r) {
+       std::string why;
+       std::optional<IndiAddress> address = ParseIndiAddress(v, why);
+       if (!address) return why;
+       r.cycle.camera.text = v;
+       r.cycle.camera.address = *address;
+       return std::string();
+     }},
+    {"--exposure", "--exposure needs seconds or auto",
+     [](const std::string& v, CommandLine& r) {
+       ExposureSettings& exposure = r.cycle.camera.exposure;
+       exposure.automatic = v == "auto";
+       if (exposure.automatic) return std::string();
+       std::optional<double> seconds;
+       std::string error = TakeNumber("--exposure takes seconds from 0.00001 to 3600, or auto", v, 0.00001, 3600, seconds);
+       if (seconds) exposure.seconds = *seconds;
+       return error;
+     }},
+    {"--target-level", "--target-level needs a share of full scale",
+     [](const std::string& v, CommandLine& r) {
+       std::optional<double> level;
+       std::string error = TakeNumber("--target-level takes a share of full scale from 0.01 to 0.9", v, 0.01, 0.9, level);
+       if (level) r.cycle.camera.exposure.target_level = *level;
+       return error;
+     }},
+    {"--exposure-min", "--exposure-min needs seconds",
+     [](const std::string& v, CommandLine& r) {
+       std::optional<double> seconds;
+       std::string error = TakeNumber("--exposure-min takes seconds from 0.00001 to 3600", v, 0.00001, 3600, seconds);
+       if (seconds) r.cycle.camera.exposure.shortest = *seconds;
+       return error;
+     }},
+    {"--exposure-max", "--exposure-max needs seconds",
+     [](const std::string& v, CommandLine& r) {
+       std::optional<double> seconds;
+       std::string error = TakeNumber("--exposure-max takes seconds from 0.00001 to 3600", v, 0.00001, 3600, seconds);
+       if (seconds) r.cycle.camera.exposure.longest = *seconds;
+       return error;
+     }},
+    {"--gain", "--gain needs a number",
+     [](const std::string& v, CommandLine& r) {
+       return TakeNumber("--gain takes a number from 0 to 100000", v, 0, 100000, r.cycle.camera.gain);
+     }},
+    {"--binning", "--binning needs a number",
+     [](const std::string& v, CommandLine& r) {
+       int binning = 0;
+       std::string error = TakeWhole("--binning takes a whole number from 1 to 16", v, 1, 16, binning);
+       if (error.empty()) r.cycle.camera.binning = binning;
+       return error;
+     }},
+};
+
+std::string Plain(double number) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", number);
+  return text;
+}
+
+// What the camera's options ask of each other and of the interval; empty where all is well.
+std::string CameraWants(const CommandLine& result, const std::vector<std::string>& arguments) {
+  const CameraSettings& camera = result.cycle.camera;
+  if (!camera.enabled()) {
+    for (const char* name : {"--exposure", "--target-level", "--exposure-min", "--exposure-max", "--gain", "--binning"})
+      for (const std::string& argument : arguments)
+        if (argument == name || argument.rfind(std::string(name) + "=", 0) == 0)
+          return std::string(name) + " needs --camera: it is for a camera the station drives itself";
+    return {};
+  }
+  const ExposureSettings& exposure = camera.exposure;
+  const double interval = static_cast<double>(result.cycle.interval.count());
+  if (!exposure.automatic && exposure.seconds >= interval)
+    return "--exposure " + Plain(exposure.seconds) + " is not shorter than the interval (" +
+           std::to_string(result.cycle.interval.count()) + " s): the exposures would stack up";
+  if (exposure.automatic && exposure.shortest > exposure.longest) return "--exposure-min is above --exposure-max";
+  if (exposure.automatic && exposure.shortest >= interval)
+    return "--exposure-min is not shorter than the interval: the exposures would stack up";
+  return {};
+}
+
 // What one alert option asks of the others, said as the error; empty where all is there.
 std::string AlertsWant(const CommandLine& result) {
   const AlertSettings& alerts = result.cycle.alerts;
@@ -355,6 +450,8 @@ const ValueOption* FindValueOption(const std::string& name) {
   for (const ValueOption& option : kSkyOptions)
     if (name == option.name) return &option;
   for (const ValueOption& option : kAlertOptions)
+    if (name == option.name) return &option;
+  for (const ValueOption& option : kCameraOptions)
     if (name == option.name) return &option;
   return nullptr;
 }
@@ -399,8 +496,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments, bool who
     }
     if (std::string error = option->take(value, result); !error.empty()) return Error(std::move(error));
   }
-  if (std::string wanted = whole ? AlertsWant(result) : std::string();
-      !wanted.empty() && result.action == CommandLine::Action::kRun)
+  std::string wanted;
+  if (whole) wanted = AlertsWant(result);
+  if (whole && wanted.empty()) wanted = CameraWants(result, arguments);
+  if (!wanted.empty() && result.action == CommandLine::Action::kRun)
     return Error(std::move(wanted));
   // --help and --version answer before a calibration is asked what it needs.
   if (result.action == CommandLine::Action::kCalibrate && !result.cycle.sky.pixel_scale)

@@ -16,6 +16,7 @@
 #include "app/sky_station.h"
 #include "app/event_station.h"
 #include "app/station_alerts.h"
+#include "camera/camera_settings.h"
 #include "night/night_keeper.h"
 #include "display/picture_painter.h"
 #include "display/picture_surface.h"
@@ -73,6 +74,7 @@ struct CycleOptions {
   SkySettings sky{};                       // --sky, --dark, --hot-pixels and the sky's numbers
   AlertSettings alerts{};                  // --alert, --notify and the channels' login
   EventSettings events{};                  // --events, --event-sigma, --event-length
+  CameraSettings camera{};                 // --camera and its exposure: the station's own camera
 };
 
 class LiveCycle {

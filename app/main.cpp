@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "app/command_line.h"
+#include "camera/indi_camera.h"
 #include "app/platform/console_lines.h"
 #include "app/options_file.h"
 #include "app/headless_station.h"
@@ -148,6 +149,8 @@ int main(int argc, char** argv) {
   // A dark that cannot be used is refused now, not found out at the first frame in the night.
   if (const std::string why = SkyRefusal(options.cycle.sky); !why.empty())
     return RefuseToStart(argv, why, options.headless);
+  if (options.cycle.camera.enabled() && !IndiCameraAvailable())
+    return RefuseToStart(argv, "--camera: this build has no INDI client (INDI cameras are driven on Linux)", options.headless);
   // Held for the whole run; the system lets it go when the program ends, however it ends.
   static RunLock lock;
   std::string why;

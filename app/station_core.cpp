@@ -12,7 +12,21 @@ const QString kStoppingText = QStringLiteral("Stopping after the upload\u2026");
 }  // namespace
 
 StationCore::StationCore(FrameStore& store, FtpClient& ftp, StationFace& face)
-    : store_(store), ftp_(ftp), face_(face), cycle_(store, picture_, ftp, *this) {
+    : store_(store),
+      ftp_(ftp),
+      face_(face),
+      cycle_(store, picture_, ftp, *this),
+      camera_({[this](const std::string& text) { SetStatus(QString::fromUtf8(text)); },
+               [this](const std::string& text) { Note(QString::fromUtf8(text)); },
+               [this] { RunCycleForCamera(); },
+               [this] {
+                 CameraTarget target;
+                 target.live_path = LivePath();
+                 target.side_limit = store_.SideLimit();
+                 target.pixel_limit = store_.LargeFrames ? FrameStore::kLargePixels
+                                                         : int64_t{FrameStore::kSide} * FrameStore::kSide;
+                 return target;
+               }}) {
   timer_.setObjectName(QStringLiteral("Timer1"));
   timer_.setInterval(60000);
   QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
@@ -35,6 +49,7 @@ void StationCore::SetCycleOptions(const CycleOptions& options) {
   timer_.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(options.interval));
   std::vector<std::string> notes;
   cycle_.set_options(options, &notes);
+  camera_.Configure(options.camera, options.interval);
   for (const std::string& note : notes) Note(QString::fromUtf8(note));
 }
 
@@ -60,6 +75,15 @@ std::string StationCore::LivePath() const {
 
 void StationCore::Tick() {
   if (starting_) return;  // Start runs the first cycle itself
+  if (camera_.enabled()) camera_.Tick();  // the cycle follows the exposure
+  else RunCycle();
+}
+
+void StationCore::RunCycleForCamera() {
+  if (busy()) {
+    camera_cycle_waiting_ = true;  // AfterWork runs it: a frame is never left unpublished
+    return;
+  }
   RunCycle();
 }
 
@@ -96,6 +120,10 @@ void StationCore::SayStopping() {
 
 void StationCore::AfterWork() {
   if (busy()) return;
+  if (camera_cycle_waiting_ && !shutdown_pending_ && !close_pending_ && timer_.isActive()) {
+    camera_cycle_waiting_ = false;
+    QTimer::singleShot(0, &timer_, [this] { RunCycleForCamera(); });
+  }
   if (shutdown_pending_) {
     FinishShutdown();
   } else if (close_pending_) {
@@ -125,8 +153,14 @@ void StationCore::ShowHeaderError(const std::string& message) {
 }
 
 void StationCore::SetTimerEnabled(bool enabled) {
-  if (!enabled) timer_.stop();
-  else if (!timer_.isActive()) timer_.start();  // a second Start keeps the running timer
+  if (!enabled) {
+    timer_.stop();
+    camera_.End();
+    camera_cycle_waiting_ = false;
+  } else if (!timer_.isActive()) {
+    timer_.start();  // a second Start keeps the running timer
+    camera_.Begin();
+  }
 }
 
 void StationCore::Await(const std::function<void()>& job) { Beside(*this, job); }

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 
+#include "app/camera_station.h"
 #include "app/live_cycle.h"
 #include "app/settings_file.h"
 #include "app/station_log.h"
@@ -69,6 +70,7 @@ class StationCore : public LiveCycleHost, public StationControls {
   bool busy() const { return cycle_.running() || starting_; }
 
   LiveCycle& cycle() { return cycle_; }
+  CameraStation& camera() { return camera_; }
   PictureSurface& picture() { return picture_; }
   QTimer& timer() { return timer_; }
   StationLog& log() { return log_; }
@@ -106,6 +108,8 @@ class StationCore : public LiveCycleHost, public StationControls {
   std::string LivePath() const;
   void SayStopping();
   void RunCycle();
+  /// A frame came from the station's own camera: its cycle runs now, or once the running one ends.
+  void RunCycleForCamera();
   /// Carries out a stop or close asked for while the station was busy.
   void AfterWork();
   void FinishShutdown();
@@ -116,6 +120,8 @@ class StationCore : public LiveCycleHost, public StationControls {
   PictureSurface picture_;
   LiveCycle cycle_;
   QTimer timer_;
+  CameraStation camera_;
+  bool camera_cycle_waiting_ = false;
   mutable StationLog log_;  // a line written from a const call (the settings read) is no change of state
   QString status_;
   bool starting_ = false;

@@ -18,6 +18,7 @@ packages=(
   libssh-dev openssh-server openssh-client python3-asyncssh
   libsep-dev python3-sep
   libmosquitto-dev mosquitto mosquitto-clients python3-aiosmtpd
+  libindi-dev indi-bin
 )
 # Node.js and npm for the page test: the machine's own where it has them, Debian's otherwise.
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)

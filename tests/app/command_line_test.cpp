@@ -12,6 +12,7 @@
 
 #include "tests/support/files.h"
 #include "tests/support/fits_builder.h"
+#include "tests/support/indi_simulator.h"
 #include "tests/support/star_field.h"
 #include "tests/support/server_process.h"
 #include "tests/support/temp_dir.h"
@@ -173,6 +174,27 @@ TEST_F(StationProgramTest, OptionsFileIsReadTheCommandLineWinsAndABadLineStopsTh
   ChildProcess refused = Launch("--headless");
   EXPECT_EQ(refused.WaitForExit(10), 2);
   EXPECT_NE(Output().find("qor_live.conf:4: colour = maybe: colour takes yes or no"), std::string::npos) << Output();
+}
+
+TEST_F(StationProgramTest, ItsOwnCameraTakesEachFrameThatIsThenPublishedAndAnExposureMustFitTheInterval) {
+  PyFtpServer server(dir_.File("root"));
+  WriteSettings(server);
+  fs::remove(dir_.File("camera/live.fts"));  // a fresh station: the camera makes the first frame
+  IndiSimulator indi;
+  // The device's name with its plain space, as an observer writes it in the file.
+  const std::string conf = "camera = indi://127.0.0.1:" + std::to_string(indi.port()) + "/CCD Simulator\nexposure = 0.05\n";
+  WriteBytes(dir_.File("qor_live.conf"), {conf.begin(), conf.end()});
+  ChildProcess station = Launch("--headless --interval 2");
+  ASSERT_TRUE(WaitFor([&] { return Count("Camera OK 1280 x 1024, 0.05 s") >= 2 && Count("Put bin OK") >= 2; })) << Output();
+  station.Signal(SIGTERM);
+  EXPECT_EQ(station.WaitForExit(20), 0) << Output();
+  const std::vector<uint8_t> frame = ReadBytes(dir_.File("camera/live.fts"));
+  EXPECT_NE(std::string(frame.begin(), frame.end()).find("INSTRUME= 'CCD Simulator'"), std::string::npos);
+  EXPECT_EQ(ReadBytes(dir_.File("root/homepage/live2.jpg")), ReadBytes(dir_.File("live2.jpg")));
+
+  ChildProcess refused = Launch("--headless --interval 2 --exposure 2");
+  EXPECT_EQ(refused.WaitForExit(10), 2);
+  EXPECT_NE(Output().find("--exposure 2 is not shorter than the interval (2 s)"), std::string::npos) << Output();
 }
 
 }  // namespace
