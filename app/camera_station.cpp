@@ -74,6 +74,7 @@ void CameraStation::Heard(const CameraReport& report) {
       if (settings_.exposure.automatic)
         note += " (background " + Seconds(report.background_level) + ", next " + Seconds(report.next_exposure) + " s)";
       host_.note(note);
+      if (report.written) host_.written(*report.written);
       host_.run_cycle();
       break;
     }

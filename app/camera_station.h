@@ -19,6 +19,7 @@ class CameraStation {
     std::function<void(const std::string&)> status;  // a failure: the status line
     std::function<void(const std::string&)> note;    // the log only
     std::function<void()> run_cycle;                  // a frame is in the live file, or none came
+    std::function<void(const FileState&)> written;    // the live file as a frame left it
     std::function<CameraTarget()> target;             // the live file's path and the frame limits
   };
   explicit CameraStation(Host host) : host_(std::move(host)) {}

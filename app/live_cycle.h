@@ -108,6 +108,8 @@ class LiveCycle {
     alerts_.Configure(options.alerts);
     events_.Configure(options.events);
   }
+  /// The live file as the station's own camera wrote it whole: read without a settling wait.
+  void TrustWhole(const FileState& written) { reader_.TrustWhole(written); }
   /// Publishing stops: the night being kept ends.
   void EndNight();
   const CycleOptions& options() const { return options_; }

@@ -19,6 +19,7 @@ StationCore::StationCore(FrameStore& store, FtpClient& ftp, StationFace& face)
       camera_({[this](const std::string& text) { SetStatus(QString::fromUtf8(text)); },
                [this](const std::string& text) { Note(QString::fromUtf8(text)); },
                [this] { RunCycleForCamera(); },
+               [this](const FileState& written) { cycle_.TrustWhole(written); },
                [this] {
                  CameraTarget target;
                  target.live_path = LivePath();

@@ -11,6 +11,7 @@
 #include <libindi/indiproperty.h>
 
 #include "base/atomic_file.h"
+#include "base/regular_file.h"
 #include "camera/fits_blob.h"
 
 namespace {
@@ -365,7 +366,8 @@ void IndiCamera::TakeExposure(const CameraTarget& target) {
   report.exposure = seconds;
   report.background_level = blob.background_level;
   report.next_exposure = next_exposure_;
-  report.exposure_ended = arrived;
+  report.delivered = arrived;
+  if (RegularFile file; file.Open(target.live_path).ok) report.written = file.info();
   report.text = std::to_string(blob.width) + " x " + std::to_string(blob.height) + ", " + Seconds(seconds) + " s";
   listener_(report);
 }

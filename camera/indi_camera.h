@@ -8,9 +8,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "base/file_state.h"
 #include "camera/camera_settings.h"
 
 struct CameraReport {
@@ -24,7 +26,8 @@ struct CameraReport {
   double exposure = 0;            // seconds, of the frame or the failed exposure
   double background_level = -1;   // of the frame
   double next_exposure = 0;       // what the next exposure will be
-  std::chrono::steady_clock::time_point exposure_ended{};  // when the frame's exposure ended
+  std::chrono::steady_clock::time_point delivered{};  // when the frame came from the server
+  std::optional<FileState> written;  // the live file as the frame left it
 };
 
 /// Where the next frame goes and what the station takes.

@@ -310,9 +310,14 @@ std::optional<ReadResult> FrameReader::ReadOnce(FrameStore& store) {
   if (const Outcome opened = file.Open(store.LiveFilePath); !opened.ok) return FileError(opened.reason);
   const FileTime opened_at = FileClockNow();
   const FileState& before = file.info();
+  const auto unchanged = [](const FileState& a, const FileState& b) {
+    return a.SameFileAs(b) && a.size == b.size && a.modified == b.modified && a.changed == b.changed;
+  };
+  const bool trusted = trusted_ && unchanged(*trusted_, before);
   const auto settled = [&]() {
     last_seen_ = before;
-    return file.Stat(last_seen_).ok && !MaybeWrittenDuringRead(before, opened_at, last_seen_);
+    if (!file.Stat(last_seen_).ok) return false;
+    return trusted ? unchanged(before, last_seen_) : !MaybeWrittenDuringRead(before, opened_at, last_seen_);
   };
 
   Attempt ended;

@@ -51,6 +51,10 @@ class FrameReader {
   /// Also reads the green and blue planes of a frame with NAXIS3 = 3 (for a colour picture);
   /// otherwise such a frame is read as its first plane, as always.
   void set_colour_planes(bool read) { colour_planes_ = read; }
+  /// The live file as the station's own camera left it, written whole under another name and
+  /// renamed into place: while the file read is still that one, unchanged, no write can be under
+  /// way, so its read need not wait for a write that might not have shown yet.
+  void TrustWhole(const FileState& written) { trusted_ = written; }
 
  private:
   /// One attempt; nothing when the file changed while it was read.
@@ -60,4 +64,5 @@ class FrameReader {
   std::vector<uint8_t> second_buffer_;  // for the parts read on the other core
   FileState last_seen_{};               // the file as the last attempt left it
   bool colour_planes_ = false;
+  std::optional<FileState> trusted_;
 };

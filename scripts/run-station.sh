@@ -4,7 +4,13 @@
 # working directory with its own qor_live.ini, and the station: its window with Start pressed, or
 # headless where there is no display; an MQTT broker for its state and alerts. Everything started here listens on 127.0.0.1 only and is stopped when the station
 # closes or on Ctrl-C.
+# With --indi the camera is Debian's INDI CCD simulator under indiserver, which the station drives
+# itself (--camera), instead of the camera simulator's live file. indiserver cannot be told to
+# listen on loopback only: while the demo runs, its port is open on every interface.
+# usage: bash scripts/run-station.sh [--indi]
 set -euo pipefail
+indi=no
+[ "${1:-}" = "--indi" ] && indi=yes
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
@@ -31,9 +37,29 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# A colour camera of today, 6248 x 4176 pixels (a 52 MB frame every 5 s).
-/usr/bin/python3 tools/camera_simulator.py "$work/camera/live.fts" --size 6248x4176 --every 5 --mosaic &
-pids+=($!)
+if [ $indi = yes ]; then
+  # The INDI CCD simulator, and the telescope simulator it takes its sky from. Its local socket is
+  # the demo's own, so that another indiserver on this machine is not in the way.
+  indi_port=$(free_port)
+  rm -f "$work/camera/live.fts"
+  /usr/bin/indiserver -p "$indi_port" -u "/tmp/qor-demo-indi-$indi_port" indi_simulator_ccd indi_simulator_telescope \
+    >"$work/indiserver.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$indi_port") 2>/dev/null && break
+    sleep 0.1
+  done
+  # Without a telescope and a focal length the simulator draws noise alone; its sky glow is made a
+  # twilight's, so that the automatic exposure has a sky to find.
+  for property in 'Telescope Simulator.CONNECTION.CONNECT=On' 'CCD Simulator.CONNECTION.CONNECT=On' \
+    'CCD Simulator.SCOPE_INFO.FOCAL_LENGTH;APERTURE=900;120' 'CCD Simulator.SIMULATOR_SETTINGS.SIM_SKYGLOW=6'; do
+    indi_setprop -p "$indi_port" -t 10 "$property" >/dev/null 2>&1 || echo "indi_setprop $property did not take"
+  done
+else
+  # A colour camera of today, 6248 x 4176 pixels (a 52 MB frame every 5 s).
+  /usr/bin/python3 tools/camera_simulator.py "$work/camera/live.fts" --size 6248x4176 --every 5 --mosaic &
+  pids+=($!)
+fi
 /usr/bin/python3 scripts/demo_servers.py "$work/web-host" "$ftp_port" "$http_port" observer demo-password &
 pids+=($!)
 # An MQTT broker of the demo's own, on loopback, for the station's state, alerts and events.
@@ -46,7 +72,7 @@ printf '%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n' "$work/camera/live.fts" "Tam
   "127.0.0.1:$ftp_port" observer demo-password 10 1.5 > "$work/qor_live.ini"
 chmod 600 "$work/qor_live.ini"
 
-for _ in $(seq 50); do [ -f "$work/camera/live.fts" ] && break; sleep 0.1; done
+[ $indi = yes ] || for _ in $(seq 50); do [ -f "$work/camera/live.fts" ] && break; sleep 0.1; done
 # Start connects once: the demo's FTP server must be listening by then (on a busy machine Python
 # takes a few seconds to start it).
 for _ in $(seq 100); do
@@ -87,6 +113,16 @@ alert = cloudy 0.3 1
 alert-quiet = 2
 CONF
 echo "notify = mqtt://127.0.0.1:$mqtt_port/qor-demo" >> "$work/qor_live.conf"
+if [ $indi = yes ]; then
+  # The INDI simulator's camera: 1280 x 1024 in grey, one exposure a cycle, chosen automatically.
+  sed -i -e '/^large-frames/d' -e '/^colour/d' -e 's/^picture = .*/picture = fit/' "$work/qor_live.conf"
+  {
+    echo "# The station's own camera: INDI's CCD simulator, exposed so that its sky is a quarter of full scale."
+    echo "camera = indi://127.0.0.1:$indi_port/CCD Simulator"
+    echo "exposure = auto"
+  } >> "$work/qor_live.conf"
+  echo "The camera: INDI's CCD simulator at 127.0.0.1:$indi_port (indiserver listens on every interface)"
+fi
 options=(--start)
 if [ -z "${DISPLAY:-}" ]; then
   echo "No display: the station runs headless and prints its status lines here."

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite: first the normal build with
-# warnings as errors, the Debian package (lintian, installed and run), the Windows stage (under
-# Wine) and the live page in headless Chromium, then the same C++ tests under
+# warnings as errors, the Debian package (lintian, installed and run), the arm64 package and its
+# tests (under qemu), the Windows stage (under Wine) and the live page in headless Chromium, then the same C++ tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer (with clang), then 60 seconds of fuzzing the
 # FITS reader and 30 of fuzzing the SFTP reply parser.
 set -euo pipefail
@@ -26,6 +26,17 @@ as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --reinstall ./build/qor-live_*.deb >/dev/null
 bash tests/scripts/installed_package.sh
+
+# The arm64 stage: the package cross-built against Debian 12's own arm64 packages and checked as
+# the amd64 one is, then the C++ tests under qemu-aarch64-static (no binfmt, no root), with their
+# servers running on this machine as the Windows stage's do.
+arm64_package=$(bash scripts/arm64-build.sh | tail -n 1)
+lintian --fail-on error "$arm64_package"
+if lintian -I "$arm64_package" | grep -E 'hardening-no-(bindnow|fortify|relro)'; then
+  echo "the arm64 package's programs lack hardening"
+  exit 1
+fi
+ctest --test-dir build-arm64/build -j "$jobs" --output-on-failure --timeout 900
 
 # The Windows stage: the Windows program, its zip and installer and its tests, under Wine (it says
 # how to make the sysroot, and passes, where there is none).

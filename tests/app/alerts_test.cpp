@@ -230,6 +230,8 @@ TEST(MqttLinkTest, OverTlsTheBrokerMustShowACertificateOfAKnownAuthority) {
 
 #ifndef _WIN32
 TEST(AlertProgramTest, AProgramGetsTheAlertOnItsInputAndOneThatHangsIsStopped) {
+  if (std::getenv("QOR_EMULATED"))
+    GTEST_SKIP() << "qemu's user mode refuses the clone that starts a program (QProcess); a real arm64 machine runs it";
   TempDir dir;
   std::ofstream(dir.File("take.sh")) << "#!/bin/sh\ncat > " << dir.File("alert.json") << "\n";
   std::ofstream(dir.File("hang.sh")) << "#!/bin/sh\nexec sleep 60\n";
@@ -239,7 +241,8 @@ TEST(AlertProgramTest, AProgramGetsTheAlertOnItsInputAndOneThatHangsIsStopped) {
   ChannelSettings settings;
   settings.program_bound = 1s;
   const auto take = MakeAlertChannel(*ParseNotifyAddress("exec:" + dir.File("take.sh"), why), settings);
-  ASSERT_TRUE(take->Deliver(Alert("A meteor; $(touch owned) `touch owned`"), {}).ok);
+  const Outcome taken = take->Deliver(Alert("A meteor; $(touch owned) `touch owned`"), {});
+  ASSERT_TRUE(taken.ok) << taken.reason;
   const QJsonDocument got = QJsonDocument::fromJson(QByteArray::fromStdString(ReadAll(dir.File("alert.json"))));
   EXPECT_EQ(got.object()["text"].toString().toStdString(), "A meteor; $(touch owned) `touch owned`");
   EXPECT_FALSE(std::filesystem::exists("owned"));

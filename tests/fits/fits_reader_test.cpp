@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/regular_file.h"
 #include "fits/fits_format.h"
 #include "tests/support/files.h"
 #include "tests/support/fits_builder.h"
@@ -476,6 +477,34 @@ namespace {
 
 // The rule that keeps torn frames out on file systems whose clocks are coarse: a file modified
 // within a tick of that clock of the read's start may have been written to during the read.
+TEST(FileSettling, AFrameWrittenWholeByTheStationsCameraIsReadWithoutWaiting) {
+  struct CountingSink : RecordingSink {
+    void Pause(std::chrono::nanoseconds) override { ++pauses; }
+    int pauses = 0;
+  };
+  TempDir dir;
+  FrameStore store;
+  store.LiveFilePath = dir.File("live.fts");
+  FitsBuilder::Frame(16, 3, 1).Samples({1, 2, 3}, 2).Write(store.LiveFilePath);
+  // Stamped a moment ahead, as if written during the read: a reader that trusts nothing waits for
+  // it (a slow machine, qemu, may be past the moment by the read: it is stamped again).
+  FrameReader reader;
+  int waits = 0;
+  for (int attempt = 0; attempt < 20 && waits == 0; ++attempt) {
+    std::filesystem::last_write_time(store.LiveFilePath, std::filesystem::file_time_type::clock::now() + std::chrono::milliseconds(1));
+    CountingSink waited;
+    reader.ReadLiveFrame(store, waited);
+    waits = waited.pauses;
+  }
+  EXPECT_GE(waits, 1);
+  RegularFile file;
+  ASSERT_TRUE(file.Open(store.LiveFilePath).ok);
+  reader.TrustWhole(file.info());
+  CountingSink trusted;
+  ASSERT_EQ(reader.ReadLiveFrame(store, trusted).status, ReadStatus::kOk);
+  EXPECT_EQ(trusted.pauses, 0);
+}
+
 TEST(FileSettling, AFileOfWholeSecondsIsSettledOnlyOnceItsSecondHasPassed) {
   const auto file = [](FileTime modified) {
     FileState info;

@@ -73,7 +73,14 @@ TEST(StarCount, AgreesWithSepRunFromPython) {
   int peer_stars = 0;
   double peer_background = 0;
   ASSERT_EQ(std::sscanf(output.c_str(), "%d %lf", &peer_stars, &peer_background), 2) << output;
-  EXPECT_NEAR(static_cast<double>(field.stars.size()), peer_stars, 0.02 * peer_stars);
+#if defined(__aarch64__)
+  // Debian's arm64 SEP fuses multiplies and adds (GCC's default there), the Python peer here runs
+  // on the build machine's: faint stars at the threshold fall the other way now and then.
+  constexpr double kStarShare = 0.03;
+#else
+  constexpr double kStarShare = 0.02;
+#endif
+  EXPECT_NEAR(static_cast<double>(field.stars.size()), peer_stars, kStarShare * peer_stars);
   EXPECT_NEAR(field.background, peer_background, 0.005 * peer_background);
 }
 
