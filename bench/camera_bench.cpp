@@ -2,7 +2,10 @@
 // the exposure itself, against the ordinary cycle on the same frame: INDI's CCD simulator under
 // indiserver (started by camera_benchmarks.sh), a loopback FTP server, the real live cycle.
 // usage: camera_bench PORT [ROUNDS [EXPOSURE]]
-//   prints one line a round and a median line: "exposure S camera MS cycle MS ordinary MS ratio R"
+//   prints one line a round and a median line: "exposure S camera MS station MS cycle MS ordinary MS
+//   ratio R own R": camera is all beyond the exposure until the frame is in the live file, station
+//   its share from libindi's delivery of the frame; ratio is (camera + cycle) / ordinary, own
+//   (station + cycle) / ordinary.
 
 #include <unistd.h>
 
@@ -10,14 +13,18 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/live_cycle.h"
+#include "base/atomic_file.h"
 #include "camera/indi_camera.h"
 #include "publish/ftp_client.h"
 #include "tests/support/server_process.h"
@@ -54,6 +61,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: camera_bench PORT [ROUNDS [EXPOSURE]]\n");
     return 2;
   }
+  std::signal(SIGPIPE, SIG_IGN);  // as the station does: libindi may write to a server that went
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   const int port = std::stoi(argv[1]);
@@ -97,7 +105,7 @@ int main(int argc, char** argv) {
   CameraTarget target;
   target.live_path = store.LiveFilePath;
 
-  std::vector<double> camera_parts, station_parts, cycles, ordinaries, ratios;
+  std::vector<double> camera_parts, station_parts, cycles, ordinaries, ratios, own_ratios;
   for (int round = 0; round <= rounds; ++round) {
     while (!camera.Expose(target)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const Clock::time_point asked = Clock::now();
@@ -124,7 +132,14 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "camera_bench: the cycle ended with \"%s\"\n", host.last_status.toUtf8().constData());
       return 1;
     }
-    // The ordinary cycle: the same frame, from the same file, as capture software would leave it.
+    // The ordinary cycle: the same frame as capture software leaves it, a new file written a
+    // moment before the cycle (past the moment in which a write might not show yet).
+    {
+      std::ifstream in(store.LiveFilePath, std::ios::binary);
+      const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (!WriteFileAtomically(store.LiveFilePath, bytes.data(), bytes.size(), 0666, Durability::kReplaceOnly).ok) return 1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     const Clock::time_point again = Clock::now();
     cycle.Run();
     const double ordinary = Milliseconds(Clock::now() - again);
@@ -138,11 +153,13 @@ int main(int argc, char** argv) {
     cycles.push_back(Milliseconds(published - cycle_start));
     ordinaries.push_back(ordinary);
     ratios.push_back(beyond / ordinary);
+    own_ratios.push_back((station_part + cycles.back()) / ordinary);
     std::printf("round %d exposure %.3f camera %.1f station %.1f cycle %.1f ordinary %.1f ratio %.2f\n", round, exposure,
                 camera_part, station_part, cycles.back(), ordinary, ratios.back());
   }
   camera.End();
-  std::printf("median exposure %.3f camera %.1f station %.1f cycle %.1f ordinary %.1f ratio %.2f\n", exposure,
-              Median(camera_parts), Median(station_parts), Median(cycles), Median(ordinaries), Median(ratios));
+  std::printf("median exposure %.3f camera %.1f station %.1f cycle %.1f ordinary %.1f ratio %.2f own %.2f\n", exposure,
+              Median(camera_parts), Median(station_parts), Median(cycles), Median(ordinaries), Median(ratios),
+              Median(own_ratios));
   return 0;
 }

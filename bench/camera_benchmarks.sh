@@ -15,10 +15,11 @@ for property in 'Telescope Simulator.CONNECTION.CONNECT=On' 'CCD Simulator.CONNE
   'CCD Simulator.SCOPE_INFO.FOCAL_LENGTH;APERTURE=900;120' 'CCD Simulator.SIMULATOR_SETTINGS.SIM_SKYGLOW=6'; do
   indi_setprop -p "$port" -t 10 "$property" >/dev/null 2>&1
 done
-echo "| exposure | camera beyond the exposure | cycle after it | ordinary cycle, same frame | (camera + cycle) / ordinary |"
-echo "|---|---|---|---|---|"
-for exposure in 0.1 1; do
-  line=$("$build/bench/camera_bench" "$port" 12 "$exposure" | grep '^median')
-  read -r _ _ e _ camera _ cycle _ ordinary _ ratio <<<"$line"
-  echo "| $e s | $camera ms | $cycle ms | $ordinary ms | $ratio |"
+echo "| exposure | server, transfer, libindi (beyond the exposure) | station: frame to live file | cycle after it | ordinary cycle, same frame | station's delay / ordinary | whole delay / ordinary |"
+echo "|---|---|---|---|---|---|---|"
+for exposure in 0.1 1 5; do
+  line=$("$build/bench/camera_bench" "$port" 12 "$exposure" 2>/dev/null | grep '^median')
+  read -r _ _ e _ camera _ station _ cycle _ ordinary _ ratio _ own <<<"$line"
+  server_part=$(awk -v c="$camera" -v s="$station" 'BEGIN { printf "%.1f", c - s }')
+  echo "| $e s | $server_part ms | $station ms | $cycle ms | $ordinary ms | $own | $ratio |"
 done

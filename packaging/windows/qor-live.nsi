@@ -1,7 +1,7 @@
 ; The Windows installer of the station: the program for the user who installs it (no
 ; administrator needed), a Start menu entry, an uninstaller, a working folder in the user's
 ; profile, and at will a start with Windows that starts the station as the Linux autostart does.
-; makensis -DVERSION=1.3.0 -DSTAGE=<folder of the portable program> -DOUTFILE=<setup.exe>
+; makensis -DVERSION=1.4.0 -DSTAGE=<folder of the portable program> -DOUTFILE=<setup.exe>
 ;   -DINSTALLED=<installed.nsh: the stage's files and folders, deepest first> qor-live.nsi
 ; Silent: setup.exe /S [/AUTOSTART]; uninstall.exe /S.
 ; The uninstaller removes exactly what the installer put there: a folder the observer picked may
