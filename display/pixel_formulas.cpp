@@ -7,6 +7,9 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__aarch64__) && !defined(QOR_PORTABLE_LOOPS)
+#define QOR_NEON_GREYS 1
+#include <arm_neon.h>
 #endif
 
 #include "fits/wide_loops.h"
@@ -125,6 +128,75 @@ struct SingleGrey {
   }
   return whole;
 }
+#elif defined(QOR_NEON_GREYS)
+// NEON, which every arm64 processor has: the same single-precision grey as the AVX2 path above,
+// with the same fused multiply-add and so the same bound on its error, eight pixels at a time in
+// two halves of four. GCC's own vectorizing of the double formula takes twice the instructions.
+struct SingleGrey {
+  int32x4_t bottom, top;
+  float32x4_t scale, half, near_below, near_above;
+  int32x4_t white;
+};
+
+inline SingleGrey SingleGreyFor(int32_t low, int32_t span) {
+  return {vdupq_n_s32(low),
+          vdupq_n_s32(static_cast<int32_t>(std::min<int64_t>(int64_t{low} + span, INT32_MAX))),
+          vdupq_n_f32(static_cast<float>(256.0 / span)),
+          vdupq_n_f32(0.5f),
+          vdupq_n_f32(1.0f / 4096),
+          vdupq_n_f32(1.0f - 1.0f / 4096),
+          vdupq_n_s32(255)};
+}
+
+// The greys of four values; `unsure` gets the lanes whose grey the formula itself must decide.
+inline int32x4_t SingleGreys(const SingleGrey& k, const int32_t* values, uint32x4_t& unsure) {
+  const int32x4_t e = vsubq_s32(vmaxq_s32(vminq_s32(vld1q_s32(values), k.top), k.bottom), k.bottom);
+  const float32x4_t t = vfmaq_f32(k.half, vcvtq_f32_s32(e), k.scale);
+  const float32x4_t down = vrndmq_f32(t);
+  const float32x4_t part = vsubq_f32(t, down);
+  unsure = vorrq_u32(unsure, vorrq_u32(vcltq_f32(part, k.near_below), vcgtq_f32(part, k.near_above)));
+  return vminq_s32(vcvtq_s32_f32(down), k.white);
+}
+
+inline uint32x4_t Opaque(int32x4_t red, int32x4_t green, int32x4_t blue) {
+  const uint32x4_t rgb = vreinterpretq_u32_s32(vorrq_s32(vshlq_n_s32(red, 16), vorrq_s32(vshlq_n_s32(green, 8), blue)));
+  return vorrq_u32(rgb, vdupq_n_u32(0xFF000000u));
+}
+
+int GreyPixelsInSingles(const int32_t* values, int count, int32_t low, int32_t span, uint32_t* pixels) {
+  const SingleGrey k = SingleGreyFor(low, span);
+  const int whole = count / 8 * 8;
+  for (int i = 0; i < whole; i += 8) {
+    uint32x4_t unsure = vdupq_n_u32(0);
+    const int32x4_t first = SingleGreys(k, values + i, unsure);
+    const int32x4_t second = SingleGreys(k, values + i + 4, unsure);
+    if (vmaxvq_u32(unsure) != 0) [[unlikely]] {
+      GreyPixelsInDoubles(values + i, 8, low, span, pixels + i);
+      continue;
+    }
+    vst1q_u32(pixels + i, Opaque(first, first, first));
+    vst1q_u32(pixels + i + 4, Opaque(second, second, second));
+  }
+  return whole;
+}
+
+int ColourPixelsInSingles(const std::array<const int32_t*, 3>& values, int count, int32_t low, int32_t span,
+                          uint32_t* pixels) {
+  const SingleGrey k = SingleGreyFor(low, span);
+  const int whole = count / 4 * 4;
+  for (int i = 0; i < whole; i += 4) {
+    uint32x4_t unsure = vdupq_n_u32(0);
+    const int32x4_t red = SingleGreys(k, values[0] + i, unsure);
+    const int32x4_t green = SingleGreys(k, values[1] + i, unsure);
+    const int32x4_t blue = SingleGreys(k, values[2] + i, unsure);
+    if (vmaxvq_u32(unsure) != 0) [[unlikely]] {
+      ColourPixelsInDoubles(values, i, i + 4, low, span, pixels);
+      continue;
+    }
+    vst1q_u32(pixels + i, Opaque(red, green, blue));
+  }
+  return whole;
+}
 #endif
 
 }  // namespace
@@ -138,6 +210,8 @@ void GreyPixels(const int32_t* values, int count, int32_t low, int32_t span, uin
 #if defined(__x86_64__)
   static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
   if (avx2 && span > 0) done = GreyPixelsInSingles(values, count, low, span, pixels);
+#elif defined(QOR_NEON_GREYS)
+  if (span > 0) done = GreyPixelsInSingles(values, count, low, span, pixels);
 #endif
   QOR_WIDE_CALL(GreyPixelsInDoubles(values + done, count - done, low, span, pixels + done));
 }
@@ -147,6 +221,8 @@ void ColourPixels(const std::array<const int32_t*, 3>& values, int count, int32_
 #if defined(__x86_64__)
   static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
   if (avx2 && span > 0) done = ColourPixelsInSingles(values, count, low, span, pixels);
+#elif defined(QOR_NEON_GREYS)
+  if (span > 0) done = ColourPixelsInSingles(values, count, low, span, pixels);
 #endif
   ColourPixelsInDoubles(values, done, count, low, span, pixels);
 }

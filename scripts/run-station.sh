@@ -114,8 +114,9 @@ alert-quiet = 2
 CONF
 echo "notify = mqtt://127.0.0.1:$mqtt_port/qor-demo" >> "$work/qor_live.conf"
 if [ $indi = yes ]; then
-  # The INDI simulator's camera: 1280 x 1024 in grey, one exposure a cycle, chosen automatically.
-  sed -i -e '/^large-frames/d' -e '/^colour/d' -e 's/^picture = .*/picture = fit/' "$work/qor_live.conf"
+  # The INDI simulator's camera: 1280 x 1024 in grey, drawn pixel for pixel; one exposure a cycle,
+  # chosen automatically.
+  sed -i -e '/^large-frames/d' -e '/^colour/d' -e 's/^picture = .*/picture = frame/' "$work/qor_live.conf"
   {
     echo "# The station's own camera: INDI's CCD simulator, exposed so that its sky is a quarter of full scale."
     echo "camera = indi://127.0.0.1:$indi_port/CCD Simulator"
