@@ -241,6 +241,14 @@ std::string TakeNumber(const std::string& what, const std::string& value, double
   return {};
 }
 
+// The same, into a setting that always has a value.
+std::string TakeNumber(const std::string& what, const std::string& value, double low, double high, double& number) {
+  std::optional<double> taken;
+  std::string error = TakeNumber(what, value, low, high, taken);
+  if (taken) number = *taken;
+  return error;
+}
+
 constexpr ValueOption kSkyOptions[] = {
     {"--star-sigma", "--star-sigma needs a number",
      [](const std::string& v, CommandLine& r) {
@@ -359,31 +367,20 @@ constexpr ValueOption kCameraOptions[] = {
        ExposureSettings& exposure = r.cycle.camera.exposure;
        exposure.automatic = v == "auto";
        if (exposure.automatic) return std::string();
-       std::optional<double> seconds;
-       std::string error = TakeNumber("--exposure takes seconds from 0.00001 to 3600, or auto", v, 0.00001, 3600, seconds);
-       if (seconds) exposure.seconds = *seconds;
-       return error;
+       return TakeNumber("--exposure takes seconds from 0.00001 to 3600, or auto", v, 0.00001, 3600, exposure.seconds);
      }},
     {"--target-level", "--target-level needs a share of full scale",
      [](const std::string& v, CommandLine& r) {
-       std::optional<double> level;
-       std::string error = TakeNumber("--target-level takes a share of full scale from 0.01 to 0.9", v, 0.01, 0.9, level);
-       if (level) r.cycle.camera.exposure.target_level = *level;
-       return error;
+       return TakeNumber("--target-level takes a share of full scale from 0.01 to 0.9", v, 0.01, 0.9,
+                         r.cycle.camera.exposure.target_level);
      }},
     {"--exposure-min", "--exposure-min needs seconds",
      [](const std::string& v, CommandLine& r) {
-       std::optional<double> seconds;
-       std::string error = TakeNumber("--exposure-min takes seconds from 0.00001 to 3600", v, 0.00001, 3600, seconds);
-       if (seconds) r.cycle.camera.exposure.shortest = *seconds;
-       return error;
+       return TakeNumber("--exposure-min takes seconds from 0.00001 to 3600", v, 0.00001, 3600, r.cycle.camera.exposure.shortest);
      }},
     {"--exposure-max", "--exposure-max needs seconds",
      [](const std::string& v, CommandLine& r) {
-       std::optional<double> seconds;
-       std::string error = TakeNumber("--exposure-max takes seconds from 0.00001 to 3600", v, 0.00001, 3600, seconds);
-       if (seconds) r.cycle.camera.exposure.longest = *seconds;
-       return error;
+       return TakeNumber("--exposure-max takes seconds from 0.00001 to 3600", v, 0.00001, 3600, r.cycle.camera.exposure.longest);
      }},
     {"--gain", "--gain needs a number",
      [](const std::string& v, CommandLine& r) {

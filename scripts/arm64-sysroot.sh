@@ -8,17 +8,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 target="$root/build-arm64/sysroot"
 
-host_packages=(g++-aarch64-linux-gnu mmdebstrap qemu-user-static qt6-base-dev-tools cmake ninja-build dpkg-dev)
-missing=()
-for package in "${host_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get update -q >/dev/null
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash "$root/scripts/install-missing.sh" g++-aarch64-linux-gnu mmdebstrap qemu-user-static qt6-base-dev-tools \
+  cmake ninja-build dpkg-dev
 
 # What the station links, what its tests link, the C++ runtime, and what the station and its tests
 # find at run time (Qt's offscreen platform, the fonts): with their dependencies.
