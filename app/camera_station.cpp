@@ -29,9 +29,13 @@ void CameraStation::Configure(const CameraSettings& settings, std::chrono::secon
 
 void CameraStation::Begin() {
   if (!enabled() || camera_) return;
-  camera_ = std::make_unique<IndiCamera>(settings_, [this](const CameraReport& report) {
-    // From the camera's thread: handled on the station's.
-    QMetaObject::invokeMethod(&context_, [this, report] { Heard(report); }, Qt::QueuedConnection);
+  const int generation = ++generation_;
+  camera_ = std::make_unique<IndiCamera>(settings_, [this, generation](const CameraReport& report) {
+    // From the camera's thread: handled on the station's, unless the camera was stopped meanwhile
+    // (a frame that comes after Stop is published by nobody).
+    QMetaObject::invokeMethod(
+        &context_, [this, generation, report] { if (camera_ && generation == generation_) Heard(report); },
+        Qt::QueuedConnection);
   });
   camera_->set_margin(margin_);
   camera_->set_first_pause(first_pause_);
@@ -47,12 +51,14 @@ void CameraStation::End() {
 
 void CameraStation::Tick() {
   if (!camera_) return;
-  if (camera_->Expose(host_.target())) {
-    skipped_said_ = false;
+  if (camera_->Away()) {
+    // The cycle runs on the frame there is; the exposure waits for the server's return.
+    camera_->Expose(host_.target());
+    host_.run_cycle();
     return;
   }
-  if (camera_->Away()) {
-    host_.run_cycle();
+  if (camera_->Expose(host_.target())) {
+    skipped_said_ = false;
   } else if (!skipped_said_) {
     skipped_said_ = true;
     host_.note("Camera: the last exposure has not come back yet; no other is asked for meanwhile");

@@ -52,4 +52,5 @@ class CameraStation {
   QObject context_;  // the station thread's end of the camera's reports
   std::unique_ptr<IndiCamera> camera_;
   bool skipped_said_ = false;
+  int generation_ = 0;  // which camera's reports are heard: the one begun last
 };

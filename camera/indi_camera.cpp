@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include <libindi/baseclient.h>
@@ -22,6 +23,8 @@ using std::chrono::milliseconds;
 constexpr milliseconds kDeviceWait{10000};   // for the server to say what devices it has
 constexpr milliseconds kConnectWait{20000};  // for the device to connect (a USB camera takes a while)
 constexpr milliseconds kLongestPause{60000};
+constexpr milliseconds kQuiet{300};         // a device that has said nothing for this long has said all
+constexpr milliseconds kSettleLimit{3000};  // and one that keeps talking is not waited for longer
 
 std::string Seconds(double seconds) {
   char text[32];
@@ -49,11 +52,13 @@ class IndiCamera::Session : public INDI::BaseClient {
   bool has_binning = false;
   bool has_upload_mode = false;
   bool has_compression = false;
+  bool has_frames = false;  // the frame's BLOB is defined, and asked for
   double shortest = 0, longest = 0;  // the device's range of exposures, where it says one
   bool lost = false;
   bool exposing = false;
   bool exposure_failed = false;
   bool frame_arrived = false;
+  Clock::time_point last_heard{};  // the device's last property, defined or updated
   std::vector<uint8_t> frame;
   std::string frame_format;
   Clock::time_point frame_time{};
@@ -77,8 +82,19 @@ class IndiCamera::Session : public INDI::BaseClient {
   void Heard(INDI::Property property, bool update) {
     if (!property.isValid() || device_ != property.getDeviceName()) return;
     const std::string name = property.getName();
+    if (name == "CCD1" && !update) {
+      // Asked for here, on libindi's own thread: its list of BLOB choices is read by that thread
+      // for every message, and changed by this call, which must not meet it from another thread.
+      setBLOBMode(B_ALSO, device_.c_str(), "CCD1");
+      std::lock_guard<std::mutex> lock(mutex_);
+      has_frames = true;
+      last_heard = Clock::now();
+      changed_.notify_all();
+      return;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     device_seen = true;
+    last_heard = Clock::now();
     if (name == "CONNECTION") {
       has_connection = true;
       if (INDI::PropertyView<ISwitch>* view = property.getSwitch())
@@ -102,12 +118,19 @@ class IndiCamera::Session : public INDI::BaseClient {
     } else if (name == "CCD1" && update && exposing) {
       INDI::PropertyView<IBLOB>* view = property.getBLOB();
       if (!view || view->count() < 1) return;
-      const auto& element = view->at(0);
+      auto* element = view->at(0);
       const auto* bytes = static_cast<const uint8_t*>(element->getBlob());
       const int length = element->getBlobLen();
       if (!bytes || length <= 0) return;
       frame.assign(bytes, bytes + length);
       frame_format = element->getFormat() ? element->getFormat() : "";
+      // libindi keeps the last frame it decoded (it reallocates the buffer for the next), and
+      // Debian's 1.9.9 never frees a device it has dropped: given back now, the frame is held once,
+      // and a lost connection leaves behind its properties, not a frame.
+      std::free(element->getBlob());
+      element->setBlob(nullptr);
+      element->setBlobLen(0);
+      element->setSize(0);
       frame_time = Clock::now();
       frame_arrived = true;
     } else {
@@ -167,6 +190,11 @@ void IndiCamera::Say(CameraReport::Kind kind, std::string text, double exposure)
   report.exposure = exposure;
   report.next_exposure = next_exposure_;
   listener_(report);
+}
+
+bool IndiCamera::Gone() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return session_->lost;
 }
 
 bool IndiCamera::Rest(milliseconds pause) {
@@ -242,17 +270,33 @@ bool IndiCamera::Connect() {
     return !ending_ && !session->lost && what();
   };
   const auto give_up = [&](const std::string& why) {
-    Say(CameraReport::Kind::kFailure, why);
+    bool ending = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ending = ending_;
+    }
+    if (!ending) Say(CameraReport::Kind::kFailure, why);  // a stop cut the wait short: nothing failed
     session->disconnectServer();
     return false;
   };
+  // A device defines its properties one after another, and INDI marks no end to them. libindi's
+  // own thread files them in lists that a call from here looks things up in: nothing is asked of
+  // the device until it has been quiet a while (bounded), so that the two never meet in a list that
+  // grows. Its gain or binning, which may come after its exposure, are also known by then.
+  const auto quiet = [&] {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const Clock::time_point latest = Clock::now() + kSettleLimit;
+    while (!ending_ && !session->lost && Clock::now() < latest && Clock::now() - session->last_heard < kQuiet)
+      wake_.wait_for(lock, kQuiet / 4);
+  };
   if (!heard(kDeviceWait, [&] { return session->device_seen && session->has_connection; }))
     return give_up(session->lost ? server + " went away" : server + " has no device \"" + device + "\"");
+  quiet();
   session->connectDevice(device.c_str());
-  if (!heard(kConnectWait, [&] { return session->connected && session->can_expose; }))
+  if (!heard(kConnectWait, [&] { return session->connected && session->can_expose && session->has_frames; }))
     return give_up(session->lost ? server + " went away" : "the device \"" + device + "\" did not connect");
+  quiet();
 
-  session->setBLOBMode(B_ALSO, device.c_str(), "CCD1");
   bool gain = false, binning = false, upload = false, compression = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -304,7 +348,7 @@ void IndiCamera::TakeExposure(const CameraTarget& target) {
     session_->exposure_failed = session_->frame_arrived = false;
   }
   if (!range_note.empty()) Say(CameraReport::Kind::kNote, range_note);
-  session_->sendNewNumber(device.c_str(), "CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", seconds);
+  if (!Gone()) session_->sendNewNumber(device.c_str(), "CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", seconds);
   const auto bound = std::chrono::duration_cast<milliseconds>(std::chrono::duration<double>(seconds)) + margin_;
   std::vector<uint8_t> frame;
   std::string format;
@@ -331,7 +375,7 @@ void IndiCamera::TakeExposure(const CameraTarget& target) {
   };
   if (frame.empty()) {
     if (ending) {
-      session_->sendNewSwitch(device.c_str(), "CCD_ABORT_EXPOSURE", "ABORT");
+      if (!Gone()) session_->sendNewSwitch(device.c_str(), "CCD_ABORT_EXPOSURE", "ABORT");
     } else if (lost) {
       Say(CameraReport::Kind::kFailure, "the INDI server at " + settings_.address.HostAndPort() + " went away during the exposure", seconds);
       drop_session();
@@ -339,7 +383,7 @@ void IndiCamera::TakeExposure(const CameraTarget& target) {
       Say(CameraReport::Kind::kFailure, "the device \"" + device + "\" says the exposure of " + Seconds(seconds) + " s failed", seconds);
     } else {
       // A camera that keeps an exposure forever is taken anew: the connection starts again.
-      session_->sendNewSwitch(device.c_str(), "CCD_ABORT_EXPOSURE", "ABORT");
+      if (!Gone()) session_->sendNewSwitch(device.c_str(), "CCD_ABORT_EXPOSURE", "ABORT");
       Say(CameraReport::Kind::kFailure, "the exposure of " + Seconds(seconds) + " s did not come back within " +
                                             Seconds(std::chrono::duration<double>(bound).count()) + " s", seconds);
       drop_session();

@@ -69,6 +69,10 @@ class IndiCamera {
   bool Connect();
   void TakeExposure(const CameraTarget& target);
   void Say(CameraReport::Kind kind, std::string text, double exposure = 0);
+  /// True once the server has gone. libindi 1.9.9 handles a write that fails on the writer's
+  /// thread, and the same failure on its own at once, both on the same members: nothing is written
+  /// to a server that is known to have gone.
+  bool Gone() const;
   /// Waits `pause` or until End; false at End.
   bool Rest(std::chrono::milliseconds pause);
 

@@ -50,6 +50,8 @@ CC=clang CXX=clang++ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=De
   -DQOR_WERROR=ON -DQOR_SANITIZE=ON -DQOR_FUZZ=ON
 cmake --build build-sanitize -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+# What libindi itself leaks is its own (tests/lsan_suppressions.txt says what and why).
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan_suppressions.txt"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-sanitize -j "$jobs" --output-on-failure --timeout 600
 

@@ -182,10 +182,11 @@ TEST_F(StationProgramTest, ItsOwnCameraTakesEachFrameThatIsThenPublishedAndAnExp
   fs::remove(dir_.File("camera/live.fts"));  // a fresh station: the camera makes the first frame
   IndiSimulator indi;
   // The device's name with its plain space, as an observer writes it in the file.
-  const std::string conf = "camera = indi://127.0.0.1:" + std::to_string(indi.port()) + "/CCD Simulator\nexposure = 0.05\n";
+  const std::string conf =
+      "camera = indi://127.0.0.1:" + std::to_string(indi.port()) + "/CCD Simulator\nexposure = 0.05\nbinning = 2\n";
   WriteBytes(dir_.File("qor_live.conf"), {conf.begin(), conf.end()});
   ChildProcess station = Launch("--headless --interval 2");
-  ASSERT_TRUE(WaitFor([&] { return Count("Camera OK 1280 x 1024, 0.05 s") >= 2 && Count("Put bin OK") >= 2; })) << Output();
+  ASSERT_TRUE(WaitFor([&] { return Count("Camera OK 640 x 512, 0.05 s") >= 2 && Count("Put bin OK") >= 2; })) << Output();
   station.Signal(SIGTERM);
   EXPECT_EQ(station.WaitForExit(20), 0) << Output();
   const std::vector<uint8_t> frame = ReadBytes(dir_.File("camera/live.fts"));

@@ -80,8 +80,10 @@ class Handler(socketserver.StreamRequestHandler):
             if not chunk:
                 return
             buffer += chunk
-            # Whole messages only: one cut in two waits for its end.
-            while (found := element.search(buffer)) is not None:
+            # Whole messages only, from the start: one cut in two waits for its end (an element
+            # inside it is no message of its own).
+            while (found := element.match(buffer.lstrip())) is not None:
+                buffer = buffer.lstrip()
                 message = found.group(0)
                 buffer = buffer[found.end():]
                 tag = found.group(1)
