@@ -236,24 +236,27 @@ void IndiCamera::Run() {
       }
     }
     if (lost) {
-      Say(CameraReport::Kind::kFailure, "the INDI server at " + settings_.address.HostAndPort() + " went away");
-      session_->disconnectServer();
-      session_.reset();
+      Say(CameraReport::Kind::kFailure, ServerName() + " went away");
+      DropSession();
       continue;
     }
     TakeExposure(target);
     std::lock_guard<std::mutex> lock(mutex_);
     busy_ = false;
   }
-  if (session_) {
-    session_->disconnectServer();
-    session_.reset();
-  }
+  if (session_) DropSession();
+}
+
+std::string IndiCamera::ServerName() const { return "the INDI server at " + settings_.address.HostAndPort(); }
+
+void IndiCamera::DropSession() {
+  session_->disconnectServer();
+  session_.reset();
 }
 
 bool IndiCamera::Connect() {
   const std::string& device = settings_.address.device;
-  const std::string server = "the INDI server at " + settings_.address.HostAndPort();
+  const std::string server = ServerName();
   auto session = std::make_unique<Session>(device, mutex_, wake_);
   session->setServer(settings_.address.host.c_str(), static_cast<unsigned>(settings_.address.port));
   session->setConnectionTimeout(3, 0);
@@ -369,16 +372,12 @@ void IndiCamera::TakeExposure(const CameraTarget& target) {
       arrived = session_->frame_time;
     }
   }
-  const auto drop_session = [this] {
-    session_->disconnectServer();
-    session_.reset();
-  };
   if (frame.empty()) {
     if (ending) {
       if (!Gone()) session_->sendNewSwitch(device.c_str(), "CCD_ABORT_EXPOSURE", "ABORT");
     } else if (lost) {
-      Say(CameraReport::Kind::kFailure, "the INDI server at " + settings_.address.HostAndPort() + " went away during the exposure", seconds);
-      drop_session();
+      Say(CameraReport::Kind::kFailure, ServerName() + " went away during the exposure", seconds);
+      DropSession();
     } else if (failed) {
       Say(CameraReport::Kind::kFailure, "the device \"" + device + "\" says the exposure of " + Seconds(seconds) + " s failed", seconds);
     } else {
@@ -386,7 +385,7 @@ void IndiCamera::TakeExposure(const CameraTarget& target) {
       if (!Gone()) session_->sendNewSwitch(device.c_str(), "CCD_ABORT_EXPOSURE", "ABORT");
       Say(CameraReport::Kind::kFailure, "the exposure of " + Seconds(seconds) + " s did not come back within " +
                                             Seconds(std::chrono::duration<double>(bound).count()) + " s", seconds);
-      drop_session();
+      DropSession();
     }
     return;
   }

@@ -73,6 +73,10 @@ class IndiCamera {
   /// thread, and the same failure on its own at once, both on the same members: nothing is written
   /// to a server that is known to have gone.
   bool Gone() const;
+  /// "the INDI server at HOST:PORT", as the reports name it.
+  std::string ServerName() const;
+  /// Disconnects and forgets the session; the next round connects anew.
+  void DropSession();
   /// Waits `pause` or until End; false at End.
   bool Rest(std::chrono::milliseconds pause);
 
